@@ -1,0 +1,79 @@
+"""Shared fixtures: an ethylene-flame-like gas state and configured soot models."""
+import numpy as np
+import pytest
+
+import fumivex2 as fv
+
+R = 8.31446261815324
+Av = 6.02214076e23
+
+# species of the test mechanism, molar masses in kg/kmol
+SPECIES = [
+    ("N2", 28.014), ("C2H2", 26.038), ("H2", 2.016), ("H", 1.008), ("CO", 28.010),
+    ("O2", 31.998), ("OH", 17.007), ("H2O", 18.015), ("CO2", 44.009),
+    ("A1", 78.114), ("A2", 128.174), ("A3", 178.234), ("A4", 202.256),
+]
+NAMES = [s for s, _ in SPECIES]
+MW_KMOL = np.array([m for _, m in SPECIES])
+# carbon and hydrogen atoms of A1..A4
+PAH_NAMES = ["A1", "A2", "A3", "A4"]
+PAH_NC = [6.0, 10.0, 14.0, 16.0]
+PAH_NH = [6.0, 8.0, 10.0, 10.0]
+
+X_FLAME = {
+    "C2H2": 0.02, "H2": 0.05, "H": 2e-3, "CO": 0.05, "O2": 5e-3, "OH": 1e-3,
+    "H2O": 0.1, "CO2": 0.03, "A1": 1e-4, "A2": 5e-5, "A3": 2e-5, "A4": 1e-5,
+}
+
+
+def flame_X(overrides=None):
+    comp = dict(X_FLAME)
+    comp.update(overrides or {})
+    X = np.array([comp.get(n, 0.0) for n in NAMES])
+    X[0] = 1.0 - X[1:].sum()
+    return X
+
+
+def gas_args(T=1600.0, P=101325.0, X=None):
+    """update_gas arguments (T, P, density, viscosity, mean_MW [kg/kmol], X)."""
+    X = flame_X() if X is None else X
+    mean_MW = float(np.dot(X, MW_KMOL))
+    density = P * mean_MW / 1000.0 / (R * T)
+    return T, P, density, 5.0e-5, mean_MW, X
+
+
+# soot state: about 1e16 aggregates per m^3 of three 10 nm primaries, H/C 0.2
+SOLUTION = np.array([8.0e-8, 2.4e-7, 1.9e-2, 3.8e-3])
+
+
+def configure(model, growth_model=1, n_pah=4):
+    """Species, molar masses and PAH lists of the test mechanism, then initialize."""
+    model.species_names = list(NAMES)
+    model.MWs = MW_KMOL / 1000.0
+    model.PAH_index_in_gas = [NAMES.index(n) for n in PAH_NAMES[:n_pah]]
+    model.PAH_Number_Carbon = PAH_NC[:n_pah]
+    model.PAH_Number_Hydrogen = PAH_NH[:n_pah]
+    model._set_PAH_growth_model(growth_model)
+    model.initialize()
+    if growth_model in (2, 3):
+        model.initialize_stick_eff()
+    return model
+
+
+@pytest.fixture
+def model():
+    """A fresh default soot model."""
+    return fv.CSootModel()
+
+
+@pytest.fixture(params=[1, 2, 3, 4, 5], ids=lambda m: f"growth{m}")
+def growth_model(request):
+    return request.param
+
+
+def ready_model(growth_model=1, cls=None, T=1600.0, solution=SOLUTION, X=None):
+    """A model of the test mechanism evaluated at the flame state."""
+    m = configure((cls or fv.CSootModel)(), growth_model)
+    m.update_gas(*gas_args(T=T, X=X))
+    m.update_solution(np.array(solution, dtype=float))
+    return m
