@@ -1,29 +1,122 @@
-// STUB: particle morphology and gas-side quantities
+// Particle morphology, bulk soot properties and the gas-side quantities the
+// particle processes need (concentrations, mean free path, diffusivity).
+//
+// Picture: an aggregate holds n_p equal spherical primaries; the carbon volume
+// is shared equally among all primaries, hydrogen adds mass but no volume
+// (except in the volume fraction). Composite quantities call their components
+// through the entries so that an override of, say, A_p reaches A_tot and SSA.
+#include <cmath>
+
 #include "soot_model.hpp"
 
 namespace fv::soot {
 
-double SootModel::molar_density_body(int) { throw Error(ErrorKind::NotImplemented, "molar_density"); }
-double SootModel::calc_lambda_gas_body() { throw Error(ErrorKind::NotImplemented, "calc_lambda_gas"); }
-double SootModel::diffus_coeff_const_body() { throw Error(ErrorKind::NotImplemented, "diffus_coeff_const"); }
-double SootModel::diffus_coeff_morph_body() { throw Error(ErrorKind::NotImplemented, "diffus_coeff_morph"); }
-double SootModel::dispersion_exponent_body() { throw Error(ErrorKind::NotImplemented, "dispersion_exponent"); }
-double SootModel::volume_fraction_body() { throw Error(ErrorKind::NotImplemented, "volume_fraction"); }
-double SootModel::total_mass_body() { throw Error(ErrorKind::NotImplemented, "total_mass"); }
-double SootModel::carbon_mass_body() { throw Error(ErrorKind::NotImplemented, "carbon_mass"); }
-double SootModel::hydrogen_mass_body() { throw Error(ErrorKind::NotImplemented, "hydrogen_mass"); }
-double SootModel::SSA_body() { throw Error(ErrorKind::NotImplemented, "SSA"); }
-double SootModel::V_tot_body() { throw Error(ErrorKind::NotImplemented, "V_tot"); }
-double SootModel::A_tot_body() { throw Error(ErrorKind::NotImplemented, "A_tot"); }
-double SootModel::A_Ag_body() { throw Error(ErrorKind::NotImplemented, "A_Ag"); }
-double SootModel::V_Ag_body() { throw Error(ErrorKind::NotImplemented, "V_Ag"); }
-double SootModel::m_Ag_body() { throw Error(ErrorKind::NotImplemented, "m_Ag"); }
-double SootModel::d_m_body() { throw Error(ErrorKind::NotImplemented, "d_m"); }
-double SootModel::d_g_body() { throw Error(ErrorKind::NotImplemented, "d_g"); }
-double SootModel::V_p_body() { throw Error(ErrorKind::NotImplemented, "V_p"); }
-double SootModel::A_p_body() { throw Error(ErrorKind::NotImplemented, "A_p"); }
-double SootModel::d_p_body() { throw Error(ErrorKind::NotImplemented, "d_p"); }
-double SootModel::n_p_body() { throw Error(ErrorKind::NotImplemented, "n_p"); }
-double SootModel::m_p_body() { throw Error(ErrorKind::NotImplemented, "m_p"); }
+// ---- gas-side quantities ------------------------------------------------------
+
+// Molar concentration of gas species `index`, mol/m^3 (X follows NumPy indexing).
+double SootModel::molar_density_body(int index) {
+  return fdiv(aget(ArrayId::X, index) * density, mean_MW);
+}
+
+// Mean free path of the gas, m; kB * Av stands for the gas constant.
+double SootModel::calc_lambda_gas_body() {
+  return fdiv(viscosity, density) * std::pow(fdiv(Pi * mean_MW, 2.0 * kB * Av * T), 0.5);
+}
+
+// Fixed soot diffusion coefficient, m^2/s (coagulation validation case).
+double SootModel::diffus_coeff_const_body() { return diffus_coeff_const_val; }
+
+// Stokes-Einstein diffusivity of an aggregate of the cached mobility diameter
+// with slip correction, m^2/s. Reads only the cached p_d_m and p_lambda_gas.
+double SootModel::diffus_coeff_morph_body() {
+  const double Kn = fdiv(2.0 * p_lambda_gas, p_d_m);
+  const double Cc = 1.0 + Kn * (1.21 + 0.4 * std::exp(fdiv(-0.78 * p_d_m, p_lambda_gas)));
+  return fdiv(kB * T, fdiv(3.0 * Pi * viscosity * p_d_m, Cc));
+}
+
+// Optical dispersion exponent, linear in the soot H/C atom ratio (-).
+double SootModel::dispersion_exponent_body() {
+  return 2.339156177 * fdiv(H_tot, C_tot) + 0.690753997;
+}
+
+// ---- bulk soot properties -------------------------------------------------------
+
+// Soot volume fraction, m^3 soot per m^3 gas; carbon and hydrogen mass both count.
+double SootModel::volume_fraction_body() {
+  return fdiv((C_tot * MW_carbon + H_tot * MW_hydrogen) * density, rho_soot);
+}
+
+// Soot mass, kg per kg of gas mixture.
+double SootModel::total_mass_body() {
+  const double carbon = carbon_mass();
+  return carbon + hydrogen_mass();
+}
+
+// Carbon held in soot, kg per kg of gas mixture.
+double SootModel::carbon_mass_body() { return C_tot * MW_carbon; }
+
+// Hydrogen held in soot, kg per kg of gas mixture.
+double SootModel::hydrogen_mass_body() { return H_tot * MW_hydrogen; }
+
+// Specific surface area, m^2 per g of soot.
+double SootModel::SSA_body() {
+  const double area = A_tot();
+  return pydiv(area, total_mass()) / 1000.0;
+}
+
+// Soot volume from the carbon mass only, m^3 per kg of gas.
+double SootModel::V_tot_body() { return fdiv(C_tot * MW_carbon, rho_soot); }
+
+// Total primary-particle surface, m^2 per kg of gas.
+double SootModel::A_tot_body() { return N_pri * Av * A_p(); }
+
+// ---- aggregates ----------------------------------------------------------------
+
+// Surface of one aggregate, m^2.
+double SootModel::A_Ag_body() {
+  const double n = n_p();
+  return n * A_p();
+}
+
+// Volume of one aggregate, m^3.
+double SootModel::V_Ag_body() { return pydiv(V_tot(), N_agg * Av); }
+
+// Mass of one aggregate, kg.
+double SootModel::m_Ag_body() { return V_Ag() * rho_soot; }
+
+// Mobility diameter, m: d_p n_p^0.45, never below the primary diameter.
+double SootModel::d_m_body() {
+  const double single = d_p();
+  const double d = d_p();
+  const double chain = d * std::pow(n_p(), 0.45);
+  return (chain > single) ? chain : single;
+}
+
+// Gyration diameter, m, from the mobility diameter.
+double SootModel::d_g_body() {
+  const double n = n_p();
+  if (n > 1.5) {
+    const double dm = d_m();
+    return fdiv(dm, std::pow(n, -0.2) + 0.4);
+  }
+  return d_m() / 1.29;
+}
+
+// ---- primary particles ------------------------------------------------------------
+
+// Volume of one primary particle, m^3.
+double SootModel::V_p_body() { return pydiv(V_tot(), N_pri * Av); }
+
+// Surface of one primary particle, m^2 (exponent 0.6666666667 as calibrated).
+double SootModel::A_p_body() { return Pi * std::pow(fdiv(6.0 * V_p(), Pi), 0.6666666667); }
+
+// Primary particle diameter, m (exponent 0.333334 as calibrated).
+double SootModel::d_p_body() { return std::pow(fdiv(6.0 * V_p(), Pi), 0.333334); }
+
+// Primaries per aggregate (-).
+double SootModel::n_p_body() { return fdiv(N_pri, N_agg); }
+
+// Mass of one primary particle, kg.
+double SootModel::m_p_body() { return Pi * rho_soot * std::pow(d_p(), 3.0) / 6.0; }
 
 }  // namespace fv::soot

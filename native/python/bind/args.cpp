@@ -1,0 +1,144 @@
+#include "args.hpp"
+
+#include <string>
+
+#include "numpy.hpp"
+
+namespace fv::py {
+
+void raise_arg_count(const char* func, Py_ssize_t expected, Py_ssize_t given) {
+  PyErr_Format(PyExc_TypeError, "%.200s() takes %.8s %zd positional argument%.1s (%zd given)",
+               func, "exactly", expected, expected == 1 ? "" : "s", given);
+}
+
+bool parse_args(const char* func, PyObject* const* names, Py_ssize_t n, PyObject* const* args,
+                Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
+  if (nargs > n) {
+    raise_arg_count(func, n, nargs);
+    return false;
+  }
+  for (Py_ssize_t i = 0; i < n; ++i) out[i] = i < nargs ? args[i] : nullptr;
+  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t k = 0; k < nkw; ++k) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, k);
+    if (!PyUnicode_Check(key)) {
+      PyErr_Format(PyExc_TypeError, "%.200s() keywords must be strings", func);
+      return false;
+    }
+    Py_ssize_t pos = -1;
+    for (Py_ssize_t i = 0; i < n && pos < 0; ++i) {
+      if (key == names[i]) pos = i;
+    }
+    for (Py_ssize_t i = 0; i < n && pos < 0; ++i) {
+      const int eq = PyUnicode_Compare(key, names[i]);
+      if (eq == -1 && PyErr_Occurred()) return false;
+      if (eq == 0) pos = i;
+    }
+    if (pos < 0) {
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", func, key);
+      return false;
+    }
+    if (out[pos]) {
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for keyword argument '%U'", func,
+                   key);
+      return false;
+    }
+    out[pos] = args[nargs + k];
+  }
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    if (!out[i]) {
+      raise_arg_count(func, n, i);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool to_double(PyObject* o, double* out) {
+  const double v = PyFloat_CheckExact(o) ? PyFloat_AS_DOUBLE(o) : PyFloat_AsDouble(o);
+  if (v == -1.0 && PyErr_Occurred()) return false;
+  *out = v;
+  return true;
+}
+
+bool to_int(PyObject* o, int* out) {
+  const long v = PyLong_AsLong(o);
+  if (v == -1 && PyErr_Occurred()) return false;
+  if (v < INT_MIN || v > INT_MAX) {
+    PyErr_SetString(PyExc_OverflowError, "value too large to convert to int");
+    return false;
+  }
+  *out = static_cast<int>(v);
+  return true;
+}
+
+bool to_bool(PyObject* o, bool* out) {
+  const int t = PyObject_IsTrue(o);
+  if (t < 0) return false;
+  *out = t != 0;
+  return true;
+}
+
+bool check_array_arg(PyObject* o, const char* argname) {
+  if (o == Py_None || PyArray_Check(o)) return true;
+  PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+               argname, PyArray_Type.tp_name, Py_TYPE(o)->tp_name);
+  return false;
+}
+
+template <class T, class Convert>
+static bool to_vector(PyObject* o, std::vector<T>* out, Convert convert) {
+  Ref it(PyObject_GetIter(o));
+  if (!it) return false;
+  std::vector<T> v;
+  const Py_ssize_t hint = PyObject_LengthHint(o, 0);
+  if (hint < 0) return false;
+  v.reserve(static_cast<std::size_t>(hint));
+  while (PyObject* item = PyIter_Next(it.get())) {
+    Ref owned(item);
+    T x;
+    if (!convert(item, &x)) return false;
+    v.push_back(x);
+  }
+  if (PyErr_Occurred()) return false;
+  out->swap(v);
+  return true;
+}
+
+bool to_double_vector(PyObject* o, std::vector<double>* out) { return to_vector(o, out, to_double); }
+bool to_int_vector(PyObject* o, std::vector<int>* out) { return to_vector(o, out, to_int); }
+
+template <class T, class Make>
+static PyObject* make_list(const std::vector<T>& v, Make make) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(v.size())));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    PyObject* item = make(v[i]);
+    if (!item) return nullptr;
+    PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
+PyObject* new_list(const std::vector<double>& v) { return make_list(v, PyFloat_FromDouble); }
+PyObject* new_list(const std::vector<int>& v) {
+  return make_list(v, [](int x) { return PyLong_FromLong(x); });
+}
+
+std::vector<PyObject*> parameter_names(const char* params) {
+  std::vector<PyObject*> names;
+  std::string text(params);
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(',', start);
+    if (end == std::string::npos) end = text.size();
+    std::string item = text.substr(start, end - start);
+    const std::size_t last_space = item.find_last_of(' ');
+    std::string name = last_space == std::string::npos ? item : item.substr(last_space + 1);
+    if (!name.empty()) names.push_back(PyUnicode_InternFromString(name.c_str()));
+    start = end + 1;
+  }
+  return names;
+}
+
+}  // namespace fv::py

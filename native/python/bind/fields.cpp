@@ -1,0 +1,177 @@
+#include "fields.hpp"
+
+#include <cstdio>
+
+#include "numpy.hpp"
+
+namespace fv::py {
+
+PyObject* g_module = nullptr;
+
+bool check_object_kind(PyObject* value, char kind) {
+  if (value == Py_None || kind == 'o') return true;
+  if (kind == 'l') {
+    if (PyList_CheckExact(value)) return true;
+    PyErr_Format(PyExc_TypeError, "Expected %.16s, got %.200s", "list", Py_TYPE(value)->tp_name);
+    return false;
+  }
+  if (PyArray_Check(value)) return true;
+  PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s", Py_TYPE(value)->tp_name,
+               PyArray_Type.tp_name);
+  return false;
+}
+
+PyGetSetDef* make_getset(const Field* fields, int n, std::vector<PyGetSetDef> extra) {
+  auto* table = new std::vector<PyGetSetDef>();  // lives as long as the type
+  for (int i = 0; i < n; ++i) {
+    const Field& f = fields[i];
+    if (f.access == Access::NONE) continue;
+    table->push_back({f.name, f.get, f.access == Access::RW ? f.set : nullptr, nullptr, nullptr});
+  }
+  for (const auto& e : extra) table->push_back(e);
+  table->push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
+  return table->data();
+}
+
+std::string field_names(const Field* fields, int n, const char* sep) {
+  std::string s;
+  for (int i = 0; i < n; ++i) {
+    if (i) s += sep;
+    s += fields[i].name;
+  }
+  return s;
+}
+
+// getattr(self, "__dict__", None), with None as a null result and no error
+static PyObject* instance_dict(PyObject* self) {
+  PyObject* d = PyObject_GetAttrString(self, "__dict__");
+  if (!d) {
+    if (PyErr_ExceptionMatches(PyExc_AttributeError)) PyErr_Clear();
+    return nullptr;
+  }
+  if (d == Py_None) {
+    Py_DECREF(d);
+    return nullptr;
+  }
+  return d;
+}
+
+PyObject* reduce(PyObject* self, const PickleInfo& info) {
+  Ref state(PyTuple_New(info.n));
+  if (!state) return nullptr;
+  bool use_setstate = false;
+  for (int i = 0; i < info.n; ++i) {
+    PyObject* v = info.fields[i].get(self, nullptr);
+    if (!v) return nullptr;
+    if (info.fields[i].kind == FieldKind::Object && v != Py_None) use_setstate = true;
+    PyTuple_SET_ITEM(state.get(), i, v);
+  }
+  // the instance dictionary of a subclass travels as one extra last element
+  Ref dict(instance_dict(self));
+  if (!dict && PyErr_Occurred()) return nullptr;
+  if (dict) {
+    Ref extended(PyTuple_New(info.n + 1));
+    if (!extended) return nullptr;
+    for (int i = 0; i < info.n; ++i)
+      PyTuple_SET_ITEM(extended.get(), i, Py_NewRef(PyTuple_GET_ITEM(state.get(), i)));
+    PyTuple_SET_ITEM(extended.get(), info.n, dict.release());
+    state = std::move(extended);
+    use_setstate = true;
+  }
+  Ref fn(PyObject_GetAttrString(g_module, info.reconstructor));
+  if (!fn) return nullptr;
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
+  if (use_setstate)
+    return Py_BuildValue("O(OlO)O", fn.get(), type, info.checksums[0], Py_None, state.get());
+  return Py_BuildValue("O(OlO)", fn.get(), type, info.checksums[0], state.get());
+}
+
+static int store_state(PyObject* self, PyObject* state, const PickleInfo& info) {
+  if (state == Py_None) {
+    PyErr_SetString(PyExc_TypeError, "'NoneType' object is not subscriptable");
+    return -1;
+  }
+  if (!PyTuple_CheckExact(state)) {
+    PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "tuple", Py_TYPE(state)->tp_name);
+    return -1;
+  }
+  const Py_ssize_t len = PyTuple_GET_SIZE(state);
+  for (int i = 0; i < info.n; ++i) {
+    if (i >= len) {
+      PyErr_SetString(PyExc_IndexError, "tuple index out of range");
+      return -1;
+    }
+    if (info.fields[i].set(self, PyTuple_GET_ITEM(state, i), nullptr) < 0) return -1;
+  }
+  if (len > info.n) {
+    Ref dict(instance_dict(self));
+    if (!dict && PyErr_Occurred()) return -1;
+    if (dict) {
+      Ref update(PyObject_GetAttrString(dict.get(), "update"));
+      if (!update) return -1;
+      Ref r(PyObject_CallOneArg(update.get(), PyTuple_GET_ITEM(state, info.n)));
+      if (!r) return -1;
+    }
+  }
+  return 0;
+}
+
+PyObject* setstate(PyObject* self, PyObject* state, const PickleInfo& info) {
+  if (store_state(self, state, info) < 0) return nullptr;
+  Py_RETURN_NONE;
+}
+
+PyObject* unpickle(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   PyTypeObject* base, const PickleInfo& info) {
+  static PyObject* names[3] = {PyUnicode_InternFromString("__pyx_type"),
+                               PyUnicode_InternFromString("__pyx_checksum"),
+                               PyUnicode_InternFromString("__pyx_state")};
+  PyObject* a[3];
+  if (!parse_args(info.reconstructor, names, 3, args, nargs, kwnames, a)) return nullptr;
+  const long checksum = PyLong_AsLong(a[1]);
+  if (checksum == -1 && PyErr_Occurred()) return nullptr;
+  if (checksum != info.checksums[0] && checksum != info.checksums[1] &&
+      checksum != info.checksums[2]) {
+    Ref pickle(PyImport_ImportModule("pickle"));
+    if (!pickle) return nullptr;
+    Ref error(PyObject_GetAttrString(pickle.get(), "PickleError"));
+    if (!error) return nullptr;
+    const std::string fmt = "Incompatible checksums (0x%x vs (0x" +
+                            [&] {
+                              char buf[64];
+                              std::snprintf(buf, sizeof buf, "%lx, 0x%lx, 0x%lx",
+                                            info.checksums[0], info.checksums[1],
+                                            info.checksums[2]);
+                              return std::string(buf);
+                            }() +
+                            ") = (" + field_names(info.fields, info.n, ", ") + "))";
+    Ref pyfmt(PyUnicode_FromString(fmt.c_str()));
+    Ref value(PyLong_FromLong(checksum));
+    if (!pyfmt || !value) return nullptr;
+    Ref message(PyUnicode_Format(pyfmt.get(), value.get()));
+    if (!message) return nullptr;
+    PyErr_SetObject(error.get(), message.get());
+    return nullptr;
+  }
+  // base.__new__(type): a bare instance, no defaults applied
+  Ref new_fn(PyObject_GetAttrString(reinterpret_cast<PyObject*>(base), "__new__"));
+  if (!new_fn) return nullptr;
+  Ref result(PyObject_CallOneArg(new_fn.get(), a[0]));
+  if (!result) return nullptr;
+  if (a[2] != Py_None) {
+    if (!PyObject_TypeCheck(result.get(), base)) {
+      PyErr_Format(PyExc_TypeError, "Cannot convert %.200s to %.200s",
+                   Py_TYPE(result.get())->tp_name, base->tp_name);
+      return nullptr;
+    }
+    if (!PyTuple_CheckExact(a[2])) {
+      PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "tuple",
+                   Py_TYPE(a[2])->tp_name);
+      return nullptr;
+    }
+    if (store_state(result.get(), a[2], info) < 0) return nullptr;
+  }
+  return result.release();
+}
+
+}  // namespace fv::py

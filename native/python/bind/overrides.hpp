@@ -1,0 +1,53 @@
+// Which of a type's own methods an instance's class (or the instance's
+// __dict__) replaces. One state byte per method id, filled lazily by a lookup
+// through the MRO and dropped whenever the class or its version tag changes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "errors.hpp"
+
+namespace fv::py {
+
+class OverrideTable {
+ public:
+  // names: interned method names; own: the base type's descriptors (borrowed,
+  // alive as long as the base type); both indexed by method id.
+  OverrideTable(PyObject* self, PyObject* const* names, PyObject* const* own, int n)
+      : self_(self), names_(names), own_(own), state_(static_cast<std::size_t>(n), 0) {}
+
+  bool overridden(int id) {
+    PyTypeObject* tp = Py_TYPE(self_);
+    const bool tagged = (tp->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) != 0;
+    if (tp != type_ || !tagged || tp->tp_version_tag != tag_) {
+      std::fill(state_.begin(), state_.end(), 0);
+      type_ = tp;
+      tag_ = 0;
+    }
+    std::uint8_t& s = state_[static_cast<std::size_t>(id)];
+    if (s == 0) {
+      PyObject* found = _PyType_Lookup(tp, names_[id]);  // borrowed; sets no error
+      s = found == own_[id] ? 1 : 2;
+      // the lookup assigns a version tag when the type had none
+      if (tp->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) tag_ = tp->tp_version_tag;
+    }
+    if (s == 2) return true;
+    PyObject** dictptr = _PyObject_GetDictPtr(self_);
+    if (dictptr && *dictptr && PyDict_GET_SIZE(*dictptr) > 0) {
+      if (PyDict_GetItemWithError(*dictptr, names_[id])) return true;
+      if (PyErr_Occurred()) throw_pending();
+    }
+    return false;
+  }
+
+ private:
+  PyObject* self_;
+  PyObject* const* names_;
+  PyObject* const* own_;
+  std::vector<std::uint8_t> state_;
+  PyTypeObject* type_ = nullptr;
+  unsigned int tag_ = 0;
+};
+
+}  // namespace fv::py
