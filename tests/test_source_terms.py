@@ -35,6 +35,7 @@ def test_growth_and_oxidation_read_the_caches(haca, pah, carb):
     assert m.growth(3) == 1.0 * haca + 2.0 * pah
     assert m.growth(4) == 4.0 * haca + 8.0 * pah + 16.0 * carb
     assert [m.oxidation(k) for k in (1, 2, 3, 4)] == [0.0, 0.0, -96.0, -4.5]
+    assert (m.dC_tot_dt_Ox(), m.dH_tot_dt_Ox()) == (-96.0, -4.5)
 
 
 def test_source_terms_sum_the_five_processes():
