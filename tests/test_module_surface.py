@@ -152,3 +152,17 @@ def test_instances_have_no_dict_but_subclasses_do():
     s = Sub()
     s.extra = 3
     assert s.extra == 3 and s.PAH_growth_model_name == "reactive_dimerization"
+
+
+def test_type_stubs_cover_the_public_surface():
+    import ast
+    import pathlib
+
+    stub = pathlib.Path(fv.__file__).with_name("_fumivex2.pyi")
+    tree = ast.parse(stub.read_text())
+    for cls in (fv.CSootModel, fv.CSootGas):
+        node = next(n for n in tree.body if isinstance(n, ast.ClassDef) and n.name == cls.__name__)
+        stubbed = {getattr(n, "name", None) or getattr(getattr(n, "target", None), "id", None)
+                   for n in node.body}
+        public = {n for n in dir(cls) if not (n.startswith("__") and n.endswith("__"))}
+        assert public - stubbed == set(), cls.__name__

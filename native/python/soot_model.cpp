@@ -34,12 +34,13 @@ class PyHost final : public Host {
   PyObject* arrays[kArrayCount] = {};
   PyObject* slot_objs[kSlotCount] = {};
 
-  long size(ArrayId a) override { return item_count(hold(a).get()); }
-  double get(ArrayId a, long i) override { return item_get(hold(a).get(), i); }
-  void set(ArrayId a, long i, double v) override { item_set(hold(a).get(), i, v); }
+  // item_* keep their own reference while Python code may run
+  long size(ArrayId a) override { return item_count(arrays[idx(a)]); }
+  double get(ArrayId a, long i) override { return item_get(arrays[idx(a)], i); }
+  void set(ArrayId a, long i, double v) override { item_set(arrays[idx(a)], i, v); }
   void zeros(ArrayId a, long n) override { Py_XSETREF(arrays[idx(a)], fv::py::zeros(n)); }
   void zeros_like(ArrayId dst, ArrayId src) override {
-    PyObject* z = fv::py::zeros_like(hold(src).get());
+    PyObject* z = fv::py::zeros_like(arrays[idx(src)]);
     Py_XSETREF(arrays[idx(dst)], z);
   }
   double call_slot_d(SlotId s) override {
@@ -49,9 +50,6 @@ class PyHost final : public Host {
   void call_slot_v(SlotId s) override { Ref r(call(s)); }
 
  private:
-  // a strong reference for the duration of an access: item access may run
-  // Python code that replaces the field
-  Ref hold(ArrayId a) { return Ref::borrow(arrays[idx(a)]); }
   PyObject* call(SlotId s) {
     Ref fn = Ref::borrow(slot_objs[idx(s)]);
     return check(PyObject_CallNoArgs(fn.get()));

@@ -5,14 +5,62 @@
 // fv::Error / PythonErrorPending. No data pointer is kept between calls.
 #pragma once
 
+#include <cstring>
+
 #include "numpy.hpp"
 
 namespace fv::py {
 
-long item_count(PyObject* a);                 // len(a)
-double item_get(PyObject* a, long i);         // float(a[i])
-void item_set(PyObject* a, long i, double v); // a[i] = v
-PyObject* zeros(long n);                      // numpy.zeros(n)
-PyObject* zeros_like(PyObject* a);            // numpy.zeros_like(a)
+// The array when `a` is an exact 1-D float64 ndarray in native byte order.
+inline PyArrayObject* plain_vector(PyObject* a) {
+  if (!PyArray_CheckExact(a)) return nullptr;
+  PyArrayObject* x = reinterpret_cast<PyArrayObject*>(a);
+  if (PyArray_NDIM(x) != 1 || PyArray_TYPE(x) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(x))
+    return nullptr;
+  return x;
+}
+
+[[noreturn]] void throw_out_of_bounds(long i, long n);
+
+// Address of element i, NumPy's rule: negative indices count from the end.
+inline char* element(PyArrayObject* x, long i) {
+  const npy_intp n = PyArray_DIM(x, 0);
+  const npy_intp j = i < 0 ? i + n : i;
+  if (j < 0 || j >= n) throw_out_of_bounds(i, static_cast<long>(n));
+  return PyArray_BYTES(x) + j * PyArray_STRIDE(x, 0);
+}
+
+long generic_count(PyObject* a);
+double generic_get(PyObject* a, long i);
+void generic_set(PyObject* a, long i, double v);
+
+// len(a)
+inline long item_count(PyObject* a) {
+  if (PyArrayObject* x = plain_vector(a)) return static_cast<long>(PyArray_DIM(x, 0));
+  return generic_count(a);
+}
+
+// float(a[i])
+inline double item_get(PyObject* a, long i) {
+  if (PyArrayObject* x = plain_vector(a)) {
+    double v;
+    std::memcpy(&v, element(x, i), sizeof v);
+    return v;
+  }
+  return generic_get(a, i);
+}
+
+// a[i] = v
+inline void item_set(PyObject* a, long i, double v) {
+  PyArrayObject* x = plain_vector(a);
+  if (x && PyArray_ISWRITEABLE(x)) {
+    std::memcpy(element(x, i), &v, sizeof v);
+    return;
+  }
+  generic_set(a, i, v);
+}
+
+PyObject* zeros(long n);            // numpy.zeros(n)
+PyObject* zeros_like(PyObject* a);  // numpy.zeros_like(a)
 
 }  // namespace fv::py
