@@ -166,3 +166,13 @@ def test_type_stubs_cover_the_public_surface():
                    for n in node.body}
         public = {n for n in dir(cls) if not (n.startswith("__") and n.endswith("__"))}
         assert public - stubbed == set(), cls.__name__
+
+
+def test_a_second_interpreter_is_refused():
+    si = pytest.importorskip("_xxsubinterpreters")
+    interp = si.create()
+    try:
+        with pytest.raises(si.RunFailedError, match="Interpreter change detected"):
+            si.run_string(interp, "import fumivex2._fumivex2")
+    finally:
+        si.destroy(interp)
