@@ -63,7 +63,7 @@ int add_function(PyObject* module, PyMethodDef* def) {
   return PyModule_AddObjectRef(module, def->ml_name, fn.get());
 }
 
-PyObject* module_create(PyObject* spec, PyModuleDef*) {
+PyObject* module_create(PyObject* module_spec, PyModuleDef*) {
   const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
   if (g_main_interpreter == -1) {
     g_main_interpreter = id;
@@ -75,7 +75,7 @@ PyObject* module_create(PyObject* spec, PyModuleDef*) {
     return nullptr;
   }
   if (g_module) return Py_NewRef(g_module);
-  Ref name(PyObject_GetAttrString(spec, "name"));
+  Ref name(PyObject_GetAttrString(module_spec, "name"));
   if (!name) return nullptr;
   return PyModule_NewObject(name.get());
 }
