@@ -77,3 +77,18 @@ def ready_model(growth_model=1, cls=None, T=1600.0, solution=SOLUTION, X=None):
     m.update_gas(*gas_args(T=T, X=X))
     m.update_solution(np.array(solution, dtype=float))
     return m
+
+
+def close(a, b):
+    """Equal to 1e-12 relative (arrays element by element)."""
+    np.testing.assert_allclose(a, b, rtol=1e-12, atol=0.0)
+
+
+def scrub_pah_terms(m, inception, adsorption):
+    """PAH terms of scrub_wdot (kmol/(m^3 s)) at a fresh gas state with only the chosen
+    PAH processes on (HACA and oxidation off)."""
+    m.update_gas(*gas_args())
+    m.growth_HACA_enabled = m.oxidation_enabled = False
+    m.inception_enabled, m.growth_PAH_adsorption_enabled = inception, adsorption
+    m.update_scrub_wdot()
+    return np.asarray(m.scrub_wdot)

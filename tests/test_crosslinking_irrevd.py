@@ -4,15 +4,11 @@ import math
 import numpy as np
 import pytest
 
-from conftest import NAMES, PAH_NC, PAH_NH, Av, R, flame_X, gas_args, ready_model
+from conftest import NAMES, PAH_NC, PAH_NH, Av, R, flame_X, gas_args, ready_model, close, scrub_pah_terms
 
 KB, PI10, RHO_S, MW_C, MW_H = 1.3806488e-23, 3.1415926535, 1800.0, 0.012011, 0.00100784
 H, H2 = NAMES.index("H"), NAMES.index("H2")
 NC, NH = np.array(PAH_NC), np.array(PAH_NH)
-
-
-def close(a, b):
-    np.testing.assert_allclose(a, b, rtol=1e-12, atol=0.0)
 
 
 class Ref:
@@ -99,25 +95,16 @@ def test_errors():
     pytest.raises(ZeroDivisionError, m.d_PAH, 0).match("^float division$")
 
 
-def scrub(m, inception, adsorption):
-    """PAH terms of scrub_wdot (kmol/(m^3 s)) with only the chosen processes on."""
-    m.update_gas(*gas_args())
-    m.growth_HACA_enabled = m.oxidation_enabled = False
-    m.inception_enabled, m.growth_PAH_adsorption_enabled = inception, adsorption
-    m.update_scrub_wdot()
-    return np.asarray(m.scrub_wdot)
-
-
 @pytest.mark.parametrize("growth", [4, 5])
 def test_scrubbing_conserves_carbon_and_splits_hydrogen(growth):
     m = ready_model(growth)
     gas, rho = m.PAH_index_in_gas, m.density
-    W = scrub(m, True, True)
+    W = scrub_pah_terms(m, True, True)
     close(-np.dot(NC, W[gas]) * 1000, (m.inception_C_tot() + m.p_dC_tot_dt_PAH) * rho)
-    W = scrub(m, True, False)  # dimers keep all hydrogen; model 5 also releases one H2 each
+    W = scrub_pah_terms(m, True, False)  # dimers keep all hydrogen; model 5 also releases one H2 each
     close(-np.dot(NH, W[gas]) * 1000, m.inception_H_tot() * rho)
     close([W[H], W[H2] * 1000], [0.0, sum(m.p_ROP) if growth == 5 else 0.0])
-    W = scrub(m, False, True)  # adsorption keeps n_H - 2 per molecule and releases 2 H
+    W = scrub_pah_terms(m, False, True)  # adsorption keeps n_H - 2 per molecule and releases 2 H
     taken = -W[gas]
     close(np.asarray(m.p_dH_tot_dt_PAH_each) * rho / 1000, (NH - 2) * taken)
     close(W[H], 2 * taken.sum())
