@@ -134,18 +134,7 @@ PyObject* gas_new(PyTypeObject* type, PyObject*, PyObject*) {
 }
 
 int gas_init(PyObject*, PyObject* args, PyObject* kwds) {
-  if (PyTuple_GET_SIZE(args) != 0) {
-    raise_arg_count("__init__", 0, PyTuple_GET_SIZE(args));
-    return -1;
-  }
-  if (kwds && PyDict_GET_SIZE(kwds) > 0) {
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    PyDict_Next(kwds, &pos, &key, &value);
-    PyErr_Format(PyExc_TypeError, "__init__() got an unexpected keyword argument '%S'", key);
-    return -1;
-  }
-  return 0;
+  return check_no_init_args(args, kwds) ? 0 : -1;
 }
 
 void gas_dealloc(PyObject* self) {

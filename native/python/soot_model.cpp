@@ -48,6 +48,36 @@ class PyHost final : public Host {
     return check_double(PyFloat_AsDouble(r.get()));
   }
   void call_slot_v(SlotId s) override { Ref r(call(s)); }
+  // Temporary (core fast-path helper): every array field is None or a
+  // writeable 1-D float64 ndarray of native byte order, which item_get and
+  // item_set reach through the buffer without running Python code or
+  // allocating, and no two of them share memory (byte ranges disjoint).
+  bool plain_arrays() override {
+    const char* lo[kArrayCount];
+    const char* hi[kArrayCount];
+    int n = 0;
+    for (PyObject* a : arrays) {
+      if (a == Py_None) continue;
+      if (a == nullptr || !PyArray_CheckExact(a)) return false;
+      PyArrayObject* x = reinterpret_cast<PyArrayObject*>(a);
+      if (PyArray_NDIM(x) != 1 || PyArray_TYPE(x) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(x) ||
+          !PyArray_ISWRITEABLE(x))
+        return false;
+      const npy_intp len = PyArray_DIM(x, 0);
+      if (len == 0) continue;
+      const npy_intp stride = PyArray_STRIDE(x, 0);
+      const char* first = PyArray_BYTES(x);
+      const char* last = first + (len - 1) * stride;
+      const char* l = stride < 0 ? last : first;
+      const char* h = (stride < 0 ? first : last) + sizeof(double);
+      for (int k = 0; k < n; ++k)
+        if (l < hi[k] && lo[k] < h) return false;
+      lo[n] = l;
+      hi[n] = h;
+      ++n;
+    }
+    return true;
+  }
 
  private:
   PyObject* call(SlotId s) {
@@ -583,17 +613,7 @@ PyObject* soot_new(PyTypeObject* type, PyObject*, PyObject*) {
 }
 
 int soot_init(PyObject* self, PyObject* args, PyObject* kwds) {
-  if (PyTuple_GET_SIZE(args) != 0) {
-    raise_arg_count("__init__", 0, PyTuple_GET_SIZE(args));
-    return -1;
-  }
-  if (kwds && PyDict_GET_SIZE(kwds) > 0) {
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    PyDict_Next(kwds, &pos, &key, &value);
-    PyErr_Format(PyExc_TypeError, "__init__() got an unexpected keyword argument '%S'", key);
-    return -1;
-  }
+  if (!check_no_init_args(args, kwds)) return -1;
   SootModel& m = core(self);
   m.defaults_1();
   Ref r(call_own_int(self, Own::coales, 0));

@@ -26,18 +26,16 @@ inline double non_negative(double c) { return c > 0.0 ? c : 0.0; }
 // ---- PAH properties ------------------------------------------------------------
 
 // Mass of one molecule of PAH i, kg.
-double SootModel::m_PAH_body(int PAH_id) {
-  return fdiv(aget(ArrayId::MWs, FV_AT(PAH_indices, PAH_id)), Av);
-}
+double SootModel::m_PAH_body(int PAH_id) { return pah_mass(PAH_id); }
 
 // Diameter of PAH i, m, from its molecule mass and a material density
-// (kg/m^3) set by its mean atomic molar mass.
+// (kg/m^3) set by its mean atomic molar mass; the density is formed first.
 double SootModel::d_PAH_body(int PAH_id) {
-  const double n_C = FV_AT(PAH_n_C, PAH_id);
-  const double n_H = FV_AT(PAH_n_H, PAH_id);
-  const double rho = fdiv(171943.5197 * (n_C * MW_carbon + n_H * MW_hydrogen), n_C + n_H);
-  const double m = m_PAH(PAH_id);
-  return std::pow(fdiv(6.0 * m, rho * Pi), 0.3333333333333333);
+  return memoized_at(memo_pah_diameter_, PAH_id, [&] {
+    const double rho = pah_density(PAH_id);
+    const double m = m_PAH(PAH_id);
+    return sphere_diameter(PAH_id, m, rho);
+  });
 }
 
 // ---- model 4: cross-linking --------------------------------------------------------
@@ -47,16 +45,18 @@ void SootModel::create_PAH_dimer_crosslinking_body() {
   p_k_f_soot_PAH.resize(n);
   p_dC_tot_dt_PAH_each.resize(n);
   p_dH_tot_dt_PAH_each.resize(n);
-  host()->zeros(ArrayId::p_ROP, static_cast<long>(n));
+  azeros(ArrayId::p_ROP, static_cast<long>(n));
   p_PAH_radical_.resize(n);
 }
 
 // Radical + PAH -> dimer, m^3/(mol s): enhanced free-molecular kernel with a
 // collision diameter of twice the PAH diameter.
 double SootModel::k_f3_crosslinking_body(int PAH_id) {
-  const double speed = std::sqrt(fdiv(8.0 * Pi * kB * T, reduced_m(PAH_id, PAH_id)));
-  const double d = 2.0 * d_PAH(PAH_id);
-  return speed * cross_k_f3_prefactor * 2.2 * Av * (d * d);
+  return memoized_at(memo_k_f3_, PAH_id, [&] {
+    const double speed = std::sqrt(fdiv(8.0 * Pi * kB * T, reduced_m(PAH_id, PAH_id)));
+    const double d = 2.0 * d_PAH(PAH_id);
+    return speed * cross_k_f3_prefactor * 2.2 * Av * (d * d);
+  });
 }
 
 // Radical adsorption on soot, m^3/(mol s).
@@ -76,13 +76,19 @@ double SootModel::PAH_radical_body(int PAH_id) {
   const double S = N_pri * density;
 
   const double n_C = FV_AT(PAH_n_C, PAH_id);
-  const double k_f1 = cross_k_f1_prefactor * 98.0 * n_C * std::pow(T, 1.84) *
-                      std::exp(fdiv(-62886.6, R * T));
+  // the temperature factors are the same for every PAH
+  const double k_f1 = cross_k_f1_prefactor * 98.0 * n_C *
+                      memoized(Memo::T_pow_1_84, [this] { return std::pow(T, 1.84); }) *
+                      memoized(Memo::exp_k_f1, [this] { return std::exp(fdiv(-62886.6, R * T)); });
   // the reverse step uses the fixed gas constant, not the R attribute
-  const double k_r1 = cross_k_r1_prefactor * 0.016 * std::pow(T, 2.63) *
-                      std::exp(fdiv(-17837.4, 8.31446261815324 * T));
+  const double k_r1 = memoized(Memo::k_r1, [this] {
+    return cross_k_r1_prefactor * 0.016 * std::pow(T, 2.63) *
+           std::exp(fdiv(-17837.4, 8.31446261815324 * T));
+  });
   // 8.079999999999999e-17 is the double just below 8.08e-17
-  const double k_f2 = cross_k_f2_prefactor * 8.079999999999999e-17 * Av * std::pow(T, 0.13);
+  const double k_f2 = memoized(Memo::k_f2, [this] {
+    return cross_k_f2_prefactor * 8.079999999999999e-17 * Av * std::pow(T, 0.13);
+  });
 
   const double k_f3 = k_f3_crosslinking(PAH_id);
   const double k_f4 = k_f4_crosslinking(PAH_id);
@@ -183,6 +189,7 @@ double SootModel::inception_H_tot_crosslinking_body() {
 // hydrogen stays in the dimer); each adsorbed radical takes one PAH molecule
 // and releases two H atoms.
 void SootModel::update_scrub_wdot_PAH_growth_crosslinking_body() {
+  MemoScope memo(*this);  // the adsorption rates share PAH sizes and the slip correction
   const long n = static_cast<long>(PAH_indices.size());
   if (inception_enabled) {
     for (long i = 0; i < n; ++i) {
@@ -210,9 +217,9 @@ void SootModel::create_PAH_dimer_irrevd_body() {
   dimer_PAH_1_id.resize(n);
   dimer_PAH_2_id.resize(n);
   const long len = static_cast<long>(n);
-  host()->zeros(ArrayId::dimer_n_C, len);
-  host()->zeros(ArrayId::dimer_n_H, len);
-  host()->zeros(ArrayId::p_ROP, len);
+  azeros(ArrayId::dimer_n_C, len);
+  azeros(ArrayId::dimer_n_H, len);
+  azeros(ArrayId::p_ROP, len);
   for (long i = 0; i < len; ++i) {
     FV_AT(dimer_PAH_1_id, i) = static_cast<int>(i);
     FV_AT(dimer_PAH_2_id, i) = static_cast<int>(i);
@@ -245,10 +252,12 @@ void SootModel::update_ROP_irrevd() {
 // Free-molecular soot-PAH collision kernel with van der Waals enhancement, m^3/s
 // per particle pair.
 double SootModel::k_PAH_ads_irrevd_body(int PAH_id) {
-  const double d_sum = p_d_g + d_PAH(PAH_id);
-  const double inv_m_Ag = fdiv(1.0, m_Ag());
-  const double inv_m_PAH = fdiv(1.0, m_PAH(PAH_id));
-  return 2.2 * (d_sum * d_sum) * std::sqrt((Pi * kB * T / 2.0) * (inv_m_Ag + inv_m_PAH));
+  return memoized_at(memo_k_PAH_ads_, PAH_id, [&] {
+    const double d_sum = p_d_g + d_PAH(PAH_id);
+    const double inv_m_Ag = fdiv(1.0, m_Ag());
+    const double inv_m_PAH = fdiv(1.0, m_PAH(PAH_id));
+    return 2.2 * (d_sum * d_sum) * std::sqrt((Pi * kB * T / 2.0) * (inv_m_Ag + inv_m_PAH));
+  });
 }
 
 // Growth by direct adsorption of PAH i on aggregates, mol/(kg s). Carbon and
@@ -302,14 +311,16 @@ double SootModel::inception_H_tot_irrevd_body() {
 // species twice) with one H2 released per event; adsorbed PAH derived from the
 // carbon growth, two H atoms released per adsorbed molecule.
 void SootModel::update_scrub_wdot_PAH_growth_irrevd_body() {
+  MemoScope memo(*this);
   if (inception_enabled) {
     const long n_pairs = static_cast<long>(dimer_PAH_1_id.size());
     for (long p = 0; p < n_pairs; ++p) {
       const int g_1 = FV_AT(PAH_indices, FV_AT(dimer_PAH_1_id, p));
       const int g_2 = FV_AT(PAH_indices, FV_AT(dimer_PAH_2_id, p));
-      aadd(ArrayId::scrub_wdot, g_1, -(aget(ArrayId::p_ROP, p) / 1000.0));
-      aadd(ArrayId::scrub_wdot, g_2, -(aget(ArrayId::p_ROP, p) / 1000.0));
-      aadd(ArrayId::scrub_wdot, H2_index, aget(ArrayId::p_ROP, p) / 1000.0);
+      ElementRead rop(*this, ArrayId::p_ROP, p);
+      aadd(ArrayId::scrub_wdot, g_1, -(rop() / 1000.0));
+      aadd(ArrayId::scrub_wdot, g_2, -(rop() / 1000.0));
+      aadd(ArrayId::scrub_wdot, H2_index, rop() / 1000.0);
     }
   }
   if (growth_enabled && growth_PAH_adsorption_enabled) {

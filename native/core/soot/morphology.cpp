@@ -14,8 +14,21 @@ namespace fv::soot {
 // ---- gas-side quantities ------------------------------------------------------
 
 // Molar concentration of gas species `index`, mol/m^3 (X follows NumPy indexing).
+// Kept per gas index while the memo is on; an index the host rejects is never
+// kept, so the table grows at most to the length of X.
 double SootModel::molar_density_body(int index) {
-  return fdiv(aget(ArrayId::X, index) * density, mean_MW);
+  auto compute = [&] { return fdiv(aget(ArrayId::X, index) * density, mean_MW); };
+  if (!memo_on_ || index < 0) return compute();
+  const auto i = static_cast<std::size_t>(index);
+  if (i < memo_molar_density_.size() && memo_molar_density_[i].epoch == memo_epoch_)
+    return memo_molar_density_[i].value;
+  const std::uint64_t epoch = memo_epoch_;
+  const double c = compute();
+  if (memo_on_ && memo_epoch_ == epoch) {
+    if (i >= memo_molar_density_.size()) memo_molar_density_.resize(i + 1);
+    memo_molar_density_[i] = MemoCell{c, epoch};
+  }
+  return c;
 }
 
 // Mean free path of the gas, m; kB * Av stands for the gas constant.
@@ -79,17 +92,23 @@ double SootModel::A_Ag_body() {
 }
 
 // Volume of one aggregate, m^3.
-double SootModel::V_Ag_body() { return pydiv(V_tot(), N_agg * Av); }
+double SootModel::V_Ag_body() {
+  return memoized(Memo::V_Ag, [this] { return pydiv(V_tot(), N_agg * Av); });
+}
 
 // Mass of one aggregate, kg.
-double SootModel::m_Ag_body() { return V_Ag() * rho_soot; }
+double SootModel::m_Ag_body() {
+  return memoized(Memo::m_Ag, [this] { return V_Ag() * rho_soot; });
+}
 
 // Mobility diameter, m: d_p n_p^0.45, never below the primary diameter.
 double SootModel::d_m_body() {
-  const double single = d_p();
-  const double d = d_p();
-  const double chain = d * std::pow(n_p(), 0.45);
-  return (chain > single) ? chain : single;
+  return memoized(Memo::d_m, [this] {
+    const double single = d_p();
+    const double d = d_p();
+    const double chain = d * std::pow(n_p(), 0.45);
+    return (chain > single) ? chain : single;
+  });
 }
 
 // Gyration diameter, m, from the mobility diameter.
@@ -111,7 +130,9 @@ double SootModel::V_p_body() { return pydiv(V_tot(), N_pri * Av); }
 double SootModel::A_p_body() { return Pi * std::pow(fdiv(6.0 * V_p(), Pi), 0.6666666667); }
 
 // Primary particle diameter, m (exponent 0.333334 as calibrated).
-double SootModel::d_p_body() { return std::pow(fdiv(6.0 * V_p(), Pi), 0.333334); }
+double SootModel::d_p_body() {
+  return memoized(Memo::d_p, [this] { return std::pow(fdiv(6.0 * V_p(), Pi), 0.333334); });
+}
 
 // Primaries per aggregate (-).
 double SootModel::n_p_body() { return fdiv(N_pri, N_agg); }

@@ -26,7 +26,7 @@ constexpr double kHtoC_min = 0.1;
 double SootModel::dC_tot_dt_O2_alt_body() {
   if (fdiv(H_tot, C_tot) <= kHtoC_min) return 0.0;
   const double c_O2 = non_negative(molar_density(O2_index));
-  const double k5 = 2200000.0 * std::exp(fdiv(-3774.53, T));  // C* + O2, m^3/(mol s)
+  const double k5 = k5_HACA();  // C* + O2, m^3/(mol s)
   const double alpha = slot_d(SlotId::alpha);
   return -2.0 * alpha * k5 * c_O2 * c_soot_nought();
 }

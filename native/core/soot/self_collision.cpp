@@ -74,7 +74,8 @@ void SootModel::update_omega_PAH_body() {
     const int g = FV_AT(PAH_indices, i);
     const double x = non_negative(molar_density(g));               // mol/m^3
     const double m = fdiv(aget(ArrayId::MWs, g), Av);               // kg per molecule
-    const double d = std::pow(fdiv(6.0 * m, rho_soot * Pi), 0.33333333334);  // m
+    const double d = kept_pow(PowSite::omega_diameter, i, fdiv(6.0 * m, rho_soot * Pi),
+                              0.33333333334);  // m
     const double speed = std::sqrt(fdiv(4.0 * Pi * kB * T, m));
     const double eff = FV_AT(stick_eff, i);
     const double omega = speed * eff * (d * d) * (x * x) * Av;
@@ -90,15 +91,17 @@ void SootModel::update_omega_PAH_body() {
 // kernel times the aggregate number density.
 void SootModel::update_ab_body() {
   const double A = std::sqrt(fdiv(6.0 * kB * T, rho_soot));
-  const double F = std::pow(fdiv(3.0, 4.0 * Pi), 0.166667);
+  const double F = kept_pow(pow_F_, fdiv(3.0, 4.0 * Pi), 0.166667);
   const double L = std::sqrt(fdiv(kB * Pi * T, 2.0 * rho_soot));
   const long n = static_cast<long>(PAH_indices.size());
   for (long i = 0; i < n; ++i) {
     const int g = FV_AT(PAH_indices, i);
-    const double m_D = fdiv(2.0 * aget(ArrayId::MWs, g), Av);                   // kg
-    const double d_D = std::pow(fdiv(6.0 * m_D, Pi * rho_soot), 0.33333333334);  // m
-    const double V_D = std::pow(d_D, 3.0) * Pi / 6.0;                           // m^3
-    FV_AT(a_inc, i) = A * F * 4.4 * 4.0 * 1.41421356 * Av * std::pow(V_D, 0.166667);
+    const double m_D = fdiv(2.0 * aget(ArrayId::MWs, g), Av);  // kg
+    const double d_D =
+        kept_pow(PowSite::dimer_diameter, i, fdiv(6.0 * m_D, Pi * rho_soot), 0.33333333334);  // m
+    const double V_D = kept_pow(PowSite::dimer_cube, i, d_D, 3.0) * Pi / 6.0;  // m^3
+    const double V_D_root = kept_pow(PowSite::dimer_volume_root, i, V_D, 0.166667);
+    FV_AT(a_inc, i) = A * F * 4.4 * 4.0 * 1.41421356 * Av * V_D_root;
     const double d_sum = p_d_g + d_D;
     const double inv_V_D = fdiv(1.0, V_D);
     const double inv_V_Ag = fdiv(1.0, V_Ag());
@@ -239,7 +242,7 @@ void SootModel::update_dimer_weight_body() {
 // update_ab: a_lumpinc (m^3/(mol s)), b_lumpcond (1/s).
 void SootModel::update_ab_lump_body() {
   const double A = std::sqrt(fdiv(6.0 * kB * T, rho_soot));
-  const double F = std::pow(fdiv(3.0, 4.0 * Pi), 0.166667);
+  const double F = kept_pow(pow_F_, fdiv(3.0, 4.0 * Pi), 0.166667);
   const double L = std::sqrt(fdiv(kB * Pi * T, 2.0 * rho_soot));
   lumpdimer_n_C = 0.0;
   lumpdimer_n_H = 0.0;
@@ -251,7 +254,7 @@ void SootModel::update_ab_lump_body() {
     lumpdimer_n_C += 2.0 * w * n_C;
     lumpdimer_n_H += 2.0 * w * FV_AT(PAH_n_H, i);
     const double d_i = d_A * std::sqrt(2.0 * n_C / 3.0);  // m
-    V += 2.0 * w * (Pi / 6.0) * std::pow(d_i, 3.0);
+    V += 2.0 * w * (Pi / 6.0) * kept_pow(PowSite::ring_cube, i, d_i, 3.0);
   }
   a_lumpinc = A * F * 4.4 * 4.0 * 1.41421356 * Av * std::pow(V, 0.166667);
   const double d_L = std::pow(fdiv(6.0 * V, Pi), 0.3333334);

@@ -10,7 +10,9 @@
 // the Host), or nothing.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -115,6 +117,12 @@ class Host {
   virtual void zeros_like(ArrayId dst, ArrayId src) = 0;  // dst = zeros_like(src)
   virtual double call_slot_d(SlotId s) = 0;
   virtual void call_slot_v(SlotId s) = 0;
+  // True when reading and writing elements of every array field can run no
+  // code of the host (no user callbacks, no allocation that could start a
+  // garbage collection) and no two array fields share memory, so that between
+  // two host calls an element changes only when the model writes that very
+  // array. The per-call memo of SootModel relies on it; false is always safe.
+  virtual bool plain_arrays() = 0;
 };
 
 // The seven key gas species, in the order initialize checks and indexes them.
@@ -224,15 +232,191 @@ class SootModel {
   long alen(ArrayId a) { return host_->size(a); }
   double asum(ArrayId a);
   double adot(ArrayId a, ArrayId b);
+  // a = zeros(n); the host may run its own code while allocating
+  void azeros(ArrayId a, long n) {
+    memo_suspend();
+    host_->zeros(a, n);
+  }
 
  private:
+  // ---- per-call memo ----------------------------------------------------------
+  // One call into the model (update_solution, update_scrub_wdot) evaluates the
+  // same quantities many times: PAH masses and diameters in every pair, k_FWD
+  // in the dimer balance and again inside k_REV, c_soot_nought and alpha in
+  // each surface rate. While a MemoScope is open on an exact base-type model
+  // (no hooks, so every entry would run its body) whose host has plain arrays,
+  // the first evaluation of such a quantity is kept and later evaluations
+  // return it instead of recomputing; with hooks nothing is kept and every
+  // entry is called as before.
+  //
+  // Why this is exact: a kept quantity is a deterministic function of fields
+  // and array elements that nothing changes while the scope is open. Those
+  // inputs are written only by update_gas, by the host (Python setters) and by
+  // the first four lines of refresh_after_solution (the size caches), after
+  // which the memo forgets what depends on them. The model's array writes go
+  // to p_ROP, phy_dimer_wdot, soot_PAH_wdot and scrub_wdot, which share no
+  // memory with X or MWs when plain_arrays() holds; an element of those arrays
+  // is kept only by ElementRead, in a loop that writes other arrays. Host code
+  // can run only through a slot holding a foreign callable or through azeros;
+  // both suspend the memo for the rest of the scope. The first evaluation
+  // happens where it did without the memo, so an error (IndexError,
+  // ZeroDivisionError) is raised by the same step; a value is kept only after
+  // it was computed successfully, and recomputing it could not have failed.
+  class MemoScope {
+   public:
+    explicit MemoScope(SootModel& m);
+    ~MemoScope();
+    MemoScope(const MemoScope&) = delete;
+    MemoScope& operator=(const MemoScope&) = delete;
+
+   private:
+    SootModel& m_;
+    bool owner_;
+  };
+
+  struct MemoCell {
+    double value = 0.0;
+    std::uint64_t epoch = 0;  // valid while equal to memo_epoch_
+  };
+  enum class Memo : int {
+    d_p, d_m, V_Ag, m_Ag,                  // morphology
+    alpha_empirical,                       // site fraction
+    c_soot_nought, dC_tot_dt_HACA_alt,     // site-balance HACA
+    k4_HACA, k5_HACA,                      // HACA rate constants
+    k_REAC, k_PAH, C_S_soot_d_m,           // growth model 1
+    T_pow_1_84, exp_k_f1, k_r1, k_f2,      // growth model 4
+    count_
+  };
+
+  void memo_open();
+  void memo_close();
+  // The size caches (p_d_p, p_d_m, p_d_g, p_A_tot) were just written: forget
+  // what was kept, except the particle sizes and masses (d_p, d_m, V_Ag,
+  // m_Ag), which depend on the soot variables and constants only.
+  void memo_forget_except_morphology();
+  // Host code may run: forget everything and keep nothing until the scope ends.
+  void memo_suspend() {
+    if (memo_on_) {
+      memo_on_ = false;
+      ++memo_epoch_;
+    }
+  }
+  // compute() on the first use in the scope, the kept value afterwards. A
+  // value is kept only if nothing was forgotten while it was computed.
+  template <class F>
+  double memoized(Memo key, F&& compute) {
+    MemoCell& c = memo_[static_cast<int>(key)];
+    if (!memo_on_) return compute();
+    if (c.epoch == memo_epoch_) return c.value;
+    const std::uint64_t epoch = memo_epoch_;
+    const double v = compute();
+    if (memo_on_ && memo_epoch_ == epoch) c = MemoCell{v, epoch};
+    return v;
+  }
+  // The same for entry i of a table; indices outside it are never kept.
+  template <class F>
+  double memoized_at(std::vector<MemoCell>& table, long i, F&& compute) {
+    if (!memo_on_ || i < 0 || static_cast<std::size_t>(i) >= table.size()) return compute();
+    if (table[static_cast<std::size_t>(i)].epoch == memo_epoch_)
+      return table[static_cast<std::size_t>(i)].value;
+    const std::uint64_t epoch = memo_epoch_;
+    const double v = compute();
+    if (memo_on_ && memo_epoch_ == epoch && static_cast<std::size_t>(i) < table.size())
+      table[static_cast<std::size_t>(i)] = MemoCell{v, epoch};
+    return v;
+  }
+  // std::pow(x, y) at a call site whose arguments follow from the
+  // configuration alone (molar masses, atom counts, constants) and so repeat
+  // from point to point: the result is kept across calls and reused while the
+  // bits of both arguments repeat. pow is a pure function of its arguments, so
+  // this is exact; it replaces no entry call and no fallible step.
+  struct PowCell {
+    std::uint64_t x = 0, y = 0;
+    double value = 0.0;
+    bool valid = false;
+  };
+  enum class PowSite : int {
+    pah_diameter,       // sphere diameter of each PAH (models 1, 4, 5)
+    omega_diameter,     // PAH diameter at soot density (models 2, 3)
+    dimer_diameter,     // dimer diameter, its cube and sixth root (model 2)
+    dimer_cube,
+    dimer_volume_root,
+    ring_cube,          // ring-based PAH diameter cubed (model 3)
+    count_
+  };
+  double kept_pow(PowCell& cell, double x, double y);
+  // the same for PAH i at a per-PAH site
+  double kept_pow(PowSite site, long i, double x, double y) {
+    std::vector<PowCell>& t = pow_cells_[static_cast<int>(site)];
+    if (!memo_on_ || i < 0 || static_cast<std::size_t>(i) >= t.size()) return std::pow(x, y);
+    return kept_pow(t[static_cast<std::size_t>(i)], x, y);
+  }
+
+  // Element i of array a for a loop body that reads it several times and
+  // writes only other arrays: while the memo is on (plain arrays never share
+  // memory) it is read from the host once, otherwise on every use.
+  class ElementRead {
+   public:
+    ElementRead(SootModel& m, ArrayId a, long i) : m_(m), a_(a), i_(i) {}
+    double operator()() {
+      if (kept_ && m_.memo_on_) return value_;
+      value_ = m_.aget(a_, i_);
+      kept_ = m_.memo_on_;
+      return value_;
+    }
+
+   private:
+    SootModel& m_;
+    ArrayId a_;
+    long i_;
+    double value_ = 0.0;
+    bool kept_ = false;
+  };
+
+  // Entry (j, k) of a table of PAH pairs, j and k positions in PAH_indices.
+  template <class F>
+  double memoized_pair(std::vector<MemoCell>& table, int j, int k, F&& compute) {
+    if (!memo_on_ || j < 0 || k < 0 || j >= memo_n_pair_ || k >= memo_n_pair_) return compute();
+    return memoized_at(table, static_cast<long>(j) * memo_n_pair_ + k, compute);
+  }
+
+  // Shared formulas (one source for every method that uses them), kept per call.
+  double pah_mass(int i);      // mass of one molecule of PAH i, kg
+  double pah_MW(int i);        // molar mass of PAH i, kg/mol
+  double pah_concentration(int i);  // gas concentration of PAH i, mol/m^3
+  double pah_diameter(int i);  // sphere-equivalent diameter of PAH i, m
+  double pah_density(int i);   // material density of PAH i, kg/m^3
+  double sphere_diameter(int i, double mass, double rho);  // m, PAH i from kg and kg/m^3
+  double k4_HACA();            // C* + C2H2 -> C-H + H, m^3/(mol s)
+  double k5_HACA();            // C* + O2 -> products, m^3/(mol s)
+
   // internal steps of the PAH models, not overridable
   void update_ROP();
   void update_ROP_irrevd();
   double k_nuc_irrevd(int PAH_1_id, int PAH_2_id);
+  // direct pair kinetics of growth model 1 (memo on only)
+  struct PahInputs {
+    double c, d, m, MW;  // concentration, diameter, molecule mass, molar mass
+  };
+  bool load_pah_inputs();
+  void pair_rates_direct(long j, long k, double& forward, double& reverse);
+  std::vector<PahInputs> pah_inputs_;
 
   Host* host_ = nullptr;
   Hooks* hooks_ = nullptr;
+
+  bool memo_open_ = false;  // a MemoScope owns the memo
+  bool memo_on_ = false;    // values are kept and reused
+  std::uint64_t memo_epoch_ = 1;
+  std::size_t memo_n_PAH_ = 0;  // PAH count the tables are sized for
+  int memo_n_pair_ = 0;         // side of the pair tables (0: pairs not kept)
+  MemoCell memo_[static_cast<int>(Memo::count_)];
+  std::vector<MemoCell> memo_molar_density_;  // by gas index, grown on demand
+  std::vector<MemoCell> memo_pah_mass_, memo_pah_MW_, memo_pah_diameter_, memo_pah_concentration_;
+  std::vector<MemoCell> memo_k_f_soot_PAH_, memo_k_f3_, memo_k_PAH_ads_;  // by PAH
+  std::vector<MemoCell> memo_k_FWD_, memo_k_REV_;                         // by PAH pair
+  std::vector<PowCell> pow_cells_[static_cast<int>(PowSite::count_)];    // by PAH, across calls
+  PowCell pow_F_;  // (3 / (4 Pi))^0.166667 of the dimer kernels
 };
 
 // ---- entries ---------------------------------------------------------------
@@ -259,15 +443,19 @@ class SootModel {
 #include "soot_methods.def"
 #undef FV_METHOD
 
+// A foreign callable is host code, which may change anything: the memo is
+// suspended before it runs.
 inline double SootModel::slot_d(SlotId s) {
   const Slot& sl = slots[static_cast<int>(s)];
   if (sl.kind == Slot::Kind::Own) return call_own_d0(sl.method);
+  memo_suspend();
   return host_->call_slot_d(s);  // external callables, and the error for None
 }
 
 inline void SootModel::slot_v(SlotId s) {
   const Slot& sl = slots[static_cast<int>(s)];
   if (sl.kind == Slot::Kind::Own) return call_own_v0(sl.method);
+  memo_suspend();
   host_->call_slot_v(s);
 }
 

@@ -265,10 +265,13 @@ void SootModel::load_soot_variable(int which, double v) {
 }
 
 void SootModel::refresh_after_solution() {
+  MemoScope memo(*this);
   p_d_p = d_p();
   p_d_m = d_m();
   p_d_g = d_g();
   p_A_tot = A_tot();
+  // the PAH kernels and the surface rates read these four caches
+  memo_forget_except_morphology();
   slot_v(SlotId::PAH_growth_update);
   p_dC_tot_dt_HACA_alt = dC_tot_dt_HACA_alt();
   p_dH_tot_dt_HACA_alt = dH_tot_dt_HACA_alt();
@@ -287,6 +290,64 @@ void SootModel::update_solution(const double* solution, long n) {
     load_soot_variable(k, solution[i]);
   }
   refresh_after_solution();
+}
+
+// ---- per-call memo ---------------------------------------------------------------
+
+SootModel::MemoScope::MemoScope(SootModel& m) : m_(m), owner_(!m.memo_open_) {
+  if (owner_) m_.memo_open();
+}
+
+SootModel::MemoScope::~MemoScope() {
+  if (owner_) m_.memo_close();
+}
+
+// Pairs are kept for up to this many PAHs (a table of n^2 cells).
+constexpr std::size_t kMaxMemoPairPAHs = 128;
+
+void SootModel::memo_open() {
+  const bool on = hooks_ == nullptr && host_ != nullptr && host_->plain_arrays();
+  const std::size_t n = PAH_indices.size();
+  if (on && n != memo_n_PAH_) {
+    for (std::vector<MemoCell>* t :
+         {&memo_pah_mass_, &memo_pah_MW_, &memo_pah_diameter_, &memo_pah_concentration_,
+          &memo_k_f_soot_PAH_, &memo_k_f3_, &memo_k_PAH_ads_})
+      t->resize(n);
+    for (std::vector<PowCell>& t : pow_cells_) t.resize(n);  // keeps the cells of earlier calls
+    const std::size_t side = n <= kMaxMemoPairPAHs ? n : 0;
+    memo_k_FWD_.resize(side * side);
+    memo_k_REV_.resize(side * side);
+    memo_n_pair_ = static_cast<int>(side);
+    memo_n_PAH_ = n;
+  }
+  ++memo_epoch_;  // cells of earlier scopes are stale
+  memo_on_ = on;
+  memo_open_ = true;
+}
+
+double SootModel::kept_pow(PowCell& cell, double x, double y) {
+  if (!memo_on_) return std::pow(x, y);
+  std::uint64_t bx, by;
+  std::memcpy(&bx, &x, sizeof bx);
+  std::memcpy(&by, &y, sizeof by);
+  if (cell.valid && cell.x == bx && cell.y == by) return cell.value;
+  const double v = std::pow(x, y);
+  cell = PowCell{bx, by, v, true};
+  return v;
+}
+
+void SootModel::memo_forget_except_morphology() {
+  const std::uint64_t old = memo_epoch_++;
+  for (Memo key : {Memo::d_p, Memo::d_m, Memo::V_Ag, Memo::m_Ag}) {
+    MemoCell& c = memo_[static_cast<int>(key)];
+    if (c.epoch == old) c.epoch = memo_epoch_;
+  }
+}
+
+void SootModel::memo_close() {
+  memo_open_ = false;
+  memo_on_ = false;
+  ++memo_epoch_;
 }
 
 // ---- slots and arrays ----------------------------------------------------------

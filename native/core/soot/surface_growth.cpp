@@ -28,13 +28,15 @@ double SootModel::alpha_constant_body() { return alpha_constant_value; }
 // Site fraction from temperature and mu, the carbon atoms of one primary
 // particle (-), limited to [0, 1].
 double SootModel::alpha_empirical_body() {
-  const double mu = fdiv(Pi * rho_soot / 6.0 * std::pow(d_p(), 3.0) * Av, MW_carbon);
-  const double a = 12.65 - 0.00563 * T;
-  const double x = (fdiv(a, std::log10(mu)) - 1.38) + 0.00068 * T;
-  double alpha = std::tanh(x);
-  if (alpha > 1.0) alpha = 1.0;
-  if (alpha < 0.0) alpha = 0.0;
-  return alpha;
+  return memoized(Memo::alpha_empirical, [this] {
+    const double mu = fdiv(Pi * rho_soot / 6.0 * std::pow(d_p(), 3.0) * Av, MW_carbon);
+    const double a = 12.65 - 0.00563 * T;
+    const double x = (fdiv(a, std::log10(mu)) - 1.38) + 0.00068 * T;
+    double alpha = std::tanh(x);
+    if (alpha > 1.0) alpha = 1.0;
+    if (alpha < 0.0) alpha = 0.0;
+    return alpha;
+  });
 }
 
 // Site fraction equal to the soot H/C atom ratio, limited to [0, 1] (-).
@@ -47,41 +49,58 @@ double SootModel::alpha_ctoh_based_body() {
 
 // ---- site-balance HACA -------------------------------------------------------------
 
+// Acetylene addition at a radical site and O2 attack on it, m^3/(mol s); shared
+// by the site balance and the growth and oxidation rates built on it.
+double SootModel::k4_HACA() {
+  return memoized(Memo::k4_HACA,
+                  [this] { return 80.0 * std::pow(T, 1.56) * std::exp(fdiv(-1912.43, T)); });
+}
+
+double SootModel::k5_HACA() {
+  return memoized(Memo::k5_HACA, [this] { return 2200000.0 * std::exp(fdiv(-3774.53, T)); });
+}
+
 // Steady-state radical sites on the soot surface, mol per kg of gas. Rate
 // constants in m^3/(mol s); a gas without any of the six species gives 0.
 double SootModel::c_soot_nought_body() {
-  const double c_H = non_negative(molar_density(H_index));
-  const double c_OH = non_negative(molar_density(OH_index));
-  const double c_H2 = non_negative(molar_density(H2_index));
-  const double c_H2O = non_negative(molar_density(H2O_index));
-  const double c_C2H2 = non_negative(molar_density(C2H2_index));
-  const double c_O2 = non_negative(molar_density(O2_index));
+  return memoized(Memo::c_soot_nought, [this] {
+    const double c_H = non_negative(molar_density(H_index));
+    const double c_OH = non_negative(molar_density(OH_index));
+    const double c_H2 = non_negative(molar_density(H2_index));
+    const double c_H2O = non_negative(molar_density(H2O_index));
+    const double c_C2H2 = non_negative(molar_density(C2H2_index));
+    const double c_O2 = non_negative(molar_density(O2_index));
 
-  const double k1f = 4.17e7 * std::exp(fdiv(-6542.52, T));                   // C-H + H -> C* + H2
-  const double k2f = 10000.0 * std::pow(T, 0.734) * std::exp(fdiv(-719.68, T));  // C-H + OH -> C* + H2O
-  const double k4 = 80.0 * std::pow(T, 1.56) * std::exp(fdiv(-1912.43, T));    // C* + C2H2 -> C-H + H
-  const double k5 = 2200000.0 * std::exp(fdiv(-3774.53, T));                 // C* + O2 -> products
-  const double k1b = 3900000.0 * std::exp(fdiv(-5535.98, T));                // C* + H2 -> C-H + H
-  const double k2b = 368.0 * std::pow(T, 1.139) * std::exp(fdiv(-8605.94, T));  // C* + H2O -> C-H + OH
-  const double k3 = 20000000.0;                                              // C* + H -> C-H
+    // C-H + H -> C* + H2; C-H + OH -> C* + H2O; C* + C2H2 -> C-H + H; C* + O2 -> products;
+    // C* + H2 -> C-H + H; C* + H2O -> C-H + OH; C* + H -> C-H
+    const double k1f = 4.17e7 * std::exp(fdiv(-6542.52, T));
+    const double k2f = 10000.0 * std::pow(T, 0.734) * std::exp(fdiv(-719.68, T));
+    const double k4 = k4_HACA();
+    const double k5 = k5_HACA();
+    const double k1b = 3900000.0 * std::exp(fdiv(-5535.98, T));
+    const double k2b = 368.0 * std::pow(T, 1.139) * std::exp(fdiv(-8605.94, T));
+    const double k3 = 20000000.0;
 
-  const double numerator = k1f * c_H + k2f * c_OH;
-  const double denominator = k1b * c_H2 + k2b * c_H2O + k3 * c_H + k4 * c_C2H2 + k5 * c_O2 +
-                             k1f * c_H + k2f * c_OH;
-  if (denominator == 0.0) return 0.0;
-  double f = numerator / denominator;
-  if (f > 1.0) f = 1.0;
-  if (f < 0.0) f = 0.0;
-  return fdiv(kSiteDensity * f * p_A_tot, Av);
+    const double numerator = k1f * c_H + k2f * c_OH;
+    const double denominator = k1b * c_H2 + k2b * c_H2O + k3 * c_H + k4 * c_C2H2 + k5 * c_O2 +
+                               k1f * c_H + k2f * c_OH;
+    if (denominator == 0.0) return 0.0;
+    double f = numerator / denominator;
+    if (f > 1.0) f = 1.0;
+    if (f < 0.0) f = 0.0;
+    return fdiv(kSiteDensity * f * p_A_tot, Av);
+  });
 }
 
 // Carbon growth by acetylene addition at radical sites, mol C per kg gas per s;
 // two carbon atoms per reaction. [C2H2] is used as is (no clip).
 double SootModel::dC_tot_dt_HACA_alt_body() {
-  const double k4 = 80.0 * std::pow(T, 1.56) * std::exp(fdiv(-1912.43, T));
-  const double c_C2H2 = molar_density(C2H2_index);
-  const double alpha = slot_d(SlotId::alpha);
-  return 2.0 * HACA_prefactor * alpha * k4 * c_C2H2 * c_soot_nought();
+  return memoized(Memo::dC_tot_dt_HACA_alt, [this] {
+    const double k4 = k4_HACA();
+    const double c_C2H2 = molar_density(C2H2_index);
+    const double alpha = slot_d(SlotId::alpha);
+    return 2.0 * HACA_prefactor * alpha * k4 * c_C2H2 * c_soot_nought();
+  });
 }
 
 // Hydrogen accompanying HACA growth: one H per eight C, mol H per kg gas per s.

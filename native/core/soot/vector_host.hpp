@@ -21,10 +21,12 @@ class VectorHost : public Host {
   }
   double call_slot_d(SlotId) override { throw_empty(); }
   void call_slot_v(SlotId) override { throw_empty(); }
+  // separate vectors, and no code of another language behind them
+  bool plain_arrays() override { return true; }
 
  private:
   std::size_t index(ArrayId a, long i) {
-    const long n = size(a);
+    const long n = static_cast<long>(array(a).size());
     const long j = i < 0 ? i + n : i;
     if (j < 0 || j >= n) throw_index_error(i, static_cast<std::size_t>(n), "array");
     return static_cast<std::size_t>(j);

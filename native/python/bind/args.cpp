@@ -11,6 +11,21 @@ void raise_arg_count(const char* func, Py_ssize_t expected, Py_ssize_t given) {
                func, "exactly", expected, expected == 1 ? "" : "s", given);
 }
 
+bool check_no_init_args(PyObject* args, PyObject* kwds) {
+  if (PyTuple_GET_SIZE(args) != 0) {
+    raise_arg_count("__init__", 0, PyTuple_GET_SIZE(args));
+    return false;
+  }
+  if (kwds && PyDict_GET_SIZE(kwds) > 0) {
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    PyDict_Next(kwds, &pos, &key, &value);
+    PyErr_Format(PyExc_TypeError, "__init__() got an unexpected keyword argument '%S'", key);
+    return false;
+  }
+  return true;
+}
+
 bool parse_args(const char* func, PyObject* const* names, Py_ssize_t n, PyObject* const* args,
                 Py_ssize_t nargs, PyObject* kwnames, PyObject** out) {
   if (nargs > n) {

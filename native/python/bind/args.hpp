@@ -10,6 +10,10 @@ namespace fv::py {
 // "%.200s() takes %.8s %zd positional argument%.1s (%zd given)" (TypeError)
 void raise_arg_count(const char* func, Py_ssize_t expected, Py_ssize_t given);
 
+// __init__ of a type whose constructor takes no arguments: false with the
+// count or keyword TypeError set.
+bool check_no_init_args(PyObject* args, PyObject* kwds);
+
 // Sorts positional and keyword arguments of a METH_FASTCALL | METH_KEYWORDS
 // call into out[0..n) (borrowed). Every parameter is required. Returns false
 // with a TypeError set on a wrong count, an unknown or a repeated keyword.
