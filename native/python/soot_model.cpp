@@ -40,32 +40,30 @@ class PyHost final : public Host {
   void set(ArrayId a, long i, double v) override { item_set(arrays[idx(a)], i, v); }
   void zeros(ArrayId a, long n) override { Py_XSETREF(arrays[idx(a)], fv::py::zeros(n)); }
   void zeros_like(ArrayId dst, ArrayId src) override {
-    PyObject* z = fv::py::zeros_like(arrays[idx(src)]);
-    Py_XSETREF(arrays[idx(dst)], z);
+    assign_zeros_like(arrays[idx(dst)], arrays[idx(src)]);
   }
   double call_slot_d(SlotId s) override {
     Ref r(call(s));
     return check_double(PyFloat_AsDouble(r.get()));
   }
   void call_slot_v(SlotId s) override { Ref r(call(s)); }
-  // Temporary (core fast-path helper): every array field is None or a
-  // writeable 1-D float64 ndarray of native byte order, which item_get and
-  // item_set reach through the buffer without running Python code or
-  // allocating, and no two of them share memory (byte ranges disjoint).
-  bool plain_arrays() override {
+  // Plain when every array field is None or a writeable 1-D float64 ndarray
+  // of native byte order (item access then runs no Python code and allocates
+  // nothing) and no two of them share memory (byte ranges disjoint).
+  bool plain_arrays(ArrayView* views) override {
     const char* lo[kArrayCount];
     const char* hi[kArrayCount];
     int n = 0;
-    for (PyObject* a : arrays) {
+    for (int i = 0; i < kArrayCount; ++i) {
+      PyObject* a = arrays[i];
+      views[i] = ArrayView{};
       if (a == Py_None) continue;
-      if (a == nullptr || !PyArray_CheckExact(a)) return false;
-      PyArrayObject* x = reinterpret_cast<PyArrayObject*>(a);
-      if (PyArray_NDIM(x) != 1 || PyArray_TYPE(x) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(x) ||
-          !PyArray_ISWRITEABLE(x))
-        return false;
+      PyArrayObject* x = a ? plain_vector(a) : nullptr;
+      if (!x || !PyArray_ISWRITEABLE(x)) return false;
       const npy_intp len = PyArray_DIM(x, 0);
-      if (len == 0) continue;
       const npy_intp stride = PyArray_STRIDE(x, 0);
+      views[i] = ArrayView{PyArray_BYTES(x), stride, static_cast<long>(len), true};
+      if (len == 0) continue;
       const char* first = PyArray_BYTES(x);
       const char* last = first + (len - 1) * stride;
       const char* l = stride < 0 ? last : first;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -105,6 +106,15 @@ class Hooks {
   virtual Maybe call_oi(MethodId id, int a) = 0;
 };
 
+// Direct access to one array field of doubles: element i is at
+// data + i * stride (bytes). present is false for a field holding no array.
+struct ArrayView {
+  char* data = nullptr;
+  std::ptrdiff_t stride = 0;
+  long size = 0;
+  bool present = false;
+};
+
 // Storage of the array-valued fields and calls of external slot callables.
 // Indexing follows NumPy: a negative index counts from the end.
 class Host {
@@ -122,7 +132,9 @@ class Host {
   // garbage collection) and no two array fields share memory, so that between
   // two host calls an element changes only when the model writes that very
   // array. The per-call memo of SootModel relies on it; false is always safe.
-  virtual bool plain_arrays() = 0;
+  // When true, views[kArrayCount] describe the fields; they stay valid until
+  // the host next runs code of its own (a slot call or zeros).
+  virtual bool plain_arrays(ArrayView* views) = 0;
 };
 
 // The seven key gas species, in the order initialize checks and indexes them.
@@ -225,11 +237,31 @@ class SootModel {
   double call_own_d0(MethodId m);  // the body of an own double() method
   void call_own_v0(MethodId m);    // the body of an own void() method
 
-  double aget(ArrayId a, long i) { return host_->get(a, i); }
-  void aset(ArrayId a, long i, double v) { host_->set(a, i, v); }
+  // Element access. While the memo is on, the arrays are plain and are read
+  // and written through the views taken when it was switched on; anything the
+  // views cannot serve (no array, an index out of range) goes to the host,
+  // which raises the error.
+  double aget(ArrayId a, long i) {
+    if (char* p = view_element(a, i)) {
+      double v;
+      std::memcpy(&v, p, sizeof v);
+      return v;
+    }
+    return host_->get(a, i);
+  }
+  void aset(ArrayId a, long i, double v) {
+    if (char* p = view_element(a, i)) {
+      std::memcpy(p, &v, sizeof v);
+      return;
+    }
+    host_->set(a, i, v);
+  }
   // a[i] = a[i] + dv, read and written back through the array's item access
-  void aadd(ArrayId a, long i, double dv) { host_->set(a, i, host_->get(a, i) + dv); }
-  long alen(ArrayId a) { return host_->size(a); }
+  void aadd(ArrayId a, long i, double dv) { aset(a, i, aget(a, i) + dv); }
+  long alen(ArrayId a) {
+    const ArrayView& v = views_[static_cast<int>(a)];
+    return memo_on_ && v.present ? v.size : host_->size(a);
+  }
   double asum(ArrayId a);
   double adot(ArrayId a, ArrayId b);
   // a = zeros(n); the host may run its own code while allocating
@@ -407,6 +439,15 @@ class SootModel {
 
   bool memo_open_ = false;  // a MemoScope owns the memo
   bool memo_on_ = false;    // values are kept and reused
+  ArrayView views_[kArrayCount];  // valid while memo_on_
+
+  char* view_element(ArrayId a, long i) {
+    if (!memo_on_) return nullptr;
+    const ArrayView& v = views_[static_cast<int>(a)];
+    const long j = i < 0 ? i + v.size : i;
+    if (!v.present || j < 0 || j >= v.size) return nullptr;
+    return v.data + j * v.stride;
+  }
   std::uint64_t memo_epoch_ = 1;
   std::size_t memo_n_PAH_ = 0;  // PAH count the tables are sized for
   int memo_n_pair_ = 0;         // side of the pair tables (0: pairs not kept)

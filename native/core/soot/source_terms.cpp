@@ -104,9 +104,11 @@ Maybe SootModel::coalescence_body(int soot_variable) {
 // ---- source terms --------------------------------------------------------------
 
 // Sum of the five processes for one soot variable, added left to right; each
-// process is evaluated just before it is added.
+// process is evaluated just before it is added. Nothing is written meanwhile,
+// so the per-call memo (and its direct array views) may serve the whole sum.
 #define FV_SOURCE_TERM(name, k)                          \
   double SootModel::name##_body() {                      \
+    MemoScope memo(*this);                               \
     const Maybe a = inception(k);                        \
     const Maybe b = growth(k);                           \
     double s = add_rates(a, b);                          \
@@ -128,6 +130,7 @@ FV_SOURCE_TERM(S_H_tot, 4)
 // mol/m^3 into kmol/m^3.
 void SootModel::update_scrub_wdot_body() {
   if (!scrubbing_enabled) return;
+  MemoScope memo(*this);  // the PAH terms and the surface terms share array views
   slot_v(SlotId::update_scrub_wdot_PAH_growth);
 
   const ArrayId W = ArrayId::scrub_wdot;

@@ -306,7 +306,7 @@ SootModel::MemoScope::~MemoScope() {
 constexpr std::size_t kMaxMemoPairPAHs = 128;
 
 void SootModel::memo_open() {
-  const bool on = hooks_ == nullptr && host_ != nullptr && host_->plain_arrays();
+  const bool on = hooks_ == nullptr && host_ != nullptr && host_->plain_arrays(views_);
   const std::size_t n = PAH_indices.size();
   if (on && n != memo_n_PAH_) {
     for (std::vector<MemoCell>* t :

@@ -22,7 +22,12 @@ class VectorHost : public Host {
   double call_slot_d(SlotId) override { throw_empty(); }
   void call_slot_v(SlotId) override { throw_empty(); }
   // separate vectors, and no code of another language behind them
-  bool plain_arrays() override { return true; }
+  bool plain_arrays(ArrayView* views) override {
+    for (int a = 0; a < kArrayCount; ++a)
+      views[a] = ArrayView{reinterpret_cast<char*>(arrays_[a].data()), sizeof(double),
+                           static_cast<long>(arrays_[a].size()), true};
+    return true;
+  }
 
  private:
   std::size_t index(ArrayId a, long i) {

@@ -56,3 +56,21 @@ PyObject* zeros_like(PyObject* a) {
 }
 
 }  // namespace fv::py
+
+namespace fv::py {
+
+void assign_zeros_like(PyObject*& field, PyObject* a) {
+  PyArrayObject* src = plain_vector(a);
+  PyArrayObject* old = field ? plain_vector(field) : nullptr;
+  if (src && old && Py_REFCNT(field) == 1 &&
+      reinterpret_cast<PyArrayObject_fields*>(old)->weakreflist == nullptr &&
+      PyArray_CHKFLAGS(old, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_OWNDATA | NPY_ARRAY_WRITEABLE) &&
+      PyArray_DIM(old, 0) == PyArray_DIM(src, 0)) {
+    std::memset(PyArray_DATA(old), 0, static_cast<std::size_t>(PyArray_NBYTES(old)));
+    return;
+  }
+  PyObject* z = zeros_like(a);
+  Py_XSETREF(field, z);
+}
+
+}  // namespace fv::py

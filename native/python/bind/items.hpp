@@ -63,4 +63,10 @@ inline void item_set(PyObject* a, long i, double v) {
 PyObject* zeros(long n);            // numpy.zeros(n)
 PyObject* zeros_like(PyObject* a);  // numpy.zeros_like(a)
 
+// Sets `field` to numpy.zeros_like(a). When the array `field` holds is
+// referenced by nothing else (no other reference, no weak reference) and is a
+// contiguous float64 vector of the right length, it is zeroed in place
+// instead: no one can tell it from a new array, and the allocation is saved.
+void assign_zeros_like(PyObject*& field, PyObject* a);
+
 }  // namespace fv::py
