@@ -140,17 +140,8 @@ double SootModel::dH_tot_dt_PAH_each_crosslinking_body(int PAH_id) {
 void SootModel::PAH_growth_update_crosslinking_body() {
   update_PAH_radical();
   update_ROP_crosslinking();
-  p_dC_tot_dt_PAH = 0.0;
-  p_dH_tot_dt_PAH = 0.0;
-  const long n = static_cast<long>(PAH_indices.size());
-  for (long i = 0; i < n; ++i) {
-    const double dC = dC_tot_dt_PAH_each_crosslinking(static_cast<int>(i));
-    FV_AT(p_dC_tot_dt_PAH_each, i) = dC;
-    p_dC_tot_dt_PAH += dC;
-    const double dH = dH_tot_dt_PAH_each_crosslinking(static_cast<int>(i));
-    FV_AT(p_dH_tot_dt_PAH_each, i) = dH;
-    p_dH_tot_dt_PAH += dH;
-  }
+  accumulate_PAH_growth(&SootModel::dC_tot_dt_PAH_each_crosslinking,
+                        &SootModel::dH_tot_dt_PAH_each_crosslinking);
 }
 
 // Inception, mol/(kg s): a dimer holds two molecules of its PAH with all their

@@ -159,17 +159,8 @@ void SootModel::PAH_growth_update_slfclsn_body() {
   update_dimer_();
   update_w_inc();
   update_w_cond();
-  p_dC_tot_dt_PAH = 0.0;
-  p_dH_tot_dt_PAH = 0.0;
-  const long n = static_cast<long>(PAH_indices.size());
-  for (long i = 0; i < n; ++i) {
-    const double dC = dC_tot_dt_PAH_each_slfclsn(static_cast<int>(i));
-    FV_AT(p_dC_tot_dt_PAH_each, i) = dC;
-    p_dC_tot_dt_PAH += dC;
-    const double dH = dH_tot_dt_PAH_each_slfclsn(static_cast<int>(i));
-    FV_AT(p_dH_tot_dt_PAH_each, i) = dH;
-    p_dH_tot_dt_PAH += dH;
-  }
+  accumulate_PAH_growth(&SootModel::dC_tot_dt_PAH_each_slfclsn,
+                        &SootModel::dH_tot_dt_PAH_each_slfclsn);
 }
 
 // Inception, mol/(kg s). An event joins two dimers, i.e. four PAH molecules,
@@ -292,17 +283,8 @@ void SootModel::PAH_growth_update_slfclsn_lump_body() {
   update_lumpdimer_();
   update_w_lumpinc();
   update_w_lumpcond();
-  p_dC_tot_dt_PAH = 0.0;
-  p_dH_tot_dt_PAH = 0.0;
-  const long n = static_cast<long>(PAH_indices.size());
-  for (long i = 0; i < n; ++i) {
-    const double dC = dC_tot_dt_PAH_each_slfclsn_lump(static_cast<int>(i));
-    FV_AT(p_dC_tot_dt_PAH_each, i) = dC;
-    p_dC_tot_dt_PAH += dC;
-    const double dH = dH_tot_dt_PAH_each_slfclsn_lump(static_cast<int>(i));
-    FV_AT(p_dH_tot_dt_PAH_each, i) = dH;
-    p_dH_tot_dt_PAH += dH;
-  }
+  accumulate_PAH_growth(&SootModel::dC_tot_dt_PAH_each_slfclsn_lump,
+                        &SootModel::dH_tot_dt_PAH_each_slfclsn_lump);
 }
 
 // Inception by lumped dimers, mol/(kg s); lumpdimer_n_C already counts two molecules.

@@ -262,6 +262,9 @@ class SootModel {
     const ArrayView& v = views_[static_cast<int>(a)];
     return memo_on_ && v.present ? v.size : host_->size(a);
   }
+  // For each PAH i: p_dC_tot_dt_PAH_each[i] = dC(i), added to p_dC_tot_dt_PAH,
+  // then the same for hydrogen; both sums start from 0 (mol/(kg s)).
+  void accumulate_PAH_growth(double (SootModel::*dC)(int), double (SootModel::*dH)(int));
   double asum(ArrayId a);
   double adot(ArrayId a, ArrayId b);
   // a = zeros(n); the host may run its own code while allocating

@@ -382,6 +382,21 @@ void SootModel::call_own_v0(MethodId m) {
   }
 }
 
+void SootModel::accumulate_PAH_growth(double (SootModel::*dC)(int),
+                                      double (SootModel::*dH)(int)) {
+  p_dC_tot_dt_PAH = 0.0;
+  p_dH_tot_dt_PAH = 0.0;
+  const long n = static_cast<long>(PAH_indices.size());
+  for (long i = 0; i < n; ++i) {
+    const double c = (this->*dC)(static_cast<int>(i));
+    FV_AT(p_dC_tot_dt_PAH_each, i) = c;
+    p_dC_tot_dt_PAH += c;
+    const double h = (this->*dH)(static_cast<int>(i));
+    FV_AT(p_dH_tot_dt_PAH_each, i) = h;
+    p_dH_tot_dt_PAH += h;
+  }
+}
+
 double SootModel::asum(ArrayId a) {
   const long n = alen(a);
   double s = 0.0;
