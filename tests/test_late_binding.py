@@ -134,3 +134,16 @@ def test_dropped_models_are_collected():
     gc.collect()
     assert wr() is None
     assert all(r() is None for r in arrays)
+
+
+def test_custom_attribute_lookup_is_consulted():
+    class Intercepting(fv.CSootModel):
+        def __getattribute__(self, name):
+            if name == "k_REAC":
+                return lambda: 0.0  # no dimer ever reacts
+            return super().__getattribute__(name)
+
+    m = ready_model(1, cls=Intercepting)
+    assert m.inception_N_agg() == 0.0 and m.inception_C_tot_reactived() == 0.0
+    base = ready_model(1)
+    assert base.inception_N_agg() > 0.0

@@ -19,6 +19,8 @@ class OverrideTable {
 
   bool overridden(int id) {
     PyTypeObject* tp = Py_TYPE(self_);
+    // a class with its own attribute lookup: always ask it
+    if (tp->tp_getattro != PyObject_GenericGetAttr) return true;
     const bool tagged = (tp->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) != 0;
     if (tp != type_ || !tagged || tp->tp_version_tag != tag_) {
       std::fill(state_.begin(), state_.end(), 0);
