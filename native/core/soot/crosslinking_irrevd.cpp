@@ -147,33 +147,24 @@ void SootModel::PAH_growth_update_crosslinking_body() {
 // Inception, mol/(kg s): a dimer holds two molecules of its PAH with all their
 // hydrogen; new aggregates are counted in units of min_n_C carbon atoms.
 double SootModel::inception_N_agg_crosslinking_body() {
-  double s = 0.0;
-  const long n = static_cast<long>(PAH_indices.size());
-  for (long i = 0; i < n; ++i) {
+  return sum_over_PAHs([&](long i) {
     const double n_C = FV_AT(PAH_n_C, i);
-    s += fdiv(fdiv(2.0 * n_C, static_cast<double>(min_n_C)) * aget(ArrayId::p_ROP, i), density);
-  }
-  return s;
+    return fdiv(fdiv(2.0 * n_C, static_cast<double>(min_n_C)) * aget(ArrayId::p_ROP, i), density);
+  });
 }
 
 double SootModel::inception_C_tot_crosslinking_body() {
-  double s = 0.0;
-  const long n = static_cast<long>(PAH_indices.size());
-  for (long i = 0; i < n; ++i) {
+  return sum_over_PAHs([&](long i) {
     const double n_C = FV_AT(PAH_n_C, i);
-    s += fdiv(2.0 * n_C * aget(ArrayId::p_ROP, i), density);
-  }
-  return s;
+    return fdiv(2.0 * n_C * aget(ArrayId::p_ROP, i), density);
+  });
 }
 
 double SootModel::inception_H_tot_crosslinking_body() {
-  double s = 0.0;
-  const long n = static_cast<long>(PAH_indices.size());
-  for (long i = 0; i < n; ++i) {
+  return sum_over_PAHs([&](long i) {
     const double n_H = FV_AT(PAH_n_H, i);
-    s += fdiv(2.0 * n_H * aget(ArrayId::p_ROP, i), density);
-  }
-  return s;
+    return fdiv(2.0 * n_H * aget(ArrayId::p_ROP, i), density);
+  });
 }
 
 // Gas-phase consumption, kmol/(m^3 s): two PAH molecules per dimer (their

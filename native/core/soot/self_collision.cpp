@@ -167,33 +167,24 @@ void SootModel::PAH_growth_update_slfclsn_body() {
 // keeping all their hydrogen; new aggregates are counted in units of min_n_C
 // carbon atoms.
 double SootModel::inception_N_agg_slfclsn_body() {
-  double s = 0.0;
-  const long n = static_cast<long>(PAH_indices.size());
-  for (long i = 0; i < n; ++i) {
+  return sum_over_PAHs([&](long i) {
     const double n_C = FV_AT(PAH_n_C, i);
-    s += fdiv(fdiv(n_C * 4.0, static_cast<double>(min_n_C)) * FV_AT(w_inc, i), density);
-  }
-  return s;
+    return fdiv(fdiv(n_C * 4.0, static_cast<double>(min_n_C)) * FV_AT(w_inc, i), density);
+  });
 }
 
 double SootModel::inception_C_tot_slfclsn_body() {
-  double s = 0.0;
-  const long n = static_cast<long>(PAH_indices.size());
-  for (long i = 0; i < n; ++i) {
+  return sum_over_PAHs([&](long i) {
     const double n_C = FV_AT(PAH_n_C, i);
-    s += fdiv(n_C * 4.0 * FV_AT(w_inc, i), density);
-  }
-  return s;
+    return fdiv(n_C * 4.0 * FV_AT(w_inc, i), density);
+  });
 }
 
 double SootModel::inception_H_tot_slfclsn_body() {
-  double s = 0.0;
-  const long n = static_cast<long>(PAH_indices.size());
-  for (long i = 0; i < n; ++i) {
+  return sum_over_PAHs([&](long i) {
     const double n_H = FV_AT(PAH_n_H, i);
-    s += fdiv(n_H * 4.0 * FV_AT(w_inc, i), density);
-  }
-  return s;
+    return fdiv(n_H * 4.0 * FV_AT(w_inc, i), density);
+  });
 }
 
 // Gas-phase consumption, kmol/(m^3 s): four PAH molecules per inception event;

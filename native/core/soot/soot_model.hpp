@@ -264,6 +264,14 @@ class SootModel {
   }
   // For each PAH i: p_dC_tot_dt_PAH_each[i] = dC(i), added to p_dC_tot_dt_PAH,
   // then the same for hydrogen; both sums start from 0 (mol/(kg s)).
+  // Sum over the PAH positions i of term(i), added in order.
+  template <class F>
+  double sum_over_PAHs(F&& term) {
+    double s = 0.0;
+    const long n = static_cast<long>(PAH_indices.size());
+    for (long i = 0; i < n; ++i) s += term(i);
+    return s;
+  }
   void accumulate_PAH_growth(double (SootModel::*dC)(int), double (SootModel::*dH)(int));
   double asum(ArrayId a);
   double adot(ArrayId a, ArrayId b);
