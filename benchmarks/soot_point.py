@@ -78,11 +78,11 @@ def python_time(model, points):
     return best
 
 
-def bare_call_time(n=1_000_000):
+def bare_call_time(n=200_000, repeats=25):
     m = fv.CSootModel()
     loop_only = float("inf")
     call = float("inf")
-    for _ in range(5):
+    for _ in range(repeats):
         t0 = time.perf_counter_ns()
         for _ in range(n):
             pass
