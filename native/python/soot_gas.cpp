@@ -124,6 +124,8 @@ PyMethodDef g_methods[] = {
     {"update_MWs", update_MWs, METH_O, "CSootGas.update_MWs(self, MWs)"},
     {"__reduce__", gas_reduce, METH_NOARGS, "CSootGas.__reduce__(self)"},
     {"__setstate__", gas_setstate, METH_O, "CSootGas.__setstate__(self, __pyx_state)"},
+    {"__copy__", copy_shallow, METH_NOARGS, "CSootGas.__copy__(self)"},
+    {"__deepcopy__", copy_deep, METH_O, "CSootGas.__deepcopy__(self, memo)"},
     {nullptr, nullptr, 0, nullptr}};
 
 PyObject* gas_new(PyTypeObject* type, PyObject*, PyObject*) {

@@ -171,6 +171,35 @@ SootModel& core_of<SootModel>(PyObject* self) {
   return reinterpret_cast<SootModelObject*>(self)->core;
 }
 
+SootModel* exact_soot_core(PyObject* o) {
+  return Py_IS_TYPE(o, &SootModelType) ? &reinterpret_cast<SootModelObject*>(o)->core : nullptr;
+}
+
+void soot_store_gas(PyObject* self, const double v[5], PyObject* X) {
+  assign(reinterpret_cast<SootModelObject*>(self)->host.arrays[static_cast<int>(ArrayId::X)], X);
+  reinterpret_cast<SootModelObject*>(self)->core.update_gas(v[0], v[1], v[2], v[3], v[4]);
+}
+
+void soot_load_solution(PyObject* self, PyObject* solution) {
+  Ref held = Ref::borrow(solution);
+  SootModel& m = reinterpret_cast<SootModelObject*>(self)->core;
+  const int offsets[4] = {m.N_agg_offset, m.N_pri_offset, m.C_tot_offset, m.H_tot_offset};
+  for (int k = 0; k < 4; ++k) m.load_soot_variable(k, item_get(solution, offsets[k]));
+  m.refresh_after_solution();
+}
+
+void soot_load_solution(PyObject* self, const double values[4]) {
+  SootModel& m = reinterpret_cast<SootModelObject*>(self)->core;
+  const int offsets[4] = {m.N_agg_offset, m.N_pri_offset, m.C_tot_offset, m.H_tot_offset};
+  for (int k = 0; k < 4; ++k) {
+    // NumPy's rule on a 4-element array: negative positions count from the end
+    const long j = offsets[k] < 0 ? offsets[k] + 4L : offsets[k];
+    if (j < 0 || j >= 4) throw_out_of_bounds(offsets[k], 4);
+    m.load_soot_variable(k, values[j]);
+  }
+  m.refresh_after_solution();
+}
+
 namespace {
 
 inline SootModelObject* obj(PyObject* self) { return reinterpret_cast<SootModelObject*>(self); }
@@ -404,8 +433,7 @@ PyObject* update_gas(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     if (!to_double(a[i], &v[i])) return nullptr;
   if (!check_array_arg(a[5], "X")) return nullptr;
   return guarded([&] {
-    assign(obj(self)->host.arrays[idx(ArrayId::X)], a[5]);
-    core(self).update_gas(v[0], v[1], v[2], v[3], v[4]);
+    soot_store_gas(self, v, a[5]);
     return Py_NewRef(Py_None);
   });
 }
@@ -413,11 +441,7 @@ PyObject* update_gas(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 PyObject* update_solution(PyObject* self, PyObject* solution) {
   if (!check_array_arg(solution, "solution")) return nullptr;
   return guarded([&] {
-    Ref held = Ref::borrow(solution);
-    SootModel& m = core(self);
-    const int offsets[4] = {m.N_agg_offset, m.N_pri_offset, m.C_tot_offset, m.H_tot_offset};
-    for (int k = 0; k < 4; ++k) m.load_soot_variable(k, item_get(solution, offsets[k]));
-    m.refresh_after_solution();
+    soot_load_solution(self, solution);
     return Py_NewRef(Py_None);
   });
 }
@@ -590,6 +614,8 @@ PyMethodDef g_methods[] = {
     {"update_solution", update_solution, METH_O, "CSootModel.update_solution(self, ndarray solution)"},
     {"__reduce__", soot_reduce, METH_NOARGS, "CSootModel.__reduce__(self)"},
     {"__setstate__", soot_setstate, METH_O, "CSootModel.__setstate__(self, __pyx_state)"},
+    {"__copy__", copy_shallow, METH_NOARGS, "CSootModel.__copy__(self)"},
+    {"__deepcopy__", copy_deep, METH_O, "CSootModel.__deepcopy__(self, memo)"},
     {nullptr, nullptr, 0, nullptr}};
 
 void set_slot(SootModelObject* o, SlotId s, PyObject* v) {

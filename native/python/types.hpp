@@ -3,15 +3,32 @@
 
 #include "bind/ref.hpp"
 
+namespace fv::soot {
+class SootModel;
+}
+
 namespace fv::py {
 
 extern PyTypeObject SootModelType;
 extern PyTypeObject SootGasType;
 extern PyMethodDef g_unpickle_soot_model;
 extern PyMethodDef g_unpickle_soot_gas;
+extern PyTypeObject PlugFlowType;
+extern PyMethodDef g_unpickle_plug_flow;
 
 // PyType_Ready and publish in the module; -1 with an exception on failure.
 int ready_soot_model(PyObject* module);
 int ready_soot_gas(PyObject* module);
+int ready_plug_flow(PyObject* module);
+
+// Direct access to an exact CSootModel for the drivers (soot_calls.cpp).
+// The core of `o` when it is an exact CSootModel, else null.
+fv::soot::SootModel* exact_soot_core(PyObject* o);
+// update_gas after argument conversion: X (an array or None) is stored, then
+// the gas state (T K, P Pa, density kg/m3, viscosity Pa s, mean_MW kg/kmol).
+void soot_store_gas(PyObject* self, const double v[5], PyObject* X);
+// update_solution on an array object, or on the values of a 4-element array.
+void soot_load_solution(PyObject* self, PyObject* solution);
+void soot_load_solution(PyObject* self, const double values[4]);
 
 }  // namespace fv::py

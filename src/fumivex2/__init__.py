@@ -1,11 +1,14 @@
 """fumivex2: soot formation in combustion gases.
 
 The compiled extension ``fumivex2._fumivex2`` holds the soot model
-(``CSootModel``), the gas-state record (``CSootGas``) and the enumerations;
+(``CSootModel``), the gas-state record (``CSootGas``), the plug-flow reactor
+right-hand side (``CPFROde``), the flame soot solvers (``CFlameSolver``,
+``CFlameSolverOpt``) and the enumerations;
 this package re-exports its public names.
 """
 from . import _fumivex2
 from ._fumivex2 import (  # noqa: F401
+    CPFROde,
     CSootGas,
     CSootModel,
     PAH_GROWTH_MODELS,
@@ -16,6 +19,7 @@ from ._fumivex2 import (  # noqa: F401
 )
 
 __all__ = [
+    "CPFROde",
     "CSootGas",
     "CSootModel",
     "PAH_GROWTH_MODELS",

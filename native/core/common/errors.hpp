@@ -15,6 +15,7 @@ enum class ErrorKind {
   Overflow,       // OverflowError
   NotImplemented, // NotImplementedError
   Runtime,        // RuntimeError
+  Exception,      // the interpreter's base Exception (reactor configuration errors)
   PythonPending,  // an exception is already set in the Python interpreter
 };
 

@@ -23,6 +23,7 @@ PyObject* set_python_error() noexcept {
       case ErrorKind::Overflow: type = PyExc_OverflowError; break;
       case ErrorKind::NotImplemented: type = PyExc_NotImplementedError; break;
       case ErrorKind::Runtime: type = PyExc_RuntimeError; break;
+      case ErrorKind::Exception: type = PyExc_Exception; break;
       case ErrorKind::PythonPending: break;
     }
     PyErr_SetString(type, e.what());

@@ -66,9 +66,14 @@ PyObject* reduce(PyObject* self, const PickleInfo& info) {
     if (info.fields[i].kind == FieldKind::Object && v != Py_None) use_setstate = true;
     PyTuple_SET_ITEM(state.get(), i, v);
   }
-  // the instance dictionary of a subclass travels as one extra last element
+  // the instance dictionary of a subclass travels as one extra last element;
+  // so do the per-instance values of an instance without one
   Ref dict(instance_dict(self));
   if (!dict && PyErr_Occurred()) return nullptr;
+  if (!dict && info.extra_state) {
+    dict.reset(info.extra_state(self));
+    if (!dict && PyErr_Occurred()) return nullptr;
+  }
   if (dict) {
     Ref extended(PyTuple_New(info.n + 1));
     if (!extended) return nullptr;
@@ -106,6 +111,7 @@ static int store_state(PyObject* self, PyObject* state, const PickleInfo& info) 
   if (len > info.n) {
     Ref dict(instance_dict(self));
     if (!dict && PyErr_Occurred()) return -1;
+    if (!dict && info.restore_extra) return info.restore_extra(self, PyTuple_GET_ITEM(state, info.n));
     if (dict) {
       Ref update(PyObject_GetAttrString(dict.get(), "update"));
       if (!update) return -1;
@@ -172,6 +178,97 @@ PyObject* unpickle(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
     if (store_state(result.get(), a[2], info) < 0) return nullptr;
   }
   return result.release();
+}
+
+// ---- copying -------------------------------------------------------------------
+
+namespace {
+
+PyTypeObject* g_own_types[8];
+int g_own_type_count = 0;
+
+// copy.deepcopy(v, memo)
+PyObject* deep_copy(PyObject* v, PyObject* memo) {
+  static PyObject* fn = nullptr;
+  if (!fn) {
+    Ref copy(PyImport_ImportModule("copy"));
+    if (!copy) return nullptr;
+    fn = PyObject_GetAttrString(copy.get(), "deepcopy");
+    if (!fn) return nullptr;
+  }
+  return PyObject_CallFunctionObjArgs(fn, v, memo, nullptr);
+}
+
+// One element of a state for the copy: a built-in method bound to one of our
+// objects is bound to that object's copy; anything else is deep-copied (or
+// kept, for a shallow copy).
+PyObject* copy_element(PyObject* v, PyObject* self, PyObject* copy, PyObject* memo) {
+  if (PyCFunction_Check(v)) {
+    PyObject* receiver = PyCFunction_GET_SELF(v);
+    if (receiver && is_own_object(receiver) && (memo || receiver == self)) {
+      Ref target(receiver == self ? Py_NewRef(copy) : deep_copy(receiver, memo));
+      if (!target) return nullptr;
+      return PyObject_GetAttrString(target.get(),
+                                    reinterpret_cast<PyCFunctionObject*>(v)->m_ml->ml_name);
+    }
+  }
+  return memo ? deep_copy(v, memo) : Py_NewRef(v);
+}
+
+}  // namespace
+
+void register_own_type(PyTypeObject* type) {
+  if (g_own_type_count < 8) g_own_types[g_own_type_count++] = type;
+}
+
+bool is_own_object(PyObject* o) {
+  for (int i = 0; i < g_own_type_count; ++i)
+    if (PyObject_TypeCheck(o, g_own_types[i])) return true;
+  return false;
+}
+
+PyObject* copy_object(PyObject* self, PyObject* memo) {
+  Ref rv(PyObject_CallMethod(self, "__reduce_ex__", "i", 4));
+  if (!rv) return nullptr;
+  if (!PyTuple_Check(rv.get()) || PyTuple_GET_SIZE(rv.get()) < 2) {
+    PyErr_SetString(PyExc_TypeError, "__reduce_ex__ must return a tuple of at least 2 items");
+    return nullptr;
+  }
+  PyObject* fn = PyTuple_GET_ITEM(rv.get(), 0);
+  Ref args = Ref::borrow(PyTuple_GET_ITEM(rv.get(), 1));
+  if (memo) {
+    args.reset(deep_copy(args.get(), memo));
+    if (!args) return nullptr;
+  }
+  if (!PyTuple_Check(args.get())) {
+    PyErr_SetString(PyExc_TypeError, "the reduction's arguments must be a tuple");
+    return nullptr;
+  }
+  Ref copy(PyObject_Call(fn, args.get(), nullptr));
+  if (!copy) return nullptr;
+  if (memo) {
+    Ref key(PyLong_FromVoidPtr(self));
+    if (!key || PyObject_SetItem(memo, key.get(), copy.get()) < 0) return nullptr;
+  }
+  PyObject* state = PyTuple_GET_SIZE(rv.get()) > 2 ? PyTuple_GET_ITEM(rv.get(), 2) : Py_None;
+  if (state == Py_None) return copy.release();
+  Ref new_state;
+  if (PyTuple_Check(state)) {
+    const Py_ssize_t n = PyTuple_GET_SIZE(state);
+    new_state.reset(PyTuple_New(n));
+    if (!new_state) return nullptr;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      PyObject* e = copy_element(PyTuple_GET_ITEM(state, i), self, copy.get(), memo);
+      if (!e) return nullptr;
+      PyTuple_SET_ITEM(new_state.get(), i, e);
+    }
+  } else {
+    new_state.reset(memo ? deep_copy(state, memo) : Py_NewRef(state));
+    if (!new_state) return nullptr;
+  }
+  Ref r(PyObject_CallMethod(copy.get(), "__setstate__", "(O)", new_state.get()));
+  if (!r) return nullptr;
+  return copy.release();
 }
 
 }  // namespace fv::py

@@ -118,6 +118,12 @@ struct PickleInfo {
   int n;
   long checksums[3];          // MD5-, SHA-256- and SHA-1-based; the first is written
   const char* reconstructor;  // module-level function name
+  // Per-instance values an instance without a __dict__ may hold (drivers):
+  // `extra_state` returns them as a new dict, or null without an error when
+  // there are none; `restore_extra` takes them back from such a dict. The dict
+  // travels where a subclass's __dict__ does, as one extra last element.
+  PyObject* (*extra_state)(PyObject* self) = nullptr;
+  int (*restore_extra)(PyObject* self, PyObject* extra) = nullptr;
 };
 
 // obj.__reduce__()
@@ -128,7 +134,29 @@ PyObject* setstate(PyObject* self, PyObject* state, const PickleInfo& info);
 PyObject* unpickle(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                    PyTypeObject* base, const PickleInfo& info);
 
+// obj.__copy__() and obj.__deepcopy__(memo): the object's reduction rebuilt
+// (memo null: shallow). The host's copy functions take bound methods of
+// built-in types as atoms, so a copy would keep slots bound to the original;
+// here a built-in method bound to one of this module's objects is bound anew
+// to the copy of that object (the original itself for a shallow copy of
+// anything but `self`), as unpickling does.
+PyObject* copy_object(PyObject* self, PyObject* memo);
+
+// Instances of this module's types (registered by module init).
+void register_own_type(PyTypeObject* type);
+bool is_own_object(PyObject* o);
+
 // The module object, for looking up reconstructors; set by module init.
 extern PyObject* g_module;
 
+}  // namespace fv::py
+
+namespace fv::py {
+// Method-table entries for __copy__ and __deepcopy__.
+inline PyObject* copy_shallow(PyObject* self, PyObject*) { return copy_object(self, nullptr); }
+inline PyObject* copy_deep(PyObject* self, PyObject* memo) {
+  if (memo != Py_None) return copy_object(self, memo);
+  Ref fresh(PyDict_New());
+  return fresh ? copy_object(self, fresh.get()) : nullptr;
+}
 }  // namespace fv::py

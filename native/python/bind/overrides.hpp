@@ -53,3 +53,47 @@ class OverrideTable {
 };
 
 }  // namespace fv::py
+
+namespace fv::py {
+
+// The same question without a per-instance table, for the drivers, whose own
+// methods are asked about a few times per evaluation: does the instance's
+// class (or its __dict__) replace the base type's descriptor `own` of `name`?
+// Exact instances of `base` never do (static types are immutable).
+inline bool replaced(PyObject* self, PyTypeObject* base, PyObject* name, PyObject* own) {
+  PyTypeObject* tp = Py_TYPE(self);
+  if (tp == base) return false;
+  if (tp->tp_getattro != PyObject_GenericGetAttr) return true;
+  if (_PyType_Lookup(tp, name) != own) return true;
+  PyObject** dictptr = _PyObject_GetDictPtr(self);
+  if (dictptr && *dictptr && PyDict_GET_SIZE(*dictptr) > 0) {
+    if (PyDict_GetItemWithError(*dictptr, name)) return true;
+    if (PyErr_Occurred()) throw_pending();
+  }
+  return false;
+}
+
+// Interned names of a type's overridable methods and the type's own
+// descriptors for them, filled once the type is ready.
+template <int N>
+struct OwnMethods {
+  PyObject* names[N] = {};
+  PyObject* own[N] = {};
+  int init(PyTypeObject* type, const char* const (&method_names)[N]) {
+    for (int i = 0; i < N; ++i) {
+      names[i] = PyUnicode_InternFromString(method_names[i]);
+      if (!names[i]) return -1;
+      own[i] = PyDict_GetItemWithError(type->tp_dict, names[i]);  // borrowed, lives with type
+      if (!own[i]) {
+        if (!PyErr_Occurred()) PyErr_Format(PyExc_SystemError, "missing method %U", names[i]);
+        return -1;
+      }
+    }
+    return 0;
+  }
+  bool replaced_in(PyObject* self, PyTypeObject* base, int i) const {
+    return fv::py::replaced(self, base, names[i], own[i]);
+  }
+};
+
+}  // namespace fv::py

@@ -1,0 +1,146 @@
+#include "soot_calls.hpp"
+
+#include "bind/args.hpp"
+#include "bind/errors.hpp"
+#include "bind/numpy.hpp"
+#include "soot/soot_model.hpp"
+#include "types.hpp"
+
+namespace fv::py {
+
+namespace {
+
+PyObject* interned(const char* s) {
+  PyObject* o = PyUnicode_InternFromString(s);
+  if (!o) throw_pending();
+  return o;
+}
+
+struct Names {
+  PyObject* update_gas = interned("update_gas");
+  PyObject* update_solution = interned("update_solution");
+  PyObject* update_scrub_wdot = interned("update_scrub_wdot");
+  PyObject* diffus_coeff = interned("diffus_coeff");
+  PyObject* volume_fraction = interned("volume_fraction");
+  PyObject* d_m = interned("d_m");
+  PyObject* sources[4] = {interned("S_N_agg"), interned("S_N_pri"), interned("S_C_tot"),
+                          interned("S_H_tot")};
+};
+
+const Names& names() {
+  static const Names n;  // first use is under the interpreter lock
+  return n;
+}
+
+double as_double(PyObject* owned) {
+  Ref r(owned);
+  return check_double(PyFloat_AsDouble(r.get()));
+}
+
+}  // namespace
+
+SootCalls::SootCalls(PyObject* model) : model_(model), core_(exact_soot_core(model)) {}
+
+PyObject* SootCalls::call0(PyObject* name) {
+  PyObject* stack[1] = {model_};
+  return check(PyObject_VectorcallMethod(name, stack, 1, nullptr));
+}
+
+double SootCalls::call0_double(PyObject* name) { return as_double(call0(name)); }
+
+void SootCalls::update_gas(PyObject* const args[6]) {
+  if (core_) {
+    double v[5];
+    for (int i = 0; i < 5; ++i)
+      if (!to_double(args[i], &v[i])) throw_pending();
+    if (!check_array_arg(args[5], "X")) throw_pending();
+    soot_store_gas(model_, v, args[5]);
+    return;
+  }
+  PyObject* stack[7] = {model_, args[0], args[1], args[2], args[3], args[4], args[5]};
+  Ref r(check(PyObject_VectorcallMethod(names().update_gas, stack, 7, nullptr)));
+}
+
+void SootCalls::update_gas(double T, double P, double density, double viscosity,
+                           double mean_MW, PyObject* X) {
+  if (core_) {
+    if (!check_array_arg(X, "X")) throw_pending();
+    const double v[5] = {T, P, density, viscosity, mean_MW};
+    soot_store_gas(model_, v, X);
+    return;
+  }
+  Ref a[5] = {Ref(check(PyFloat_FromDouble(T))), Ref(check(PyFloat_FromDouble(P))),
+              Ref(check(PyFloat_FromDouble(density))), Ref(check(PyFloat_FromDouble(viscosity))),
+              Ref(check(PyFloat_FromDouble(mean_MW)))};
+  PyObject* const args[6] = {a[0].get(), a[1].get(), a[2].get(), a[3].get(), a[4].get(), X};
+  update_gas(args);
+}
+
+void SootCalls::update_solution(PyObject* solution) {
+  if (core_) {
+    if (!check_array_arg(solution, "solution")) throw_pending();
+    soot_load_solution(model_, solution);
+    return;
+  }
+  PyObject* stack[2] = {model_, solution};
+  Ref r(check(PyObject_VectorcallMethod(names().update_solution, stack, 2, nullptr)));
+}
+
+void SootCalls::update_solution(const double values[4]) {
+  if (core_) {
+    soot_load_solution(model_, values);
+    return;
+  }
+  npy_intp dims[1] = {4};
+  Ref a(check(PyArray_SimpleNew(1, dims, NPY_DOUBLE)));
+  auto* data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(a.get())));
+  for (int k = 0; k < 4; ++k) data[k] = values[k];
+  update_solution(a.get());
+}
+
+void SootCalls::update_scrub_wdot() {
+  if (core_) return core_->update_scrub_wdot();
+  Ref r(call0(names().update_scrub_wdot));
+}
+
+double SootCalls::diffus_coeff() {
+  if (core_) return core_->slot_d(fv::soot::SlotId::diffus_coeff);
+  return call0_double(names().diffus_coeff);
+}
+
+double SootCalls::source(SootSource s) {
+  if (core_) {
+    switch (s) {
+      case SootSource::N_agg: return core_->S_N_agg();
+      case SootSource::N_pri: return core_->S_N_pri();
+      case SootSource::C_tot: return core_->S_C_tot();
+      case SootSource::H_tot: return core_->S_H_tot();
+    }
+  }
+  return call0_double(names().sources[static_cast<int>(s)]);
+}
+
+double SootCalls::volume_fraction() {
+  if (core_) return core_->volume_fraction();
+  return call0_double(names().volume_fraction);
+}
+
+double SootCalls::d_m() {
+  if (core_) return core_->d_m();
+  return call0_double(names().d_m);
+}
+
+PyObject* SootCalls::attr(const char* name) {
+  return check(PyObject_GetAttrString(model_, name));
+}
+
+double SootCalls::attr_double(const char* name) { return as_double(attr(name)); }
+
+bool SootCalls::attr_bool(const char* name) {
+  Ref v(attr(name));
+  const int t = PyObject_IsTrue(v.get());
+  if (t < 0) throw_pending();
+  return t != 0;
+}
+
+}  // namespace fv::py

@@ -1,0 +1,54 @@
+// How a driver (reactor, flame solvers) calls its soot model. An exact
+// CSootModel cannot have its attributes replaced from Python (no instance
+// dictionary, immutable type), so its methods are called straight in the C++
+// core; any other object is called through Python attribute lookup at each
+// use. Both routes convert arguments and results the same way and raise the
+// same errors. Every call throws fv::Error / PythonErrorPending on failure.
+#pragma once
+
+#include "bind/ref.hpp"
+
+namespace fv::soot {
+class SootModel;
+}
+
+namespace fv::py {
+
+enum class SootSource : int { N_agg = 0, N_pri, C_tot, H_tot };
+
+class SootCalls {
+ public:
+  // `model` is borrowed; the caller keeps it alive while the calls run.
+  explicit SootCalls(PyObject* model);
+
+  bool direct() const { return core_ != nullptr; }
+  PyObject* model() const { return model_; }
+
+  // update_gas(T, P, density, viscosity, mean_MW, X) with Python values
+  // (converted to double on entry) or with doubles.
+  void update_gas(PyObject* const args[6]);
+  void update_gas(double T, double P, double density, double viscosity, double mean_MW,
+                  PyObject* X);
+  // update_solution(solution) with an array object, or with a new 4-element
+  // float array [N_agg, N_pri, C_tot, H_tot].
+  void update_solution(PyObject* solution);
+  void update_solution(const double values[4]);
+  void update_scrub_wdot();
+  double diffus_coeff();         // float(model.diffus_coeff())
+  double source(SootSource s);   // float(model.S_N_agg()) ...
+  double volume_fraction();      // float(model.volume_fraction())
+  double d_m();                  // float(model.d_m())
+  // getattr(model, name) (a new reference)
+  PyObject* attr(const char* name);
+  double attr_double(const char* name);
+  bool attr_bool(const char* name);
+
+ private:
+  PyObject* call0(PyObject* name);
+  double call0_double(PyObject* name);
+
+  PyObject* model_;
+  fv::soot::SootModel* core_;  // exact CSootModel, else null
+};
+
+}  // namespace fv::py
