@@ -48,6 +48,21 @@ def test_update_solution_clamps_to_the_floors():
     assert m.H_tot == SOLUTION[3]
 
 
+def test_each_variable_is_clamped_to_its_own_floor():
+    m = configure(fv.CSootModel())
+    m.update_gas(*gas_args())
+    floors = [2.0e-9, 3.0e-9, 5.0e-4, 7.0e-5]  # N_agg, N_pri, C_tot, H_tot: all distinct
+    m.N_agg_min, m.N_pri_min, m.C_tot_min, m.H_tot_min = floors
+    # each value below its own floor but above the floor of a neighbour, then each just
+    # above its own floor but below a neighbour's: a floor read from another variable shows
+    for sol, expected in [([1.0e-9, 2.5e-9, 4.0e-4, 6.0e-5], floors),
+                          ([2.5e-9, 3.5e-9, 6.0e-4, 8.0e-5], [2.5e-9, 3.5e-9, 6.0e-4, 8.0e-5])]:
+        m.update_solution(np.array(sol))
+        assert [m.N_agg, m.N_pri, m.C_tot, m.H_tot] == expected
+        V_p = m.C_tot * 0.012011 / 1800.0 / (m.N_pri * Av)  # the sizes use the clamped values
+        assert m.p_d_p == pytest.approx((6 * V_p / 3.1415926535) ** 0.333334, rel=1e-13)
+
+
 def test_bad_solutions_raise_and_keep_earlier_variables():
     m = configure(fv.CSootModel())
     m.update_gas(*gas_args())
