@@ -1,4 +1,6 @@
 """update_gas / update_solution: storage, clamping, caches and bad input."""
+import weakref
+
 import numpy as np
 import pytest
 
@@ -22,6 +24,73 @@ def test_update_gas_stores_state_and_resets_scrubbing(model):
     assert model.molar_density(0) == pytest.approx(0.5 * 0.2 / 0.028, rel=1e-14)
     model.update_gas(1500.0, 101325.0, 0.2, 5e-5, 28.0, X.astype(np.float32))
     assert model.scrub_wdot.dtype == np.float32
+
+
+def test_arrays_held_by_the_caller_keep_their_values():
+    """update_gas gives the model a zeroed scrub_wdot; an array someone else still
+    references (directly, through a view or a weak reference, or as the owner of the
+    model's view) is never zeroed in place."""
+    m = configure(fv.CSootModel())
+    args = gas_args()
+
+    def scrubbed():
+        m.update_gas(*args)
+        m.update_solution(SOLUTION)
+        m.update_scrub_wdot()
+        assert m.scrub_wdot.any()
+        return m.scrub_wdot.copy()
+
+    before = scrubbed()
+    held = m.scrub_wdot
+    m.update_gas(*args)
+    assert m.scrub_wdot is not held and not m.scrub_wdot.any()
+    np.testing.assert_array_equal(held, before)
+    m.update_scrub_wdot()  # accumulates into the model's current array
+    np.testing.assert_array_equal(held, before)
+
+    before = scrubbed()
+    view = m.scrub_wdot[1:4]
+    m.update_gas(*args)
+    np.testing.assert_array_equal(view, before[1:4])
+
+    before = scrubbed()
+    ref = weakref.ref(m.scrub_wdot)
+    m.update_gas(*args)
+    assert ref() is None or np.array_equal(ref(), before)
+
+    buffer = np.arange(2.0 * len(args[-1]))
+    m.scrub_wdot = buffer[:len(args[-1])]  # contiguous, but the data belong to `buffer`
+    m.update_gas(*args)
+    np.testing.assert_array_equal(buffer, np.arange(2.0 * len(args[-1])))
+    assert not m.scrub_wdot.any()
+
+    scrubbed()  # referenced by the model alone: the next point still starts from zeros
+    m.update_gas(*args)
+    assert not m.scrub_wdot.any()
+
+
+@pytest.mark.parametrize("steady", [True, False])
+def test_rate_arrays_are_written_in_place_and_replaced_by_initialize(steady):
+    names = ["p_ROP", "phy_dimer_wdot", "soot_PAH_wdot", "dimer_n_C", "dimer_n_H"]
+    m = configure(fv.CSootModel())
+    if not steady:  # transported pseudo-species: real species stand in for them
+        m.phy_dimer_index_in_gas, m.soot_PAH_index_in_gas = list(range(10)), [1, 3, 5, 7]
+        m.steady_state_physical_dimerization = m.steady_state_PAH_adsorption = False
+    m.update_gas(*gas_args())
+    m.update_solution(SOLUTION)
+    held = {n: getattr(m, n) for n in names}
+    first = {n: a.copy() for n, a in held.items()}
+    m.update_gas(*gas_args(T=1700.0))
+    m.update_solution(SOLUTION)
+    assert all(getattr(m, n) is held[n] for n in names)  # refreshed element by element
+    assert not np.array_equal(held["p_ROP"], first["p_ROP"])
+    assert np.array_equal(held["phy_dimer_wdot"], first["phy_dimer_wdot"]) == steady
+    values = {n: a.copy() for n, a in held.items()}
+    m.initialize()  # new tables; the old arrays stay with their holders
+    for n in names:
+        assert getattr(m, n) is not held[n]
+        np.testing.assert_array_equal(held[n], values[n])
+    assert not m.p_ROP.any() and not m.soot_PAH_wdot.any()
 
 
 def test_update_solution_clamps_to_the_floors():
