@@ -20,6 +20,13 @@ PAH_NAMES = ["A1", "A2", "A3", "A4"]
 PAH_NC = [6.0, 10.0, 14.0, 16.0]
 PAH_NH = [6.0, 8.0, 10.0, 10.0]
 
+# carbon, hydrogen and oxygen atoms of each species, in the order of SPECIES
+ATOMS = {
+    "C": np.array([0, 2, 0, 0, 1, 0, 0, 0, 1, 6, 10, 14, 16], dtype=float),
+    "H": np.array([0, 2, 2, 1, 0, 0, 1, 2, 0, 6, 8, 10, 10], dtype=float),
+    "O": np.array([0, 0, 0, 0, 1, 2, 1, 1, 2, 0, 0, 0, 0], dtype=float),
+}
+
 X_FLAME = {
     "C2H2": 0.02, "H2": 0.05, "H": 2e-3, "CO": 0.05, "O2": 5e-3, "OH": 1e-3,
     "H2O": 0.1, "CO2": 0.03, "A1": 1e-4, "A2": 5e-5, "A3": 2e-5, "A4": 1e-5,
@@ -92,6 +99,27 @@ def scrub_pah_terms(m, inception, adsorption):
     m.inception_enabled, m.growth_PAH_adsorption_enabled = inception, adsorption
     m.update_scrub_wdot()
     return np.asarray(m.scrub_wdot)
+
+
+def gas_gain(W, atoms):
+    """Rate at which the gas gains each element through the species rates W
+    (kmol/(m^3 s)), in mol/(m^3 s), with the sum of the magnitudes of its terms."""
+    W = np.asarray(W, dtype=float)
+    return {e: (1000.0 * float(np.dot(a, W)), 1000.0 * float(np.dot(np.abs(a), np.abs(W))))
+            for e, a in atoms.items()}
+
+
+def element_imbalance(m, atoms, W=None, offsets=None):
+    """For each element, (gas gain + soot gain - expected offset) relative to the size of the
+    terms, in mol/(m^3 s). Soot gains C and H through S_C_tot and S_H_tot (mol/(kg s))."""
+    rho, offsets = m.density, offsets or {}
+    soot = {"C": rho * m.S_C_tot(), "H": rho * m.S_H_tot(), "O": 0.0}
+    out = {}
+    for e, (gain, size) in gas_gain(m.scrub_wdot if W is None else W, atoms).items():
+        off = offsets.get(e, 0.0)
+        scale = size + abs(soot[e]) + abs(off)
+        out[e] = (gain + soot[e] - off) / scale if scale else 0.0
+    return out
 
 
 # ---- real Cantera phases and flames ------------------------------------------------------

@@ -39,8 +39,18 @@ class Ref:
         self.ads_irrevd = Av * fm * (m.N_agg * rho) * max(0.0, self.c)  # model 5
 
 
-def test_cross_linking_matches_equations():
+# side-by-side rate prefactors: defaults, then all distinct so that one read in place of
+# its neighbour shows
+PREFACTORS = [{}, {"cross_k_f1_prefactor": 1.3, "cross_k_r1_prefactor": 0.7, "cross_k_f2_prefactor": 2.1,
+                   "cross_k_f3_prefactor": 0.45, "adsorb_eff": 0.6}]
+
+
+@pytest.mark.parametrize("prefactors", PREFACTORS, ids=["defaults", "distinct"])
+def test_cross_linking_matches_equations(prefactors):
     m = ready_model(4)
+    for name, value in prefactors.items():
+        setattr(m, name, value)
+    m.update_solution(np.array([8.0e-8, 2.4e-7, 1.9e-2, 3.8e-3]))
     ref = [Ref(m, i) for i in range(4)]
     for name, attr in [("m_PAH", "mass"), ("d_PAH", "d"), ("k_f3_crosslinking", "k_f3"),
                        ("k_f4_crosslinking", "k_f4"), ("PAH_radical", "radical"), ("PAH_adsorption_rate", "ads")]:

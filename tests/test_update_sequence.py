@@ -1,4 +1,6 @@
 """update_gas / update_solution: storage, clamping, caches and bad input."""
+import weakref
+
 import numpy as np
 import pytest
 
@@ -24,6 +26,73 @@ def test_update_gas_stores_state_and_resets_scrubbing(model):
     assert model.scrub_wdot.dtype == np.float32
 
 
+def test_arrays_held_by_the_caller_keep_their_values():
+    """update_gas gives the model a zeroed scrub_wdot; an array someone else still
+    references (directly, through a view or a weak reference, or as the owner of the
+    model's view) is never zeroed in place."""
+    m = configure(fv.CSootModel())
+    args = gas_args()
+
+    def scrubbed():
+        m.update_gas(*args)
+        m.update_solution(SOLUTION)
+        m.update_scrub_wdot()
+        assert m.scrub_wdot.any()
+        return m.scrub_wdot.copy()
+
+    before = scrubbed()
+    held = m.scrub_wdot
+    m.update_gas(*args)
+    assert m.scrub_wdot is not held and not m.scrub_wdot.any()
+    np.testing.assert_array_equal(held, before)
+    m.update_scrub_wdot()  # accumulates into the model's current array
+    np.testing.assert_array_equal(held, before)
+
+    before = scrubbed()
+    view = m.scrub_wdot[1:4]
+    m.update_gas(*args)
+    np.testing.assert_array_equal(view, before[1:4])
+
+    before = scrubbed()
+    ref = weakref.ref(m.scrub_wdot)
+    m.update_gas(*args)
+    assert ref() is None or np.array_equal(ref(), before)
+
+    buffer = np.arange(2.0 * len(args[-1]))
+    m.scrub_wdot = buffer[:len(args[-1])]  # contiguous, but the data belong to `buffer`
+    m.update_gas(*args)
+    np.testing.assert_array_equal(buffer, np.arange(2.0 * len(args[-1])))
+    assert not m.scrub_wdot.any()
+
+    scrubbed()  # referenced by the model alone: the next point still starts from zeros
+    m.update_gas(*args)
+    assert not m.scrub_wdot.any()
+
+
+@pytest.mark.parametrize("steady", [True, False])
+def test_rate_arrays_are_written_in_place_and_replaced_by_initialize(steady):
+    names = ["p_ROP", "phy_dimer_wdot", "soot_PAH_wdot", "dimer_n_C", "dimer_n_H"]
+    m = configure(fv.CSootModel())
+    if not steady:  # transported pseudo-species: real species stand in for them
+        m.phy_dimer_index_in_gas, m.soot_PAH_index_in_gas = list(range(10)), [1, 3, 5, 7]
+        m.steady_state_physical_dimerization = m.steady_state_PAH_adsorption = False
+    m.update_gas(*gas_args())
+    m.update_solution(SOLUTION)
+    held = {n: getattr(m, n) for n in names}
+    first = {n: a.copy() for n, a in held.items()}
+    m.update_gas(*gas_args(T=1700.0))
+    m.update_solution(SOLUTION)
+    assert all(getattr(m, n) is held[n] for n in names)  # refreshed element by element
+    assert not np.array_equal(held["p_ROP"], first["p_ROP"])
+    assert np.array_equal(held["phy_dimer_wdot"], first["phy_dimer_wdot"]) == steady
+    values = {n: a.copy() for n, a in held.items()}
+    m.initialize()  # new tables; the old arrays stay with their holders
+    for n in names:
+        assert getattr(m, n) is not held[n]
+        np.testing.assert_array_equal(held[n], values[n])
+    assert not m.p_ROP.any() and not m.soot_PAH_wdot.any()
+
+
 def test_update_solution_clamps_to_the_floors():
     m = configure(fv.CSootModel())
     m.update_gas(*gas_args())
@@ -46,6 +115,21 @@ def test_update_solution_clamps_to_the_floors():
     assert m.C_tot == 1.0
     m.update_solution(np.ma.masked_array(SOLUTION))
     assert m.H_tot == SOLUTION[3]
+
+
+def test_each_variable_is_clamped_to_its_own_floor():
+    m = configure(fv.CSootModel())
+    m.update_gas(*gas_args())
+    floors = [2.0e-9, 3.0e-9, 5.0e-4, 7.0e-5]  # N_agg, N_pri, C_tot, H_tot: all distinct
+    m.N_agg_min, m.N_pri_min, m.C_tot_min, m.H_tot_min = floors
+    # each value below its own floor but above the floor of a neighbour, then each just
+    # above its own floor but below a neighbour's: a floor read from another variable shows
+    for sol, expected in [([1.0e-9, 2.5e-9, 4.0e-4, 6.0e-5], floors),
+                          ([2.5e-9, 3.5e-9, 6.0e-4, 8.0e-5], [2.5e-9, 3.5e-9, 6.0e-4, 8.0e-5])]:
+        m.update_solution(np.array(sol))
+        assert [m.N_agg, m.N_pri, m.C_tot, m.H_tot] == expected
+        V_p = m.C_tot * 0.012011 / 1800.0 / (m.N_pri * Av)  # the sizes use the clamped values
+        assert m.p_d_p == pytest.approx((6 * V_p / 3.1415926535) ** 0.333334, rel=1e-13)
 
 
 def test_bad_solutions_raise_and_keep_earlier_variables():
@@ -73,9 +157,11 @@ def test_bad_state_never_crashes():
         m.update_solution(SOLUTION)  # zero mean molar mass
     m.update_gas(*gas_args())
     m.update_solution(SOLUTION)
-    for bad in (np.zeros(2), None, np.ones((3, 3)), np.array([], dtype=float)):
+    # the first gas index read is 9 (the first PAH); a 2-D X yields a row per index
+    for bad, error in ((np.zeros(2), IndexError), (None, TypeError), (np.ones((3, 3)), IndexError),
+                       (np.array([], dtype=float), IndexError)):
         m.X = bad
-        with pytest.raises((IndexError, TypeError)):
+        with pytest.raises(error):
             m.update_solution(SOLUTION)
     m.update_gas(*gas_args())
     m.MWs = np.zeros(2)

@@ -1,0 +1,504 @@
+// Tests of the numeric core on its own, without Python: the checked arithmetic,
+// the gas record, the C++ selectors, initialisation, update_solution on a raw
+// array, the vector host, and the element balance of one evaluation point.
+// Every failed check is printed; the exit status is the number of failures
+// (capped at 125), so CTest reports the run as failed.
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "common/checked.hpp"
+#include "gas/soot_gas.hpp"
+#include "soot/vector_host.hpp"
+
+using fv::Error;
+using fv::ErrorKind;
+using namespace fv::soot;
+
+namespace {
+
+int g_checks = 0;
+int g_failures = 0;
+
+void report(bool ok, const std::string& what, int line) {
+  ++g_checks;
+  if (!ok) {
+    ++g_failures;
+    std::printf("FAILED line %d: %s\n", line, what.c_str());
+  }
+}
+
+#define CHECK(cond) report((cond), #cond, __LINE__)
+
+// |a - b| <= rel |b|
+#define CHECK_CLOSE(a, b, rel)                                                          \
+  do {                                                                                  \
+    const double a_ = (a), b_ = (b);                                                    \
+    char buf_[256];                                                                     \
+    std::snprintf(buf_, sizeof buf_, "%s = %.17g, expected %.17g", #a, a_, b_);         \
+    report(std::fabs(a_ - b_) <= (rel) * std::fabs(b_), buf_, __LINE__);                \
+  } while (0)
+
+// expr throws fv::Error of the given kind and exact message (nullptr: any message).
+template <class F>
+void check_throws(F&& f, ErrorKind kind, const char* message, const char* what, int line) {
+  try {
+    f();
+  } catch (const Error& e) {
+    const bool ok = e.kind() == kind && (!message || std::string(e.what()) == message);
+    report(ok, std::string(what) + " threw \"" + e.what() + "\" of kind " +
+                   std::to_string(static_cast<int>(e.kind())),
+           line);
+    return;
+  }
+  report(false, std::string(what) + " did not throw", line);
+}
+#define CHECK_THROWS(expr, kind, message) \
+  check_throws([&] { (void)(expr); }, ErrorKind::kind, message, #expr, __LINE__)
+
+// The constants as this test knows them (literal values, not the core's).
+constexpr double kAv = 6.02214076e23;
+constexpr double kKB = 1.3806488e-23;
+constexpr double kR = 8.31446261815324;
+constexpr double kPi10 = 3.1415926535;
+
+// ---- checked arithmetic and element access -------------------------------------
+
+void test_checked_arithmetic() {
+  CHECK(fv::fdiv(1.0, 4.0) == 0.25);
+  CHECK(fv::fdiv(-3.0, 2.0) == -1.5);
+  CHECK(std::isnan(fv::fdiv(1.0, std::nan(""))));  // only an exact zero is refused
+  CHECK_THROWS(fv::fdiv(1.0, 0.0), ZeroDivision, "float division");
+  CHECK_THROWS(fv::fdiv(0.0, -0.0), ZeroDivision, "float division");
+  CHECK(fv::pydiv(7.0, 2.0) == 3.5);
+  CHECK_THROWS(fv::pydiv(1.0, 0.0), ZeroDivision, "float division by zero");
+  CHECK_THROWS(fv::pydiv(1.0, -0.0), ZeroDivision, "float division by zero");
+
+  std::vector<double> v = {1.5, 2.5, 3.5};
+  const std::vector<double>& cv = v;
+  CHECK(FV_AT(v, 2) == 3.5 && FV_AT(cv, 0) == 1.5);
+  FV_AT(v, 1) = 9.0;
+  CHECK(v[1] == 9.0);
+  CHECK_THROWS(FV_AT(v, 3), Index, "index 3 is out of range for v of length 3");
+  CHECK_THROWS(FV_AT(cv, -1), Index, "index -1 is out of range for cv of length 3");
+  std::vector<int> empty;
+  CHECK_THROWS(FV_AT(empty, 0), Index, "index 0 is out of range for empty of length 0");
+}
+
+// ---- gas record ------------------------------------------------------------------
+
+void test_soot_gas() {
+  fv::gas::SootGas g;
+  g.X = {0.25, 0.75};
+  g.MWs = {0.002, 0.028};
+  g.mu = 1.8e-5;
+  g.T = 1200.0;
+  g.P = 1.0e5;
+  g.rho = 0.3;
+  g.mean_MW = 0.0215;
+  CHECK_CLOSE(g.lambda_gas(),
+              (1.8e-5 / 0.3) * std::sqrt(0.0215 * kPi10 / (kKB * 2.0 * kAv * 1200.0)), 1e-15);
+  CHECK(g.mole_fraction(1) == 0.75 && g.molar_mass(0) == 0.002);
+  CHECK_CLOSE(g.mass_fraction(1), 0.75 * 0.028 / 0.0215, 1e-15);
+  CHECK_CLOSE(g.concentration(0), 0.25 * 0.3 / 0.0215, 1e-15);
+  CHECK_THROWS(g.mole_fraction(2), Index, "index 2 is out of range for X of length 2");
+  CHECK_THROWS(g.molar_mass(-1), Index, "index -1 is out of range for MWs of length 2");
+  g.X.push_back(0.5);  // X longer than MWs: the molar mass is missing
+  CHECK(g.mole_fraction(2) == 0.5);
+  CHECK_THROWS(g.mass_fraction(2), Index, "index 2 is out of range for MWs of length 2");
+  CHECK_THROWS(g.concentration(3), Index, "index 3 is out of range for X of length 3");
+
+  g.mean_MW = 0.0;
+  CHECK_THROWS(g.mass_fraction(0), ZeroDivision, "float division by zero");
+  CHECK_THROWS(g.concentration(0), ZeroDivision, "float division by zero");
+  g.rho = 0.0;
+  CHECK_THROWS(g.lambda_gas(), ZeroDivision, "float division");
+  g.rho = 0.3;
+  g.T = 0.0;
+  CHECK_THROWS(g.lambda_gas(), ZeroDivision, "float division");
+}
+
+// ---- selectors -------------------------------------------------------------------
+
+std::string slot_name(SootModel& m, SlotId s) {
+  const Slot& sl = m.slots[static_cast<int>(s)];
+  if (sl.kind == Slot::Kind::None) return "None";
+  if (sl.kind == Slot::Kind::External) return "external";
+  return method_info(sl.method).name;
+}
+
+void test_defaults_and_growth_model_selector() {
+  StandaloneSootModel m;
+  CHECK(m.PAH_growth_model == 1 && m._alpha_model == 1 && m.validation_case == 0);
+  CHECK(slot_name(m, SlotId::alpha) == "alpha_empirical");
+  CHECK(slot_name(m, SlotId::beta_coag) == "beta_coag_hm");
+  CHECK(slot_name(m, SlotId::diffus_coeff) == "diffus_coeff_morph");
+  CHECK(slot_name(m, SlotId::t_coales) == "None" && slot_name(m, SlotId::N_pri_coales) == "None");
+  CHECK(!m.coalescence_enabled && m.Ea_coales == 0.0 && m.As_coales == 0.0);
+  CHECK(m.N_agg_min == 1.0 / kAv && m.C_tot_min == 378.0 / kAv && m.H_tot_min == 20.0 / kAv);
+  CHECK(m.N_agg_offset == 0 && m.N_pri_offset == 1 && m.C_tot_offset == 2 && m.H_tot_offset == 3);
+
+  const char* suffix[6] = {"", "reactived", "slfclsn", "slfclsn_lump", "crosslinking", "irrevd"};
+  const char* slot_base[6] = {"inception_N_agg", "inception_C_tot", "inception_H_tot",
+                              "PAH_growth_update", "create_PAH_dimer",
+                              "update_scrub_wdot_PAH_growth"};
+  const SlotId slots[6] = {SlotId::inception_N_agg,  SlotId::inception_C_tot,
+                           SlotId::inception_H_tot,  SlotId::PAH_growth_update,
+                           SlotId::create_PAH_dimer, SlotId::update_scrub_wdot_PAH_growth};
+  for (int model : {3, 5, 2, 4, 1}) {
+    m.set_PAH_growth_model(model);
+    CHECK(m.PAH_growth_model == model);
+    for (int i = 0; i < 6; ++i) {
+      const std::string expected = std::string(slot_base[i]) + "_" + suffix[model];
+      report(slot_name(m, slots[i]) == expected, "model " + std::to_string(model) + ": " +
+                                                     slot_name(m, slots[i]) + " != " + expected,
+             __LINE__);
+    }
+  }
+  // unknown models are ignored: number and slots stay
+  m.set_PAH_growth_model(3);
+  for (int bad : {0, 6, -1, 100}) {
+    m.set_PAH_growth_model(bad);
+    CHECK(m.PAH_growth_model == 3);
+    CHECK(slot_name(m, SlotId::create_PAH_dimer) == "create_PAH_dimer_slfclsn_lump");
+  }
+}
+
+void test_alpha_and_validation_selectors() {
+  StandaloneSootModel m;
+  m.set_alpha_model(0);
+  CHECK(slot_name(m, SlotId::alpha) == "alpha_constant" && m._alpha_model == 0);
+  m.set_alpha_model(2);
+  CHECK(slot_name(m, SlotId::alpha) == "alpha_ctoh_based" && m._alpha_model == 2);
+  for (int bad : {3, -1}) {
+    // the raw value is stored before the check; the slot keeps its method
+    CHECK_THROWS(m.set_alpha_model(bad), Value, "Error in _set_alpha_model function!");
+    CHECK(m._alpha_model == bad && slot_name(m, SlotId::alpha) == "alpha_ctoh_based");
+  }
+
+  m.set_validation_case(1);
+  CHECK(m.validation_case == 1 && slot_name(m, SlotId::beta_coag) == "beta_coag_validation" &&
+        slot_name(m, SlotId::diffus_coeff) == "diffus_coeff_const");
+  for (int bad : {2, -1}) {
+    CHECK_THROWS(m.set_validation_case(bad), Value, "Error in _set_validation_case function!");
+    CHECK(m.validation_case == 1 && slot_name(m, SlotId::beta_coag) == "beta_coag_validation");
+  }
+  m.set_validation_case(0);
+  CHECK(m.validation_case == 0 && slot_name(m, SlotId::beta_coag) == "beta_coag_hm" &&
+        slot_name(m, SlotId::diffus_coeff) == "diffus_coeff_morph");
+}
+
+void test_coalescence_selector() {
+  StandaloneSootModel m;
+  m.d_crit_coales = 1.5e-9;  // a marker: only the silica law writes it
+  m.set_coales_type(1);
+  CHECK(m.Ea_coales == 33100.0 && m.As_coales == 7.44e16 && m.d_crit_coales == 1.5e-9);
+  CHECK(slot_name(m, SlotId::t_coales) == "t_f_titania" &&
+        slot_name(m, SlotId::N_pri_coales) == "N_pri_coales_sintering" && m.coalescence_enabled);
+  m.set_coales_type(2);
+  CHECK(m.Ea_coales == 180000.0 && m.As_coales == 1.1e-14 && m.d_crit_coales == 2.5e-9);
+  CHECK(slot_name(m, SlotId::t_coales) == "t_f_silica");
+  m.set_coales_type(4);  // merging keeps the sintering law and its parameters
+  CHECK(m.Ea_coales == 180000.0 && m.As_coales == 1.1e-14 && m.d_crit_coales == 2.5e-9);
+  CHECK(slot_name(m, SlotId::t_coales) == "t_f_silica" &&
+        slot_name(m, SlotId::N_pri_coales) == "N_pri_coales_merge" && m.coalescence_enabled);
+  m.set_coales_type(3);
+  CHECK(m.Ea_coales == 0.0 && m.As_coales == 0.0 && m.d_crit_coales == 2.5e-9);
+  CHECK(slot_name(m, SlotId::t_coales) == "t_f_md_derived");
+  for (int bad : {5, -1}) {  // unknown types change nothing
+    m.set_coales_type(bad);
+    CHECK(slot_name(m, SlotId::t_coales) == "t_f_md_derived" &&
+          slot_name(m, SlotId::N_pri_coales) == "N_pri_coales_sintering" &&
+          m.coalescence_enabled && m.d_crit_coales == 2.5e-9);
+  }
+  m.As_coales = 2.0;
+  m.set_coales_type(0);
+  CHECK(m.Ea_coales == 0.0 && m.As_coales == 0.0 && !m.coalescence_enabled);
+  CHECK(slot_name(m, SlotId::t_coales) == "None" && slot_name(m, SlotId::N_pri_coales) == "None");
+}
+
+// ---- a model of a small ethylene-flame mechanism ---------------------------------------
+
+const std::vector<std::string> kNames = {"N2", "C2H2", "H2", "H",  "CO", "O2", "OH",
+                                         "H2O", "CO2", "A1", "A2", "A3", "A4"};
+const std::vector<double> kMW = {28.014, 26.038, 2.016, 1.008, 28.010, 31.998, 17.007,
+                                 18.015, 44.009, 78.114, 128.174, 178.234, 202.256};  // kg/kmol
+const std::vector<double> kAtomsC = {0, 2, 0, 0, 1, 0, 0, 0, 1, 6, 10, 14, 16};
+const std::vector<double> kAtomsH = {0, 2, 2, 1, 0, 0, 1, 2, 0, 6, 8, 10, 10};
+const std::vector<double> kAtomsO = {0, 0, 0, 0, 1, 2, 1, 1, 2, 0, 0, 0, 0};
+
+struct GasPoint {
+  std::vector<double> X;
+  double T = 1600.0, P = 101325.0, viscosity = 5.0e-5, mean_MW = 0.0, density = 0.0;
+};
+
+GasPoint flame_point() {
+  GasPoint g;
+  g.X = {0.0, 0.02, 0.05, 2e-3, 0.05, 5e-3, 1e-3, 0.1, 0.03, 1e-4, 5e-5, 2e-5, 1e-5};
+  double rest = 1.0;
+  for (std::size_t i = 1; i < g.X.size(); ++i) rest -= g.X[i];
+  g.X[0] = rest;
+  for (std::size_t i = 0; i < g.X.size(); ++i) g.mean_MW += g.X[i] * kMW[i];
+  g.density = g.P * g.mean_MW / 1000.0 / (kR * g.T);
+  return g;
+}
+
+void configure(StandaloneSootModel& m, int model, int n_pah = 4) {
+  std::vector<double>& mws = m.arrays().array(ArrayId::MWs);
+  mws.clear();
+  for (double w : kMW) mws.push_back(w / 1000.0);
+  m.PAH_indices.assign({9, 10, 11, 12});
+  m.PAH_n_C.assign({6, 10, 14, 16});
+  m.PAH_n_H.assign({6, 8, 10, 10});
+  m.PAH_indices.resize(n_pah);
+  m.PAH_n_C.resize(n_pah);
+  m.PAH_n_H.resize(n_pah);
+  m.set_PAH_growth_model(model);
+  m.initialize(kNames);
+  if (model == 2 || model == 3) m.initialize_stick_eff();
+}
+
+void set_gas(StandaloneSootModel& m, const GasPoint& g) {
+  m.arrays().array(ArrayId::X) = g.X;
+  m.update_gas(g.T, g.P, g.density, g.viscosity, g.mean_MW);
+}
+
+// ---- initialisation --------------------------------------------------------------------
+
+void test_initialize() {
+  StandaloneSootModel m;
+  m.C2H2_index = 42;
+  m.OH_index = 43;
+  std::vector<std::string> names = kNames;
+  names.erase(names.begin() + 6);  // no OH
+  CHECK_THROWS(m.initialize(names), Value, "OH does not exist in species list!");
+  CHECK(m.C2H2_index == 42 && m.OH_index == 43);  // nothing recorded on failure
+  names.erase(names.begin() + 2);  // no H2 either: the first missing key species is named
+  CHECK_THROWS(m.initialize(names), Value, "H2 does not exist in species list!");
+  CHECK_THROWS(m.initialize({}), Value, "C2H2 does not exist in species list!");
+
+  // a repeated name resolves to its first occurrence
+  std::vector<std::string> doubled = kNames;
+  doubled.push_back("H");
+  m.PAH_indices.assign({9, 10, 11});
+  m.PAH_n_C.assign({6, 10, 14});
+  m.PAH_n_H.assign({6, 8, 10});
+  m.initialize(doubled);
+  CHECK(m.C2H2_index == 1 && m.H2_index == 2 && m.H_index == 3 && m.CO_index == 4 &&
+        m.O2_index == 5 && m.OH_index == 6 && m.H2O_index == 7);
+
+  // the growth model's pair tables: (0,0) (0,1) (0,2) (1,1) (1,2) (2,2)
+  VectorHost& h = m.arrays();
+  CHECK(h.array(ArrayId::p_ROP).size() == 6 && h.array(ArrayId::phy_dimer_wdot).size() == 6);
+  CHECK(h.array(ArrayId::soot_PAH_wdot).size() == 3);
+  const std::vector<double> n_C = {12, 16, 20, 20, 24, 28}, n_H = {12, 14, 16, 16, 18, 20};
+  CHECK(h.array(ArrayId::dimer_n_C) == n_C && h.array(ArrayId::dimer_n_H) == n_H);
+  CHECK((m.dimer_PAH_1_id == std::vector<int>{0, 0, 0, 1, 1, 2}) &&
+        (m.dimer_PAH_2_id == std::vector<int>{0, 1, 2, 1, 2, 2}));
+
+  m.set_PAH_growth_model(5);  // homo-pairs only
+  m.initialize(kNames);
+  CHECK(h.array(ArrayId::p_ROP).size() == 3);
+  CHECK((h.array(ArrayId::dimer_n_C) == std::vector<double>{12, 20, 28}) &&
+        (h.array(ArrayId::dimer_n_H) == std::vector<double>{12, 16, 20}));
+}
+
+// ---- update_solution on a raw array ------------------------------------------------------
+
+void test_update_solution_raw_array() {
+  StandaloneSootModel m;
+  configure(m, 1);
+  set_gas(m, flame_point());
+  m.N_agg_min = 2.0e-9;  // four distinct floors
+  m.N_pri_min = 3.0e-9;
+  m.C_tot_min = 5.0e-4;
+  m.H_tot_min = 7.0e-5;
+  // below each floor but above a neighbour's, then just above each floor
+  const double low[4] = {1.0e-9, 2.5e-9, 4.0e-4, 6.0e-5};
+  m.update_solution(low, 4);
+  CHECK(m.N_agg == 2.0e-9 && m.N_pri == 3.0e-9 && m.C_tot == 5.0e-4 && m.H_tot == 7.0e-5);
+  const double mid[4] = {2.5e-9, 3.5e-9, 6.0e-4, 8.0e-5};
+  m.update_solution(mid, 4);
+  CHECK(m.N_agg == 2.5e-9 && m.N_pri == 3.5e-9 && m.C_tot == 6.0e-4 && m.H_tot == 8.0e-5);
+  const double nan_floor[4] = {std::nan(""), 3.0e-9, 5.0e-4, 1.0};  // NaN and the floor pass
+  m.update_solution(nan_floor, 4);
+  CHECK(std::isnan(m.N_agg) && m.N_pri == 3.0e-9 && m.C_tot == 5.0e-4 && m.H_tot == 1.0);
+
+  // the soot block anywhere in a longer array, in any order
+  const double sol[4] = {8.0e-8, 2.4e-7, 1.9e-2, 3.8e-3};
+  m.N_agg_offset = 5;
+  m.N_pri_offset = 0;
+  m.C_tot_offset = 3;
+  m.H_tot_offset = 1;
+  const double state[6] = {sol[1], sol[3], -1.0, sol[2], -1.0, sol[0]};
+  m.update_solution(state, 6);
+  CHECK(m.N_agg == sol[0] && m.N_pri == sol[1] && m.C_tot == sol[2] && m.H_tot == sol[3]);
+  // the caches follow the loaded variables
+  const double V_p = sol[2] * 0.012011 / 1800.0 / (sol[1] * kAv);
+  CHECK_CLOSE(m.p_d_p, std::pow(6.0 * V_p / kPi10, 0.333334), 1e-14);
+  CHECK(m.p_A_tot == m.A_tot() && m.p_dC_tot_dt_HACA_alt == m.dC_tot_dt_HACA_alt());
+  CHECK(m.p_dC_tot_dt_PAH == m.dC_tot_dt_PAH() && m.p_dC_tot_dt_PAH > 0.0);
+
+  // negative offsets count from the end
+  m.N_agg_offset = -1;
+  m.N_pri_offset = -2;
+  m.C_tot_offset = -3;
+  m.H_tot_offset = -4;
+  const double reversed[4] = {sol[3], sol[2], sol[1], sol[0]};
+  m.update_solution(reversed, 4);
+  CHECK(m.N_agg == sol[0] && m.N_pri == sol[1] && m.C_tot == sol[2] && m.H_tot == sol[3]);
+
+  // out of bounds: the variables before the failing one are loaded, the rest keep theirs
+  m.N_agg_offset = 0;
+  m.N_pri_offset = 1;
+  m.C_tot_offset = 2;
+  m.H_tot_offset = 3;
+  const double short_sol[3] = {4.0e-8, 1.2e-7, 9.0e-3};
+  CHECK_THROWS(m.update_solution(short_sol, 3), Index,
+               "index 3 is out of range for solution of length 3");
+  CHECK(m.N_agg == 4.0e-8 && m.N_pri == 1.2e-7 && m.C_tot == 9.0e-3 && m.H_tot == sol[3]);
+  m.N_pri_offset = -5;
+  CHECK_THROWS(m.update_solution(sol, 4), Index,
+               "index -5 is out of range for solution of length 4");
+  CHECK(m.N_agg == sol[0] && m.N_pri == 1.2e-7);
+  m.N_pri_offset = 4;
+  CHECK_THROWS(m.update_solution(sol, 4), Index,
+               "index 4 is out of range for solution of length 4");
+  m.N_pri_offset = 1;
+  CHECK_THROWS(m.update_solution(sol, 0), Index,
+               "index 0 is out of range for solution of length 0");
+}
+
+// ---- vector host and slots -------------------------------------------------------------
+
+void test_vector_host_and_slots() {
+  VectorHost h;
+  h.array(ArrayId::X) = {1.0, 2.0, 3.0};
+  CHECK(h.size(ArrayId::X) == 3 && h.get(ArrayId::X, -1) == 3.0);
+  h.set(ArrayId::X, -3, 9.0);
+  CHECK(h.array(ArrayId::X)[0] == 9.0);
+  CHECK_THROWS(h.get(ArrayId::X, 3), Index, "index 3 is out of range for array of length 3");
+  CHECK_THROWS(h.get(ArrayId::X, -4), Index, "index -4 is out of range for array of length 3");
+  CHECK_THROWS(h.set(ArrayId::MWs, 0, 1.0), Index,
+               "index 0 is out of range for array of length 0");
+  h.zeros_like(ArrayId::scrub_wdot, ArrayId::X);
+  CHECK((h.array(ArrayId::scrub_wdot) == std::vector<double>{0.0, 0.0, 0.0}));
+  h.zeros(ArrayId::X, 2);
+  CHECK((h.array(ArrayId::X) == std::vector<double>{0.0, 0.0}));
+  CHECK_THROWS(h.call_slot_d(SlotId::alpha), Type, "slot holds no method of this model");
+  CHECK_THROWS(h.call_slot_v(SlotId::PAH_growth_update), Type,
+               "slot holds no method of this model");
+  ArrayView views[kArrayCount];
+  CHECK(h.plain_arrays(views));
+  const ArrayView& x = views[static_cast<int>(ArrayId::X)];
+  CHECK(x.present && x.size == 2 && x.stride == sizeof(double) &&
+        x.data == reinterpret_cast<char*>(h.array(ArrayId::X).data()));
+
+  // update_gas: scrub_wdot becomes zeros of the shape of X, mean_MW is turned into kg/mol
+  StandaloneSootModel m;
+  configure(m, 1);
+  const GasPoint g = flame_point();
+  m.arrays().array(ArrayId::scrub_wdot) = {5.0, 6.0};
+  set_gas(m, g);
+  CHECK(m.arrays().array(ArrayId::scrub_wdot) == std::vector<double>(13, 0.0));
+  CHECK(m.mean_MW == g.mean_MW / 1000.0 && m.T == g.T && m.P == g.P && m.density == g.density &&
+        m.viscosity == g.viscosity);
+  CHECK_CLOSE(m.p_lambda_gas, (g.viscosity / g.density) *
+                                  std::sqrt(kPi10 * (g.mean_MW / 1000.0) / (2.0 * kKB * kAv * g.T)),
+              1e-14);
+  CHECK_CLOSE(m.molar_density(3), g.X[3] * g.density / (g.mean_MW / 1000.0), 1e-15);
+  CHECK_THROWS(m.molar_density(13), Index, "index 13 is out of range for array of length 13");
+
+  const double sol[4] = {8.0e-8, 2.4e-7, 1.9e-2, 3.8e-3};
+  m.update_solution(sol, 4);
+  // a slot without a method, and own methods of the wrong signature
+  m.clear_slot(SlotId::alpha);
+  CHECK_THROWS(m.dC_tot_dt_HACA_alt(), Type, "slot holds no method of this model");
+  m.bind_own(SlotId::alpha, MethodId::update_scrub_wdot);
+  CHECK_THROWS(m.dC_tot_dt_HACA_alt(), Type, "slot method has the wrong signature");
+  m.bind_own(SlotId::PAH_growth_update, MethodId::d_p);
+  CHECK_THROWS(m.update_solution(sol, 4), Type, "slot method has the wrong signature");
+  m.set_alpha_model(1);
+  m.set_PAH_growth_model(1);
+  m.update_solution(sol, 4);
+
+  // process values outside the four variables: none while enabled, 0.0 while disabled
+  CHECK(!m.inception(0).has_value() && !m.growth(5).has_value() && !m.oxidation(-1).has_value());
+  m.inception_enabled = false;
+  CHECK(m.inception(0).value() == 0.0 && m.inception(3).value() == 0.0);
+}
+
+// ---- one evaluation point: scrubbing against the source terms -------------------------
+
+double dot(const std::vector<double>& a, const std::vector<double>& b) {
+  double s = 0.0;
+  for (std::size_t i = 0; i < a.size(); ++i) s += a[i] * b[i];
+  return s;
+}
+
+void test_point_element_balance() {
+  const GasPoint g = flame_point();
+  const double sol[4] = {8.0e-8, 2.4e-7, 1.9e-2, 3.8e-3};
+  for (int model = 1; model <= 5; ++model) {
+    StandaloneSootModel m;
+    configure(m, model);
+    set_gas(m, g);
+    m.update_solution(sol, 4);
+    const double S_C = m.S_C_tot();
+    m.update_scrub_wdot();
+    const std::vector<double>& W = m.arrays().array(ArrayId::scrub_wdot);
+    // gas carbon and oxygen gained, mol/(m^3 s), against soot carbon gained
+    const double carbon = 1000.0 * dot(kAtomsC, W) + g.density * S_C;
+    const double oxygen = 1000.0 * dot(kAtomsO, W);
+    report(std::fabs(carbon) <= 1e-12 * g.density * std::fabs(S_C) && S_C > 0.0,
+           "model " + std::to_string(model) + " carbon imbalance " + std::to_string(carbon),
+           __LINE__);
+    report(std::fabs(oxygen) <= 1e-12 * 1000.0 * std::fabs(W[4]),
+           "model " + std::to_string(model) + " oxygen imbalance " + std::to_string(oxygen),
+           __LINE__);
+  }
+
+  // HACA alone: two carbon atoms per acetylene, seven of eight hydrogen atoms released
+  StandaloneSootModel m;
+  configure(m, 1);
+  m.inception_enabled = m.growth_PAH_adsorption_enabled = m.oxidation_enabled = false;
+  set_gas(m, g);
+  m.update_solution(sol, 4);
+  m.update_scrub_wdot();
+  const std::vector<double>& W = m.arrays().array(ArrayId::scrub_wdot);
+  const double dC = m.p_dC_tot_dt_HACA_alt;
+  CHECK(dC > 0.0);
+  CHECK_CLOSE(W[1], -(g.density * dC / 2000.0), 1e-15);
+  CHECK_CLOSE(W[3], dC * 0.875 * g.density / 1000.0, 1e-15);
+  CHECK_CLOSE(1000.0 * dot(kAtomsH, W), -g.density * m.S_H_tot(), 1e-13);
+  for (int k : {0, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12}) CHECK(W[k] == 0.0);
+}
+
+// Runs one group of checks; an exception that escapes it counts as a failure.
+template <class F>
+void run(const char* name, F&& test) {
+  try {
+    test();
+  } catch (const std::exception& e) {
+    report(false, std::string(name) + ": unexpected exception \"" + e.what() + "\"", 0);
+  }
+}
+
+}  // namespace
+
+int main() {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);  // every line out before a possible crash
+  run("checked arithmetic", test_checked_arithmetic);
+  run("gas record", test_soot_gas);
+  run("growth model selector", test_defaults_and_growth_model_selector);
+  run("alpha and validation selectors", test_alpha_and_validation_selectors);
+  run("coalescence selector", test_coalescence_selector);
+  run("initialize", test_initialize);
+  run("update_solution", test_update_solution_raw_array);
+  run("vector host", test_vector_host_and_slots);
+  run("element balance", test_point_element_balance);
+  std::printf("%d checks, %d failed\n", g_checks, g_failures);
+  return g_failures > 125 ? 125 : g_failures;
+}
