@@ -135,12 +135,13 @@ def require_abf():
     return ct
 
 
-def abf_soot_model(gas, growth_model="self_collision", pahs=("A2", "A3", "A4")):
-    """A soot model initialised for a Cantera phase of the test mechanism."""
+def abf_soot_model(gas, growth_model="self_collision", pahs=("A2", "A3", "A4"), cls=None):
+    """A soot model (of class cls, CSootModel by default) initialised for a Cantera phase
+    of the test mechanism."""
     import contextlib
     import io
 
-    m = fv.CSootModel()
+    m = (cls or fv.CSootModel)()
     m.species_names = gas.species_names
     m.MWs = gas.molecular_weights / 1000.0
     m.PAH_index_in_gas = [gas.species_index(p) for p in pahs]
@@ -149,7 +150,8 @@ def abf_soot_model(gas, growth_model="self_collision", pahs=("A2", "A3", "A4")):
     m.PAH_growth_model_name = growth_model
     with contextlib.redirect_stdout(io.StringIO()):
         m.initialize()
-    m.initialize_stick_eff()
+    if growth_model.startswith("self_collision"):
+        m.initialize_stick_eff()
     return m
 
 
