@@ -374,6 +374,27 @@ def test_temperature_history_heat_and_friction():
     assert r.fanning_friction() == pytest.approx(0.0791 / 10, rel=1e-14)
 
 
+def test_wall_temperature_is_numpy_interpolation():
+    r = reactor()
+    table = np.array([[0.0, 0.2, 0.2, 0.7, 0.9, 1.0], [1200.0, 1500.0, 1550.0, 1700.0, 1650.0, 1640.0]])
+    scale = (r.perimeter / r.area) * (r.Nu_const_temp * 1e10 / (4 * r.area / r.perimeter))
+    for layout in (table, np.asfortranarray(table), table.astype(np.float32), table[:, ::-1][:, ::-1]):
+        r.temp_value = layout
+        for z in (-1.0, 0.0, 0.1, 0.2, 0.45, 0.7, 0.95, 1.0, 3.0, float("nan")):
+            want = scale * (np.interp(z, layout[0], layout[1]) - 1000.0)
+            got = r.external_heat(z, 1000.0)
+            assert got == want or (np.isnan(got) and np.isnan(want)), (layout.flags, z)
+    r.temp_value = np.zeros((2, 0))
+    with pytest.raises(ValueError, match="array of sample points is empty"):
+        r.external_heat(0.1, 1000.0)
+    r.temp_value = np.zeros(3)
+    with pytest.raises(ValueError):
+        r.external_heat(0.1, 1000.0)
+    r.temp_value = None
+    with pytest.raises(TypeError):
+        r.external_heat(0.1, 1000.0)
+
+
 def test_zero_divisors_raise_float_division():
     phase = FakePhase()
     r = reactor(phase)

@@ -103,6 +103,19 @@ void require_array(PyObject* v) {
 
 // numpy.interp(x, table[0], table[1]) for a scalar x
 double interp_row(double x, PyObject* table) {
+  // A 2-D float64 array with contiguous rows is read in place: the same
+  // numbers NumPy would take from its row views.
+  if (PyArray_CheckExact(table)) {
+    auto* t = reinterpret_cast<PyArrayObject*>(table);
+    if (PyArray_NDIM(t) == 2 && PyArray_TYPE(t) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(t) &&
+        PyArray_ISALIGNED(t) && PyArray_DIM(t, 0) >= 2 && PyArray_STRIDE(t, 1) == sizeof(double)) {
+      const long n = static_cast<long>(PyArray_DIM(t, 1));
+      if (n == 0) throw Error(ErrorKind::Value, "array of sample points is empty");
+      const char* data = PyArray_BYTES(t);
+      return fv::interp(x, reinterpret_cast<const double*>(data),
+                        reinterpret_cast<const double*>(data + PyArray_STRIDE(t, 0)), n);
+    }
+  }
   Ref i0(check(PyLong_FromLong(0))), i1(check(PyLong_FromLong(1)));
   Ref row0(check(PyObject_GetItem(table, i0.get())));
   Ref row1(check(PyObject_GetItem(table, i1.get())));

@@ -1,5 +1,8 @@
 #include "soot_calls.hpp"
 
+#include <utility>
+#include <vector>
+
 #include "bind/args.hpp"
 #include "bind/errors.hpp"
 #include "bind/numpy.hpp"
@@ -130,8 +133,19 @@ double SootCalls::d_m() {
   return call0_double(names().d_m);
 }
 
+// An interned string for each attribute name the drivers read (names are
+// string literals, so their addresses identify them).
+PyObject* attribute_name(const char* name) {
+  static std::vector<std::pair<const char*, PyObject*>> names;
+  for (const auto& [key, value] : names)
+    if (key == name) return value;
+  PyObject* s = interned(name);
+  names.emplace_back(name, s);
+  return s;
+}
+
 PyObject* SootCalls::attr(const char* name) {
-  return check(PyObject_GetAttrString(model_, name));
+  return check(PyObject_GetAttr(model_, attribute_name(name)));
 }
 
 double SootCalls::attr_double(const char* name) { return as_double(attr(name)); }

@@ -38,7 +38,7 @@ class SootCalls {
   double source(SootSource s);   // float(model.S_N_agg()) ...
   double volume_fraction();      // float(model.volume_fraction())
   double d_m();                  // float(model.d_m())
-  // getattr(model, name) (a new reference)
+  // getattr(model, name) (a new reference); name is a string literal
   PyObject* attr(const char* name);
   double attr_double(const char* name);
   bool attr_bool(const char* name);
