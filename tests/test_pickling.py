@@ -100,3 +100,31 @@ def test_subclass_dict_travels_and_setstate_checks():
         ext.__pyx_unpickle_CSootModel(fv.CSootModel, 0x4a76d08, [1])
     with pytest.raises(TypeError):
         ext.__pyx_unpickle_CSootModel(int, 0x4a76d08, None)
+
+
+def test_copies_bind_slots_to_the_copy(growth_model):
+    m = ready_model(growth_model)
+    terms = lambda x: [x.S_N_agg(), x.S_N_pri(), x.S_C_tot(), x.S_H_tot()]
+    before = terms(m)
+    for clone in (copy.deepcopy(m), copy.copy(m)):
+        slots = [clone.alpha, clone.beta_coag, clone.diffus_coeff, clone.inception_N_agg,
+                 clone.PAH_growth_update, clone.update_scrub_wdot_PAH_growth]
+        assert all(s.__self__ is clone for s in slots)
+        assert terms(clone) == before
+    # a deep copy computes with its own state: moving it leaves the original alone
+    clone = copy.deepcopy(m)
+    clone.update_gas(1800.0, 2e5, 0.15, 6e-5, clone.mean_MW * 1000, np.array(clone.X))
+    clone.update_solution(np.array([1e-7, 4e-7, 3e-2, 5e-3]))
+    assert terms(clone) != before and terms(m) == before
+    deep = copy.deepcopy(m)
+    assert deep.X is not m.X and copy.copy(m).X is m.X   # a shallow copy shares arrays
+
+    class Holder(fv.CSootModel):
+        pass
+
+    h = Holder()
+    h.other = m                                # a slot bound to another model stays with it
+    h.alpha = m.alpha_constant
+    pair = copy.deepcopy([h, m])
+    assert pair[0].alpha.__self__ is pair[1] and pair[0].other is pair[1]
+    assert copy.copy(h).alpha.__self__ is m
