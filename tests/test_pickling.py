@@ -11,19 +11,20 @@ from fumivex2 import _fumivex2 as ext
 from conftest import ready_model
 
 
-def _field_names(obj):
+def _field_names(cls):
     """Field names from the first line of the checksum error message."""
     with pytest.raises(pickle.PickleError) as err:
-        getattr(ext, "__pyx_unpickle_" + type(obj).__name__)(type(obj), 0x1234567, None)
+        getattr(ext, "__pyx_unpickle_" + cls.__name__)(cls, 0x1234567, None)
     return str(err.value).split(" = (")[1].rstrip(")").split(", ")
 
 
 @pytest.mark.parametrize("cls, checksums, count", [
     (fv.CSootGas, (0xdc43364, 0xa9c873e, 0xd6ef8b0), 7),
     (fv.CSootModel, (0x4a76d08, 0xc59345e, 0xd578c34), 148),
+    (fv.CPFROde, (0xa50cd52, 0x9951450, 0xa04a8eb), 24),
 ])
 def test_checksums_are_digests_of_the_field_names(cls, checksums, count):
-    names = _field_names(cls())
+    names = _field_names(cls)
     assert len(names) == count and names == sorted(names)
     joined = " ".join(names).encode()
     digests = tuple(int(h(joined).hexdigest()[:7], 16)
@@ -51,6 +52,10 @@ def test_soot_gas_round_trip_and_two_element_reduce():
         [0.2, 0.8], [2.0, 28.0], 1500.0, 101325.0, 0.25, 4e-5, 28.0)
     fresh = pickle.loads(pickle.dumps(fv.CSootGas()))
     assert fresh._X == [] and fresh.T == 0.0
+    for clone in (copy.deepcopy(g), copy.copy(g)):
+        assert (clone._X, clone.MWs, clone.T, clone.mu) == ([0.2, 0.8], [2.0, 28.0], 1500.0, 4e-5)
+        clone.update_TPX(900.0, 1e5, [1.0, 0.0])
+        assert g.T == 1500.0 and g._X == [0.2, 0.8]
 
 
 def test_soot_model_round_trip_restores_behaviour(growth_model):
