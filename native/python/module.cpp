@@ -97,8 +97,6 @@ int module_exec(PyObject* module) {
   if (ready_soot_model(module) < 0 || ready_soot_gas(module) < 0 ||
       ready_plug_flow(module) < 0)
     return -1;
-  register_own_type(&SootModelType);
-  register_own_type(&SootGasType);
 
   if (_import_array() < 0) {
     PyErr_SetString(PyExc_ImportError, "numpy.core.multiarray failed to import");

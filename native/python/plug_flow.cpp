@@ -789,13 +789,7 @@ int ready_plug_flow(PyObject* module) {
        {"deposit_thickness_growth_rate", get_deposit_rate, set_deposit_rate, nullptr, nullptr}});
   if (PyType_Ready(&PlugFlowType) < 0) return -1;
   if (g_own.init(&PlugFlowType, kMethodNames) < 0) return -1;
-  register_own_type(&PlugFlowType);
-  Py_INCREF(&PlugFlowType);
-  if (PyModule_AddObject(module, "CPFROde", reinterpret_cast<PyObject*>(&PlugFlowType)) < 0) {
-    Py_DECREF(&PlugFlowType);
-    return -1;
-  }
-  return 0;
+  return publish_type(module, &PlugFlowType);
 }
 
 }  // namespace fv::py

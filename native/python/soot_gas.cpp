@@ -176,12 +176,7 @@ int ready_soot_gas(PyObject* module) {
        {"MWs", get_MWs, nullptr, nullptr, nullptr},
        {"n_species", get_n_species, nullptr, nullptr, nullptr}});
   if (PyType_Ready(&SootGasType) < 0) return -1;
-  Py_INCREF(&SootGasType);
-  if (PyModule_AddObject(module, "CSootGas", reinterpret_cast<PyObject*>(&SootGasType)) < 0) {
-    Py_DECREF(&SootGasType);
-    return -1;
-  }
-  return 0;
+  return publish_type(module, &SootGasType);
 }
 
 }  // namespace fv::py

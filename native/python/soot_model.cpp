@@ -755,12 +755,7 @@ int ready_soot_model(PyObject* module) {
       return -1;
     }
   }
-  Py_INCREF(&SootModelType);
-  if (PyModule_AddObject(module, "CSootModel", reinterpret_cast<PyObject*>(&SootModelType)) < 0) {
-    Py_DECREF(&SootModelType);
-    return -1;
-  }
-  return 0;
+  return publish_type(module, &SootModelType);
 }
 
 }  // namespace fv::py

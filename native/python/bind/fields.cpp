@@ -1,6 +1,7 @@
 #include "fields.hpp"
 
 #include <cstdio>
+#include <cstring>
 
 #include "numpy.hpp"
 
@@ -219,6 +220,13 @@ PyObject* copy_element(PyObject* v, PyObject* self, PyObject* copy, PyObject* me
 
 void register_own_type(PyTypeObject* type) {
   if (g_own_type_count < 8) g_own_types[g_own_type_count++] = type;
+}
+
+int publish_type(PyObject* module, PyTypeObject* type) {
+  register_own_type(type);
+  const char* dot = std::strrchr(type->tp_name, '.');
+  return PyModule_AddObjectRef(module, dot ? dot + 1 : type->tp_name,
+                               reinterpret_cast<PyObject*>(type));
 }
 
 bool is_own_object(PyObject* o) {

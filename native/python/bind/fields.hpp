@@ -142,9 +142,13 @@ PyObject* unpickle(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
 // anything but `self`), as unpickling does.
 PyObject* copy_object(PyObject* self, PyObject* memo);
 
-// Instances of this module's types (registered by module init).
+// Instances of this module's types (registered by publish_type).
 void register_own_type(PyTypeObject* type);
 bool is_own_object(PyObject* o);
+
+// A ready type into the module under its class name (the last part of
+// tp_name), registered as one of the module's own types; -1 on failure.
+int publish_type(PyObject* module, PyTypeObject* type);
 
 // The module object, for looking up reconstructors; set by module init.
 extern PyObject* g_module;
