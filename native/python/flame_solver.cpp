@@ -266,8 +266,10 @@ PyObject* tdma(PyObject* a, PyObject* b, PyObject* c, PyObject* d) {
   if (na < nf - 1) throw_short("a", na, nf - 1, nf);
   if (nb < nf) throw_short("b", nb, nf, nf);
   if (nc < nf - 1) throw_short("c", nc, nf - 1, nf);
-  // working copies a', b', c', d' side by side; the solution overwrites b'
-  std::vector<double> w(static_cast<std::size_t>(4 * nf));
+  // working copies a', b', c', d' side by side (the solution overwrites b'),
+  // followed by a second copy of the inputs
+  const std::size_t size = static_cast<std::size_t>(4 * nf);
+  std::vector<double> w(2 * size);
   double* wa = w.data();
   double* wb = wa + nf;
   double* wc = wb + nf;
@@ -276,9 +278,18 @@ PyObject* tdma(PyObject* a, PyObject* b, PyObject* c, PyObject* d) {
   load(b, wb, nf);
   load(c, wc, nf - 1);
   load(d, wd, nf);
+  std::memcpy(w.data() + size, w.data(), size * sizeof(double));
+  // The elimination as one block; when it raised a flag, once more from the
+  // copy with every value checked, so that NumPy reports each operation as it
+  // would have, in order (and an error stops at the first).
   fv::flame::fp_clear(w.data());
-  fv::flame::solve_tridiagonal<IeeeDiv>(wa, wb, wc, wd, wb, static_cast<std::size_t>(nf),
-                                        [](const double& v) { check_fp(&v); });
+  fv::flame::solve_tridiagonal<IeeeDiv>(wa, wb, wc, wd, wb, static_cast<std::size_t>(nf));
+  if (fv::flame::fp_raised(w.data())) {
+    std::memcpy(w.data(), w.data() + size, size * sizeof(double));
+    fv::flame::fp_clear(w.data());
+    fv::flame::solve_tridiagonal<IeeeDiv>(wa, wb, wc, wd, wb, static_cast<std::size_t>(nf),
+                                          [](const double& v) { check_fp(&v); });
+  }
   npy_intp dims[1] = {nf};
   Ref x(check(PyArray_SimpleNew(1, dims, NPY_DOUBLE)));
   std::memcpy(PyArray_DATA(reinterpret_cast<PyArrayObject*>(x.get())), wb,
