@@ -106,7 +106,8 @@ INLET = (1.3e-9, 2.9e-9, 5.3e-7, 6.1e-8)
 
 
 def make(model=None, grid="uneven", phase=None, flame=None, steps=3, outflow=False):
-    s = fv.CFlameSolver(phase or Phase(), flame or Flame(), np.array(GRIDS[grid]),
+    grid = np.array(GRIDS[grid]) if isinstance(grid, str) else grid
+    s = fv.CFlameSolver(phase or Phase(), flame or Flame(), grid,
                         model if model is not None else ToySoot())
     s.n_time_steps, s.dt = steps, 2e-4
     s.mdot_left, s.mdot_right, s.boundary_type_right = 0.08, 0.05, 7 if outflow else 0
@@ -213,6 +214,13 @@ def test_construction_failures():
         fv.CFlameSolver(*args, None, ToySoot())
     with pytest.raises(AttributeError):
         fv.CFlameSolver(object(), None, np.zeros(3), ToySoot())
+    with pytest.raises(ValueError, match="dimension"):
+        fv.CFlameSolver(*args, np.ones((3, 3)), ToySoot())
+    for grid in (np.arange(7), np.array([0, 2, 1, 3, 4, 5, 6.0]) / 200, np.full(7, np.nan)):
+        s = make(grid=grid)  # integer, non-increasing and NaN grids: NumPy's arithmetic
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            quiet(s.solve)
     s = fv.CFlameSolver(phase=Phase(), flame=None, grid=np.zeros(2), soot_model=ToySoot())
     with pytest.raises(TypeError, match="^Cannot convert list to numpy.ndarray$"):
         s.T = [1.0]

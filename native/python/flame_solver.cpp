@@ -240,6 +240,7 @@ double ieee(const double (&args)[N], F formula) {
 // dst[0..count) = float(src[k]); the caller has checked len(src) >= count.
 void load(PyObject* src, double* dst, long count) {
   if (PyArrayObject* x = plain_vector(src)) {
+    if (PyArray_DIM(x, 0) < count) throw_out_of_bounds(count - 1, PyArray_DIM(x, 0));
     const char* p = PyArray_BYTES(x);
     const npy_intp stride = PyArray_STRIDE(x, 0);
     for (long k = 0; k < count; ++k) std::memcpy(dst + k, p + k * stride, sizeof(double));
