@@ -95,7 +95,7 @@ int module_exec(PyObject* module) {
   if (PyModule_AddObjectRef(module, "__builtins__", PyEval_GetBuiltins()) < 0) return -1;
 
   if (ready_soot_model(module) < 0 || ready_soot_gas(module) < 0 ||
-      ready_plug_flow(module) < 0)
+      ready_plug_flow(module) < 0 || ready_flame_solver(module) < 0)
     return -1;
 
   if (_import_array() < 0) {
@@ -106,7 +106,8 @@ int module_exec(PyObject* module) {
   if (!np || PyModule_AddObjectRef(module, "np", np.get()) < 0) return -1;
   if (add_function(module, &g_unpickle_soot_model) < 0 ||
       add_function(module, &g_unpickle_soot_gas) < 0 ||
-      add_function(module, &g_unpickle_plug_flow) < 0)
+      add_function(module, &g_unpickle_plug_flow) < 0 ||
+      add_function(module, &g_unpickle_flame_solver) < 0)
     return -1;
   Ref test(PyDict_New());
   if (!test || PyModule_AddObjectRef(module, "__test__", test.get()) < 0) return -1;

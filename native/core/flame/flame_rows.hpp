@@ -12,6 +12,7 @@
 // "float division" for a zero divisor.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 
 #include "../common/checked.hpp"
@@ -39,21 +40,43 @@ struct Row {
 
 // Interior row with density rho, soot velocity u, diffusivity D (m^2/s), the
 // spacings dz_i = z[i]-z[i-1] and dz_next = z[i+1]-z[i], and time step dt (s).
-// Upwind from the left for u > 0, from the right otherwise (u = 0 included).
+// Upwind from the left for u > 0, from the right otherwise (u = 0 and NaN
+// included; the comparison is a quiet one, so a NaN velocity raises no flag).
+// The entries are also available one by one, from the diffusion factor q,
+// for callers that check each stored value.
+
+// q = 2 rho D / (dz_next + dz_i), kg/(m^3 s)
+template <class Div>
+double diffusion_factor(double rho, double D, double dz_i, double dz_next) {
+  return Div::div((2.0 * rho) * D, dz_next + dz_i);
+}
+
+template <class Div>
+double interior_lower(double rho, double u, double q, double dz_i) {
+  if (std::isgreater(u, 0.0)) return Div::div(-rho * u, dz_i) - q * Div::div(1.0, dz_i);
+  return -q * Div::div(1.0, dz_i);
+}
+
+template <class Div>
+double interior_diag(double rho, double u, double q, double dz_i, double dz_next, double dt) {
+  const double diffusion_diag = q * (Div::div(-1.0, dz_next) - Div::div(1.0, dz_i));
+  if (std::isgreater(u, 0.0)) return Div::div(rho, dt) + Div::div(rho * u, dz_i) - diffusion_diag;
+  return Div::div(rho, dt) + Div::div(-rho * u, dz_next) - diffusion_diag;
+}
+
+template <class Div>
+double interior_upper(double rho, double u, double q, double dz_next) {
+  if (std::isgreater(u, 0.0)) return -q * Div::div(1.0, dz_next);
+  return Div::div(rho * u, dz_next) - q * Div::div(1.0, dz_next);
+}
+
 template <class Div>
 Row interior_row(double rho, double u, double D, double dz_i, double dz_next, double dt) {
-  const double q = Div::div((2.0 * rho) * D, dz_next + dz_i);
-  const double diffusion_diag = q * (Div::div(-1.0, dz_next) - Div::div(1.0, dz_i));
+  const double q = diffusion_factor<Div>(rho, D, dz_i, dz_next);
   Row r;
-  if (u > 0.0) {
-    r.lower = Div::div(-rho * u, dz_i) - q * Div::div(1.0, dz_i);
-    r.diag = Div::div(rho, dt) + Div::div(rho * u, dz_i) - diffusion_diag;
-    r.upper = -q * Div::div(1.0, dz_next);
-  } else {
-    r.lower = -q * Div::div(1.0, dz_i);
-    r.diag = Div::div(rho, dt) + Div::div(-rho * u, dz_next) - diffusion_diag;
-    r.upper = Div::div(rho * u, dz_next) - q * Div::div(1.0, dz_next);
-  }
+  r.lower = interior_lower<Div>(rho, u, q, dz_i);
+  r.diag = interior_diag<Div>(rho, u, q, dz_i, dz_next, dt);
+  r.upper = interior_upper<Div>(rho, u, q, dz_next);
   return r;
 }
 
@@ -93,17 +116,30 @@ double outflow_rhs(double rho_m, double dt, double N_prev) {
 // Thomas algorithm, in place on working copies: a (sub-diagonal, a[j-1] in
 // row j), b (diagonal), c (super-diagonal), d (right-hand side), n = length
 // of d >= 1 (the caller checks that a and c hold n-1 and b n values).
-// No pivoting. The solution is written into x (which may alias b).
-template <class Div>
+// No pivoting. The solution is written into x (which may alias b). `check`
+// is called with every value right after it is computed (the multiplier,
+// each updated b and d, each x), for callers that watch each operation.
+struct NoCheck {
+  void operator()(const double&) const {}
+};
+
+template <class Div, class Check = NoCheck>
 void solve_tridiagonal(const double* a, double* b, const double* c, double* d, double* x,
-                       std::size_t n) {
+                       std::size_t n, Check check = Check()) {
   for (std::size_t j = 1; j < n; ++j) {
     const double mc = Div::div(a[j - 1], b[j - 1]);
+    check(mc);
     b[j] = b[j] - mc * c[j - 1];
+    check(b[j]);
     d[j] = d[j] - mc * d[j - 1];
+    check(d[j]);
   }
   x[n - 1] = Div::div(d[n - 1], b[n - 1]);
-  for (std::size_t j = n - 1; j-- > 0;) x[j] = Div::div(d[j] - c[j] * x[j + 1], b[j]);
+  check(x[n - 1]);
+  for (std::size_t j = n - 1; j-- > 0;) {
+    x[j] = Div::div(d[j] - c[j] * x[j + 1], b[j]);
+    check(x[j]);
+  }
 }
 
 }  // namespace fv::flame

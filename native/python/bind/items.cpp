@@ -13,6 +13,13 @@ void throw_out_of_bounds(long i, long n) {
   throw Error(ErrorKind::Index, buf);
 }
 
+void throw_out_of_bounds(long i, long axis, long n) {
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "index %ld is out of bounds for axis %ld with size %ld", i, axis,
+                n);
+  throw Error(ErrorKind::Index, buf);
+}
+
 // The generic paths keep their own reference: they may run Python code that
 // replaces the field the array came from.
 long generic_count(PyObject* a) {
@@ -32,6 +39,29 @@ double generic_get(PyObject* a, long i) {
 void generic_set(PyObject* a, long i, double v) {
   Ref held = Ref::borrow(a);
   Ref index(check(PyLong_FromLong(i)));
+  Ref value(check(PyFloat_FromDouble(v)));
+  if (PyObject_SetItem(a, index.get(), value.get()) < 0) throw_pending();
+}
+
+namespace {
+// the tuple (i, j)
+Ref index_pair(long i, long j) {
+  Ref a(check(PyLong_FromLong(i)));
+  Ref b(check(PyLong_FromLong(j)));
+  return Ref(check(PyTuple_Pack(2, a.get(), b.get())));
+}
+}  // namespace
+
+double generic_get2(PyObject* a, long i, long j) {
+  Ref held = Ref::borrow(a);
+  Ref index = index_pair(i, j);
+  Ref item(check(PyObject_GetItem(a, index.get())));
+  return check_double(PyFloat_AsDouble(item.get()));
+}
+
+void generic_set2(PyObject* a, long i, long j, double v) {
+  Ref held = Ref::borrow(a);
+  Ref index = index_pair(i, j);
   Ref value(check(PyFloat_FromDouble(v)));
   if (PyObject_SetItem(a, index.get(), value.get()) < 0) throw_pending();
 }

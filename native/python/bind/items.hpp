@@ -60,6 +60,57 @@ inline void item_set(PyObject* a, long i, double v) {
   generic_set(a, i, v);
 }
 
+// ---- two-dimensional arrays: element (i, j) ---------------------------------------
+
+// The array when `a` is an exact 2-D float64 ndarray in native byte order.
+inline PyArrayObject* plain_matrix(PyObject* a) {
+  if (!PyArray_CheckExact(a)) return nullptr;
+  PyArrayObject* x = reinterpret_cast<PyArrayObject*>(a);
+  if (PyArray_NDIM(x) != 2 || PyArray_TYPE(x) != NPY_DOUBLE || !PyArray_ISNOTSWAPPED(x))
+    return nullptr;
+  return x;
+}
+
+[[noreturn]] void throw_out_of_bounds(long i, long axis, long n);
+
+// Position i along `axis` of x, NumPy's rule: negative indices count from the end.
+inline npy_intp position(PyArrayObject* x, int axis, long i) {
+  const npy_intp n = PyArray_DIM(x, axis);
+  const npy_intp j = i < 0 ? i + n : i;
+  if (j < 0 || j >= n) throw_out_of_bounds(i, axis, static_cast<long>(n));
+  return j;
+}
+
+// Address of element (i, j) of a 2-D array.
+inline char* element2(PyArrayObject* x, long i, long j) {
+  const npy_intp r = position(x, 0, i);
+  const npy_intp c = position(x, 1, j);
+  return PyArray_BYTES(x) + r * PyArray_STRIDE(x, 0) + c * PyArray_STRIDE(x, 1);
+}
+
+double generic_get2(PyObject* a, long i, long j);
+void generic_set2(PyObject* a, long i, long j, double v);
+
+// float(a[i, j])
+inline double item_get2(PyObject* a, long i, long j) {
+  if (PyArrayObject* x = plain_matrix(a)) {
+    double v;
+    std::memcpy(&v, element2(x, i, j), sizeof v);
+    return v;
+  }
+  return generic_get2(a, i, j);
+}
+
+// a[i, j] = v
+inline void item_set2(PyObject* a, long i, long j, double v) {
+  PyArrayObject* x = plain_matrix(a);
+  if (x && PyArray_ISWRITEABLE(x)) {
+    std::memcpy(element2(x, i, j), &v, sizeof v);
+    return;
+  }
+  generic_set2(a, i, j, v);
+}
+
 PyObject* zeros(long n);            // numpy.zeros(n)
 PyObject* zeros_like(PyObject* a);  // numpy.zeros_like(a)
 
