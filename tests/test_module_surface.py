@@ -160,7 +160,7 @@ def test_type_stubs_cover_the_public_surface():
 
     stub = pathlib.Path(fv.__file__).with_name("_fumivex2.pyi")
     tree = ast.parse(stub.read_text())
-    for cls in (fv.CSootModel, fv.CSootGas, fv.CPFROde):
+    for cls in (fv.CSootModel, fv.CSootGas, fv.CPFROde, fv.CFlameSolver):
         node = next(n for n in tree.body if isinstance(n, ast.ClassDef) and n.name == cls.__name__)
         stubbed = {getattr(n, "name", None) or getattr(getattr(n, "target", None), "id", None)
                    for n in node.body}

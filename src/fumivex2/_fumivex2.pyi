@@ -480,6 +480,58 @@ class CPFROde:
     def __copy__(self) -> CPFROde: ...
     def __deepcopy__(self, memo: Any, /) -> CPFROde: ...
 
+class CFlameSolver:
+    """CFlameSolver(phase, flame, grid, soot_model)"""
+    gas: Any
+    flame: Any
+    soot_model: Any
+    n_time_steps: int
+    dt: float
+    n_species: int
+    n_points: int
+    P: float
+    mdot_left: float
+    mdot_right: float
+    boundary_type_right: int
+    N_agg_in: float
+    N_pri_in: float
+    C_tot_in: float
+    H_tot_in: float
+    z: Optional[np.ndarray]
+    dz: Optional[np.ndarray]
+    T: Optional[np.ndarray]
+    mu: Optional[np.ndarray]
+    rho: Optional[np.ndarray]
+    u_gas: Optional[np.ndarray]
+    u_th: Optional[np.ndarray]
+    u: Optional[np.ndarray]
+    X: Optional[np.ndarray]
+    wdot_correction_soot: Optional[np.ndarray]
+    A: Optional[np.ndarray]
+    B_N_agg: Optional[np.ndarray]
+    B_N_pri: Optional[np.ndarray]
+    B_C_tot: Optional[np.ndarray]
+    B_H_tot: Optional[np.ndarray]
+    N_agg_n: Optional[np.ndarray]
+    N_agg_n1: Optional[np.ndarray]
+    N_pri_n: Optional[np.ndarray]
+    N_pri_n1: Optional[np.ndarray]
+    C_tot_n: Optional[np.ndarray]
+    C_tot_n1: Optional[np.ndarray]
+    H_tot_n: Optional[np.ndarray]
+    H_tot_n1: Optional[np.ndarray]
+    @property
+    def grid(self) -> Optional[np.ndarray]: ...
+    def __init__(self, phase: Any, flame: Any, grid: np.ndarray, soot_model: Any) -> None: ...
+    def solve(self) -> None: ...
+    def update_wdot_correction(self) -> None: ...
+    def solve_TDMA(self, a: np.ndarray, b: np.ndarray, c: np.ndarray, d: np.ndarray) -> np.ndarray: ...
+    def __reduce__(self) -> tuple[Any, ...]: ...
+    def __setstate__(self, state: tuple[Any, ...], /) -> None: ...
+    def __copy__(self) -> CFlameSolver: ...
+    def __deepcopy__(self, memo: Any, /) -> CFlameSolver: ...
+
 def __pyx_unpickle_CSootModel(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CSootModel: ...
 def __pyx_unpickle_CSootGas(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CSootGas: ...
 def __pyx_unpickle_CPFROde(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CPFROde: ...
+def __pyx_unpickle_CFlameSolver(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CFlameSolver: ...
