@@ -97,6 +97,7 @@ int module_exec(PyObject* module) {
   if (ready_soot_model(module) < 0 || ready_soot_gas(module) < 0 ||
       ready_plug_flow(module) < 0)
     return -1;
+  if (ready_flame_solver_vec(module) < 0) return -1;
   register_own_type(&SootModelType);
   register_own_type(&SootGasType);
 
@@ -110,6 +111,7 @@ int module_exec(PyObject* module) {
       add_function(module, &g_unpickle_soot_gas) < 0 ||
       add_function(module, &g_unpickle_plug_flow) < 0)
     return -1;
+  if (add_function(module, &g_unpickle_flame_solver_vec) < 0) return -1;
   Ref test(PyDict_New());
   if (!test || PyModule_AddObjectRef(module, "__test__", test.get()) < 0) return -1;
   if (add_enumerations(module) < 0) return -1;

@@ -8,6 +8,7 @@ this package re-exports its public names.
 """
 from . import _fumivex2
 from ._fumivex2 import (  # noqa: F401
+    CFlameSolverOpt,
     CPFROde,
     CSootGas,
     CSootModel,
@@ -19,6 +20,7 @@ from ._fumivex2 import (  # noqa: F401
 )
 
 __all__ = [
+    "CFlameSolverOpt",
     "CPFROde",
     "CSootGas",
     "CSootModel",
