@@ -40,6 +40,7 @@ struct FlameVecObject {
   PyObject* soot_model;
   PyObject* X;                     // mole fractions [species, point]
   PyObject* wdot_correction_soot;  // kmol/(m^3 s) [species, point]
+  PyObject* tpx;  // the (T, P, X) tuple last handed to the phase, or null
 };
 
 PyTypeObject FlameVecType = {PyVarObject_HEAD_INIT(nullptr, 0)};
@@ -188,18 +189,31 @@ struct Model {
 void evaluate_point(FlameVecObject* o, long i) {
   FlameVectors& s = o->core;
   const Names& nm = names();
+  // X[:, i] for the phase; the same view serves the soot model as long as
+  // X is still the array it was taken from (a view shows X's current values).
+  Ref X_used = Ref::borrow(o->X);
+  Ref col = column(X_used.get(), i);
   {
     const double T = fv::flame::at(s.T, i, "T");
     Ref T_obj(check(PyFloat_FromDouble(T)));
     Ref P_obj(check(PyFloat_FromDouble(s.P)));
-    Ref X_held = Ref::borrow(o->X);
-    Ref col = column(X_held.get(), i);
-    Ref tpx(check(PyTuple_New(3)));
-    PyTuple_SET_ITEM(tpx.get(), 0, T_obj.release());
-    PyTuple_SET_ITEM(tpx.get(), 1, P_obj.release());
-    PyTuple_SET_ITEM(tpx.get(), 2, col.release());
+    PyObject* tpx = o->tpx;
+    if (tpx && Py_REFCNT(tpx) == 1) {
+      // nobody kept the last point's tuple: fill it anew rather than allocate
+      Py_SETREF(PyTuple_GET_ITEM(tpx, 0), T_obj.release());
+      Py_SETREF(PyTuple_GET_ITEM(tpx, 1), P_obj.release());
+      Py_SETREF(PyTuple_GET_ITEM(tpx, 2), Py_NewRef(col.get()));
+      if (!PyObject_GC_IsTracked(tpx)) PyObject_GC_Track(tpx);
+    } else {
+      tpx = check(PyTuple_New(3));
+      PyTuple_SET_ITEM(tpx, 0, T_obj.release());
+      PyTuple_SET_ITEM(tpx, 1, P_obj.release());
+      PyTuple_SET_ITEM(tpx, 2, Py_NewRef(col.get()));
+      Py_XSETREF(o->tpx, tpx);
+    }
+    Ref held = Ref::borrow(tpx);
     Ref gas = Ref::borrow(o->gas);
-    if (PyObject_SetAttr(gas.get(), nm.TPX, tpx.get()) < 0) throw_pending();
+    if (PyObject_SetAttr(gas.get(), nm.TPX, tpx) < 0) throw_pending();
   }
   {
     Ref mean_MW;
@@ -207,11 +221,13 @@ void evaluate_point(FlameVecObject* o, long i) {
       Ref gas = Ref::borrow(o->gas);
       mean_MW = get(gas.get(), nm.mean_MW);
     }
+    if (o->X != X_used.get()) {
+      X_used = Ref::borrow(o->X);
+      col = column(X_used.get(), i);
+    }
     Model m(o);
     if (m.calls.direct()) {
       const double mean_MW_value = as_double(mean_MW.get());
-      Ref X_held = Ref::borrow(o->X);
-      Ref col = column(X_held.get(), i);
       m.calls.update_gas(fv::flame::at(s.T, i, "T"), s.P, fv::flame::at(s.rho, i, "rho"),
                          fv::flame::at(s.mu, i, "mu"), mean_MW_value, col.get());
     } else {
@@ -219,8 +235,6 @@ void evaluate_point(FlameVecObject* o, long i) {
                   Ref(check(PyFloat_FromDouble(s.P))),
                   Ref(check(PyFloat_FromDouble(fv::flame::at(s.rho, i, "rho")))),
                   Ref(check(PyFloat_FromDouble(fv::flame::at(s.mu, i, "mu"))))};
-      Ref X_held = Ref::borrow(o->X);
-      Ref col = column(X_held.get(), i);
       PyObject* const args[6] = {a[0].get(), a[1].get(), a[2].get(),
                                  a[3].get(), mean_MW.get(), col.get()};
       m.calls.update_gas(args);
@@ -349,16 +363,18 @@ void solve(PyObject* self) {
 
 PyObject* py_solve(PyObject* self, PyObject*) {
   Ref held = Ref::borrow(self);
-  return guarded([&] {
+  PyObject* r = guarded([&] {
     solve(self);
     return Py_NewRef(Py_None);
   });
+  Py_CLEAR(obj(self)->tpx);
+  return r;
 }
 
 // Column i of wdot_correction_soot = the soot model's scrubbing rates at point i.
 PyObject* py_update_wdot_correction(PyObject* self, PyObject*) {
   Ref held = Ref::borrow(self);
-  return guarded([&] {
+  PyObject* r = guarded([&] {
     FlameVecObject* o = obj(self);
     const long n = o->core.n_points;
     for (long i = 0; i < n; ++i) {
@@ -373,6 +389,8 @@ PyObject* py_update_wdot_correction(PyObject* self, PyObject*) {
     }
     return Py_NewRef(Py_None);
   });
+  Py_CLEAR(obj(self)->tpx);
+  return r;
 }
 
 PyObject* get_grid(PyObject* self, void*) { return new_list(obj(self)->core.z); }
@@ -466,6 +484,7 @@ PyObject* fs_new(PyTypeObject* type, PyObject*, PyObject*) {
   new (&o->core) FlameVectors();
   for (PyObject** f : {&o->gas, &o->flame, &o->soot_model, &o->X, &o->wdot_correction_soot})
     *f = Py_NewRef(Py_None);
+  o->tpx = nullptr;
   return self;
 }
 
@@ -583,6 +602,7 @@ int fs_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(o->soot_model);
   Py_VISIT(o->X);
   Py_VISIT(o->wdot_correction_soot);
+  Py_VISIT(o->tpx);
   return 0;
 }
 
@@ -590,13 +610,15 @@ int fs_clear(PyObject* self) {
   FlameVecObject* o = obj(self);
   for (PyObject** f : {&o->gas, &o->flame, &o->soot_model, &o->X, &o->wdot_correction_soot})
     assign(*f, Py_None);
+  Py_CLEAR(o->tpx);
   return 0;
 }
 
 void fs_dealloc(PyObject* self) {
   PyObject_GC_UnTrack(self);
   FlameVecObject* o = obj(self);
-  for (PyObject** f : {&o->gas, &o->flame, &o->soot_model, &o->X, &o->wdot_correction_soot})
+  for (PyObject** f : {&o->gas, &o->flame, &o->soot_model, &o->X, &o->wdot_correction_soot,
+                       &o->tpx})
     Py_CLEAR(*f);
   o->core.~FlameVectors();
   Py_TYPE(self)->tp_free(self);
