@@ -193,6 +193,10 @@ def test_construction():
     assert s.X.shape == s.wdot_correction_soot.shape == (13, 3) and not s.X.any()
     assert (s.mdot_left, s.mdot_right, s.boundary_type_right) == (0.0, 0.0, 0)
     assert fv.CFlameSolverOpt.__doc__ == "CFlameSolverOpt(phase, flame, grid, soot_model)"
+    assert [getattr(fv.CFlameSolverOpt, m).__doc__ for m in ("solve", "update_wdot_correction",
+                                                             "solve_TDMA")] == [
+        "CFlameSolverOpt.solve(self)", "CFlameSolverOpt.update_wdot_correction(self)",
+        "CFlameSolverOpt.solve_TDMA(self, a, b, c, d)"]
 
 
 def test_construction_errors():
