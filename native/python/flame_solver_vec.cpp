@@ -93,6 +93,7 @@ double as_double(PyObject* v) {
 // (the column's data with the row stride, X as its base), as NumPy's own
 // indexing would give it; anything else is indexed through Python.
 Ref column(PyObject* X, long i) {
+  Ref held = Ref::borrow(X);  // indexing through Python may replace the solver's X
   if (PyArray_CheckExact(X)) {
     auto* a = reinterpret_cast<PyArrayObject*>(X);
     if (PyArray_NDIM(a) == 2 && PyArray_TYPE(a) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(a)) {
@@ -120,6 +121,20 @@ Ref column(PyObject* X, long i) {
   Ref all(check(PySlice_New(nullptr, nullptr, nullptr)));
   Ref key(check(PyTuple_Pack(2, all.get(), index.get())));
   return Ref(check(PyObject_GetItem(X, key.get())));
+}
+
+// Whether `col` is still X[:, i] as column() would build it now: the view of
+// the fast path over X's current buffer, shape and strides. The phase's code
+// may have replaced or reshaped X since the view was taken.
+bool column_current(PyObject* X, PyObject* col, long i) {
+  if (!PyArray_CheckExact(X) || !PyArray_CheckExact(col)) return false;
+  auto* a = reinterpret_cast<PyArrayObject*>(X);
+  auto* c = reinterpret_cast<PyArrayObject*>(col);
+  return PyArray_BASE(c) == X && PyArray_NDIM(a) == 2 && PyArray_TYPE(a) == NPY_DOUBLE &&
+         PyArray_ISNOTSWAPPED(a) && i < PyArray_DIM(a, 1) &&
+         PyArray_BYTES(c) == PyArray_BYTES(a) + i * PyArray_STRIDE(a, 1) &&
+         PyArray_DIM(c, 0) == PyArray_DIM(a, 0) && PyArray_STRIDE(c, 0) == PyArray_STRIDE(a, 0) &&
+         (PyArray_FLAGS(c) & NPY_ARRAY_WRITEABLE) == (PyArray_FLAGS(a) & NPY_ARRAY_WRITEABLE);
 }
 
 // W[k, i] = v, bounds-checked; exact float64 2-D arrays through their buffer.
@@ -189,12 +204,9 @@ struct Model {
 void evaluate_point(FlameVecObject* o, long i) {
   FlameVectors& s = o->core;
   const Names& nm = names();
-  // X[:, i] for the phase; the same view serves the soot model as long as
-  // X is still the array it was taken from (a view shows X's current values).
-  Ref X_used = Ref::borrow(o->X);
-  Ref col = column(X_used.get(), i);
+  const double T = fv::flame::at(s.T, i, "T");
+  Ref col = column(o->X, i);
   {
-    const double T = fv::flame::at(s.T, i, "T");
     Ref T_obj(check(PyFloat_FromDouble(T)));
     Ref P_obj(check(PyFloat_FromDouble(s.P)));
     PyObject* tpx = o->tpx;
@@ -221,10 +233,7 @@ void evaluate_point(FlameVecObject* o, long i) {
       Ref gas = Ref::borrow(o->gas);
       mean_MW = get(gas.get(), nm.mean_MW);
     }
-    if (o->X != X_used.get()) {
-      X_used = Ref::borrow(o->X);
-      col = column(X_used.get(), i);
-    }
+    if (!column_current(o->X, col.get(), i)) col = column(o->X, i);
     Model m(o);
     if (m.calls.direct()) {
       const double mean_MW_value = as_double(mean_MW.get());
