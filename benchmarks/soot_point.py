@@ -10,8 +10,6 @@ times a bare no-argument method call.
 Run after `pip install .`:  python benchmarks/soot_point.py
 """
 import os
-import pathlib
-import subprocess
 import sys
 import time
 
@@ -21,8 +19,8 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 import numpy as np  # noqa: E402
 
 import fumivex2 as fv  # noqa: E402
+from core_bench import run_core  # noqa: E402
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
 NAMES = ["N2", "C2H2", "H2", "H", "CO", "O2", "OH", "H2O", "CO2", "A1", "A2", "A3", "A4"]
 MW = np.array([28.014, 26.038, 2.016, 1.008, 28.010, 31.998, 17.007, 18.015, 44.009,
                78.114, 128.174, 178.234, 202.256])
@@ -35,14 +33,7 @@ SOLUTION = np.array([8.0e-8, 2.4e-7, 1.9e-2, 3.8e-3])
 
 
 def core_times(points):
-    build = ROOT / "build" / "bench"
-    subprocess.run(["cmake", "-S", str(ROOT), "-B", str(build), "-DFUMIVEX2_PYTHON=OFF",
-                    "-DCMAKE_BUILD_TYPE=Release"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", str(build), "--target", "soot_point_core"], check=True,
-                   stdout=subprocess.DEVNULL)
-    exe = build / "native" / "bench" / "soot_point_core"
-    out = subprocess.run([str(exe), str(points)], check=True, capture_output=True, text=True).stdout
-    return {int(line.split()[1]): float(line.split()[2]) for line in out.splitlines()}
+    return {int(words[1]): float(words[2]) for words in run_core(points)}
 
 
 def python_time(model, points):

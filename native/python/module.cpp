@@ -95,7 +95,8 @@ int module_exec(PyObject* module) {
   if (PyModule_AddObjectRef(module, "__builtins__", PyEval_GetBuiltins()) < 0) return -1;
 
   if (ready_soot_model(module) < 0 || ready_soot_gas(module) < 0 ||
-      ready_plug_flow(module) < 0 || ready_flame_solver(module) < 0)
+      ready_plug_flow(module) < 0 || ready_flame_solver(module) < 0 ||
+      ready_flame_solver_vec(module) < 0)
     return -1;
 
   if (_import_array() < 0) {
@@ -107,7 +108,8 @@ int module_exec(PyObject* module) {
   if (add_function(module, &g_unpickle_soot_model) < 0 ||
       add_function(module, &g_unpickle_soot_gas) < 0 ||
       add_function(module, &g_unpickle_plug_flow) < 0 ||
-      add_function(module, &g_unpickle_flame_solver) < 0)
+      add_function(module, &g_unpickle_flame_solver) < 0 ||
+      add_function(module, &g_unpickle_flame_solver_vec) < 0)
     return -1;
   Ref test(PyDict_New());
   if (!test || PyModule_AddObjectRef(module, "__test__", test.get()) < 0) return -1;

@@ -17,12 +17,14 @@ extern PyTypeObject PlugFlowType;
 extern PyMethodDef g_unpickle_plug_flow;
 extern PyTypeObject FlameSolverType;
 extern PyMethodDef g_unpickle_flame_solver;
+extern PyMethodDef g_unpickle_flame_solver_vec;
 
 // PyType_Ready and publish in the module; -1 with an exception on failure.
 int ready_soot_model(PyObject* module);
 int ready_soot_gas(PyObject* module);
 int ready_plug_flow(PyObject* module);
 int ready_flame_solver(PyObject* module);
+int ready_flame_solver_vec(PyObject* module);
 
 // Direct access to an exact CSootModel for the drivers (soot_calls.cpp).
 // The core of `o` when it is an exact CSootModel, else null.

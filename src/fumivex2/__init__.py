@@ -9,6 +9,7 @@ this package re-exports its public names.
 from . import _fumivex2
 from ._fumivex2 import (  # noqa: F401
     CFlameSolver,
+    CFlameSolverOpt,
     CPFROde,
     CSootGas,
     CSootModel,
@@ -21,6 +22,7 @@ from ._fumivex2 import (  # noqa: F401
 
 __all__ = [
     "CFlameSolver",
+    "CFlameSolverOpt",
     "CPFROde",
     "CSootGas",
     "CSootModel",
