@@ -33,13 +33,17 @@ def test_module_level_names():
     assert ext.np is np
     assert ext.__test__ == {}
     assert ext.__doc__ is None
-    for t in ("CSootModel", "CSootGas"):
-        assert getattr(ext, t).__qualname__ == t
-        assert getattr(ext, t).__module__ == "fumivex2._fumivex2"
+    docs = {"CSootModel": "CSootModel()", "CSootGas": "CSootGas()", "CPFROde": "CPFROde(phase)",
+            "CFlameSolver": "CFlameSolver(phase, flame, grid, soot_model)",
+            "CFlameSolverOpt": "CFlameSolverOpt(phase, flame, grid, soot_model)"}
+    for t, doc in docs.items():
+        cls = getattr(ext, t)
+        assert cls.__qualname__ == t and cls.__doc__ == doc and type(cls) is type
+        assert cls.__module__ == "fumivex2._fumivex2"
         assert callable(getattr(ext, "__pyx_unpickle_" + t))
-    assert ext.CSootModel.__doc__ == "CSootModel()"
-    assert ext.CSootGas.__doc__ == "CSootGas()"
-    assert type(ext.CSootModel) is type
+        assert not hasattr(cls.__new__(cls), "__dict__")
+        assert cls.__flags__ & (1 << 10)                      # subclassable
+        assert bool(cls.__flags__ & (1 << 14)) == (t != "CSootGas")   # cyclic GC
 
 
 def test_reimport_returns_the_same_module():
@@ -160,7 +164,7 @@ def test_type_stubs_cover_the_public_surface():
 
     stub = pathlib.Path(fv.__file__).with_name("_fumivex2.pyi")
     tree = ast.parse(stub.read_text())
-    for cls in (fv.CSootModel, fv.CSootGas, fv.CPFROde, fv.CFlameSolver):
+    for cls in (fv.CSootModel, fv.CSootGas, fv.CPFROde, fv.CFlameSolver, fv.CFlameSolverOpt):
         node = next(n for n in tree.body if isinstance(n, ast.ClassDef) and n.name == cls.__name__)
         stubbed = {getattr(n, "name", None) or getattr(getattr(n, "target", None), "id", None)
                    for n in node.body}

@@ -22,6 +22,8 @@ def _field_names(cls):
     (fv.CSootGas, (0xdc43364, 0xa9c873e, 0xd6ef8b0), 7),
     (fv.CSootModel, (0x4a76d08, 0xc59345e, 0xd578c34), 148),
     (fv.CPFROde, (0xa50cd52, 0x9951450, 0xa04a8eb), 24),
+    (fv.CFlameSolver, (0xbc67692, 0xc2dbab9, 0xeac5e7e), 38),
+    (fv.CFlameSolverOpt, (0x4425ef5, 0xe9075ae, 0xc5057d9), 44),
 ])
 def test_checksums_are_digests_of_the_field_names(cls, checksums, count):
     names = _field_names(cls)

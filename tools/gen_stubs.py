@@ -192,10 +192,68 @@ class CFlameSolver:
     def __copy__(self) -> CFlameSolver: ...
     def __deepcopy__(self, memo: Any, /) -> CFlameSolver: ...
 
+class CFlameSolverOpt:
+    """CFlameSolverOpt(phase, flame, grid, soot_model)"""
+    gas: Any
+    flame: Any
+    soot_model: Any
+    n_time_steps: int
+    dt: float
+    n_species: int
+    n_points: int
+    P: float
+    mdot_left: float
+    mdot_right: float
+    boundary_type_right: int
+    X: Optional[np.ndarray]
+    wdot_correction_soot: Optional[np.ndarray]
+    z: list[float]
+    dz: list[float]
+    T: list[float]
+    mu: list[float]
+    rho: list[float]
+    u_gas: list[float]
+    u_th: list[float]
+    u: list[float]
+    upper: list[float]
+    diag: list[float]
+    lower: list[float]
+    B_N_agg: list[float]
+    B_N_pri: list[float]
+    B_C_tot: list[float]
+    B_H_tot: list[float]
+    N_agg_n: list[float]
+    N_agg_n1: list[float]
+    N_pri_n: list[float]
+    N_pri_n1: list[float]
+    C_tot_n: list[float]
+    C_tot_n1: list[float]
+    H_tot_n: list[float]
+    H_tot_n1: list[float]
+    N_agg_in_left: float
+    N_agg_in_right: float
+    N_pri_in_left: float
+    N_pri_in_right: float
+    C_tot_in_left: float
+    C_tot_in_right: float
+    H_tot_in_left: float
+    H_tot_in_right: float
+    @property
+    def grid(self) -> list[float]: ...
+    def __init__(self, phase: Any, flame: Any, grid: Any, soot_model: Any) -> None: ...
+    def solve(self) -> None: ...
+    def update_wdot_correction(self) -> None: ...
+    def solve_TDMA(self, a: Any, b: Any, c: Any, d: Any) -> list[float]: ...
+    def __reduce__(self) -> tuple[Any, ...]: ...
+    def __setstate__(self, state: tuple[Any, ...], /) -> None: ...
+    def __copy__(self) -> CFlameSolverOpt: ...
+    def __deepcopy__(self, memo: Any, /) -> CFlameSolverOpt: ...
+
 def __pyx_unpickle_CSootModel(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CSootModel: ...
 def __pyx_unpickle_CSootGas(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CSootGas: ...
 def __pyx_unpickle_CPFROde(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CPFROde: ...
 def __pyx_unpickle_CFlameSolver(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CFlameSolver: ...
+def __pyx_unpickle_CFlameSolverOpt(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CFlameSolverOpt: ...
 '''
 
 
