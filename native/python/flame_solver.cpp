@@ -15,7 +15,9 @@
 // through Python only when a subclass replaces it.
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -28,6 +30,7 @@
 #include "common/errors.hpp"
 #include "flame/flame_rows.hpp"
 #include "flame/fp_status.hpp"
+#include "flame_point.hpp"
 #include "soot_calls.hpp"
 #include "types.hpp"
 
@@ -78,6 +81,7 @@ struct FlameSolverObject {
   PyObject* C_tot_n1;
   PyObject* H_tot_n;
   PyObject* H_tot_n1;
+  PyObject* tpx;  // the (T, P, X) tuple last handed to the phase, or null
 };
 
 PyTypeObject FlameSolverType = {PyVarObject_HEAD_INIT(nullptr, 0)};
@@ -163,13 +167,6 @@ Ref get(PyObject* o, PyObject* name) { return Ref(check(PyObject_GetAttr(o, name
 Ref new_float(double v) { return Ref(check(PyFloat_FromDouble(v))); }
 Ref new_int(long v) { return Ref(check(PyLong_FromLong(v))); }
 
-// numpy.<name>, looked up at each use
-Ref numpy_fn(const char* name) {
-  static PyObject* np = nullptr;
-  if (!np) np = check(PyImport_ImportModule("numpy"));
-  return Ref(check(PyObject_GetAttrString(np, name)));
-}
-
 Ref call(PyObject* fn, std::initializer_list<PyObject*> args) {
   return Ref(check(PyObject_Vectorcall(fn, args.begin(), args.size(), nullptr)));
 }
@@ -237,16 +234,20 @@ double ieee(const double (&args)[N], F formula) {
 
 // ---- the Thomas algorithm ------------------------------------------------------------
 
-// dst[0..count) = float(src[k]); the caller has checked len(src) >= count.
-void load(PyObject* src, double* dst, long count) {
+// The values of a 1-D array as doubles (float(src[k]) for k < len(src)).
+std::vector<double> load(PyObject* src) {
+  const long n = item_count(src);
+  std::vector<double> v(static_cast<std::size_t>(n));
   if (PyArrayObject* x = plain_vector(src)) {
-    if (PyArray_DIM(x, 0) < count) throw_out_of_bounds(count - 1, PyArray_DIM(x, 0));
     const char* p = PyArray_BYTES(x);
     const npy_intp stride = PyArray_STRIDE(x, 0);
-    for (long k = 0; k < count; ++k) std::memcpy(dst + k, p + k * stride, sizeof(double));
-    return;
+    const long have = std::min<long>(n, static_cast<long>(PyArray_DIM(x, 0)));
+    for (long k = 0; k < have; ++k) std::memcpy(&v[k], p + k * stride, sizeof(double));
+    if (have < n) throw_out_of_bounds(have, PyArray_DIM(x, 0));
+    return v;
   }
-  for (long k = 0; k < count; ++k) dst[k] = generic_get(src, k);
+  for (long k = 0; k < n; ++k) v[k] = generic_get(src, k);
+  return v;
 }
 
 [[noreturn]] void throw_short(const char* name, long have, long need, long nf) {
@@ -257,16 +258,33 @@ void load(PyObject* src, double* dst, long count) {
   throw Error(ErrorKind::Value, buf);
 }
 
-// solve_TDMA(a, b, c, d): a new float64 array x with
-// a[j-1] x[j-1] + b[j] x[j] + c[j] x[j+1] = d[j], j = 0 .. len(d)-1.
-PyObject* tdma(PyObject* a, PyObject* b, PyObject* c, PyObject* d) {
-  Ref ha = Ref::borrow(a), hb = Ref::borrow(b), hc = Ref::borrow(c), hd = Ref::borrow(d);
+// The three diagonals of a tridiagonal system, read once for several
+// right-hand sides: a (sub-), b (main), c (super-diagonal).
+struct Diagonals {
+  std::vector<double> a, b, c;
+};
+
+Diagonals load_diagonals(PyObject* a, PyObject* b, PyObject* c) {
+  Ref ha = Ref::borrow(a), hb = Ref::borrow(b), hc = Ref::borrow(c);
+  Diagonals m;
+  m.a = load(a);
+  m.b = load(b);
+  m.c = load(c);
+  return m;
+}
+
+// The solution of the system with right-hand side d: a new float64 array x
+// with a[j-1] x[j-1] + b[j] x[j] + c[j] x[j+1] = d[j], j = 0 .. len(d)-1.
+PyObject* tdma(const Diagonals& m, PyObject* d) {
+  Ref hd = Ref::borrow(d);
   const long nf = item_count(d);
   if (nf == 0) throw Error(ErrorKind::Value, "solve_TDMA: the right-hand side d is empty");
-  const long na = item_count(a), nb = item_count(b), nc = item_count(c);
+  const long na = static_cast<long>(m.a.size()), nb = static_cast<long>(m.b.size()),
+             nc = static_cast<long>(m.c.size());
   if (na < nf - 1) throw_short("a", na, nf - 1, nf);
   if (nb < nf) throw_short("b", nb, nf, nf);
   if (nc < nf - 1) throw_short("c", nc, nf - 1, nf);
+  const std::vector<double> dv = load(d);
   // working copies a', b', c', d' side by side (the solution overwrites b'),
   // followed by a second copy of the inputs
   const std::size_t size = static_cast<std::size_t>(4 * nf);
@@ -275,10 +293,10 @@ PyObject* tdma(PyObject* a, PyObject* b, PyObject* c, PyObject* d) {
   double* wb = wa + nf;
   double* wc = wb + nf;
   double* wd = wc + nf;
-  load(a, wa, nf - 1);
-  load(b, wb, nf);
-  load(c, wc, nf - 1);
-  load(d, wd, nf);
+  std::copy(m.a.begin(), m.a.begin() + (nf - 1), wa);
+  std::copy(m.b.begin(), m.b.begin() + nf, wb);
+  std::copy(m.c.begin(), m.c.begin() + (nf - 1), wc);
+  std::copy(dv.begin(), dv.begin() + nf, wd);
   std::memcpy(w.data() + size, w.data(), size * sizeof(double));
   // The elimination as one block; when it raised a flag, once more from the
   // copy with every value checked, so that NumPy reports each operation as it
@@ -298,6 +316,13 @@ PyObject* tdma(PyObject* a, PyObject* b, PyObject* c, PyObject* d) {
   return x.release();
 }
 
+PyObject* tdma(PyObject* a, PyObject* b, PyObject* c, PyObject* d) {
+  Ref hd = Ref::borrow(d);
+  const long nf = item_count(d);
+  if (nf == 0) throw Error(ErrorKind::Value, "solve_TDMA: the right-hand side d is empty");
+  return tdma(load_diagonals(a, b, c), d);
+}
+
 // self.solve_TDMA(a, b, c, d): the body unless a subclass replaces the method
 Ref solve_TDMA(PyObject* self, PyObject* a, PyObject* b, PyObject* c, PyObject* d) {
   if (!g_own.replaced_in(self, &FlameSolverType, kSolveTDMA)) return Ref(tdma(a, b, c, d));
@@ -307,42 +332,20 @@ Ref solve_TDMA(PyObject* self, PyObject* a, PyObject* b, PyObject* c, PyObject* 
 
 // ---- one grid point -------------------------------------------------------------------
 
-// Column i of X: a view when X is a 2-D float64 array, else X[:, i].
-Ref column(PyObject* X_field, long i) {
-  Ref X = Ref::borrow(X_field);
-  if (PyArrayObject* x = plain_matrix(X.get())) {
-    const npy_intp j = position(x, 1, i);
-    npy_intp dims[1] = {PyArray_DIM(x, 0)};
-    npy_intp strides[1] = {PyArray_STRIDE(x, 0)};
-    PyArray_Descr* descr = PyArray_DESCR(x);
-    Py_INCREF(descr);
-    Ref view(check(PyArray_NewFromDescr(
-        &PyArray_Type, descr, 1, dims, strides, PyArray_BYTES(x) + j * PyArray_STRIDE(x, 1),
-        PyArray_ISWRITEABLE(x) ? NPY_ARRAY_WRITEABLE : 0, nullptr)));
-    // the view keeps X alive (the reference is stolen)
-    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(view.get()), Py_NewRef(X.get())) < 0)
-      throw_pending();
-    return view;
-  }
-  Ref all(check(PySlice_New(nullptr, nullptr, nullptr)));
-  Ref index = new_int(i);
-  Ref key(check(PyTuple_Pack(2, all.get(), index.get())));
-  return Ref(check(PyObject_GetItem(X.get(), key.get())));
-}
-
 // The evaluation every row starts with: the phase set to the state of point
 // i, the soot model given that gas and the current soot values. Returns the
 // soot diffusion coefficient, m^2/s, when asked for.
 double evaluate_point(PyObject* self, long i, bool want_D) {
   FlameSolverObject* o = obj(self);
+  // One view of column i serves the phase and the soot model (equal values;
+  // a new one is made when the phase replaced or reshaped X meanwhile).
+  Ref col = column_view(o->X, i);
   {
     const double T = at(self, &FlameSolverObject::T, i);
-    Ref T_obj = new_float(T), P_obj = new_float(o->core.P);
-    Ref col = column(o->X, i);
-    Ref TPX(check(PyTuple_Pack(3, T_obj.get(), P_obj.get(), col.get())));
     Ref gas = Ref::borrow(o->gas);
-    if (PyObject_SetAttr(gas.get(), names().TPX, TPX.get()) < 0) throw_pending();
+    assign_TPX(gas.get(), o->tpx, T, o->core.P, col.get());
   }
+  if (!column_current(o->X, col.get(), i)) col = column_view(o->X, i);
   {
     const double T = at(self, &FlameSolverObject::T, i);
     const double P = o->core.P;
@@ -354,7 +357,6 @@ double evaluate_point(PyObject* self, long i, bool want_D) {
       Ref m = get(gas.get(), names().mean_MW);
       mean_MW = check_double(PyFloat_AsDouble(m.get()));
     }
-    Ref col = column(o->X, i);
     Ref model = Ref::borrow(o->soot_model);
     SootCalls(model.get()).update_gas(T, P, rho, mu, mean_MW, col.get());
   }
@@ -476,7 +478,7 @@ void solve(PyObject* self) {
   FlameSolverObject* o = obj(self);
   using Fs = FlameSolverObject;
   const Names& nm = names();
-  Ref interp = numpy_fn("interp");
+  Ref interp = numpy_attr("interp");
   Ref flame = Ref::borrow(o->flame);
 
   // gas profiles on the solver grid, each flame profile read once
@@ -533,7 +535,7 @@ void solve(PyObject* self) {
     Ref builtins(check(PyImport_ImportModule("builtins")));
     print = Ref(check(PyObject_GetAttrString(builtins.get(), "print")));
   }
-  Ref diagonal = numpy_fn("diagonal");
+  Ref diagonal = numpy_attr("diagonal");
   Ref offset_upper = new_int(1), offset_lower = new_int(-1);
   for (long t = 0; t < steps; ++t) {
     left_boundary(self);
@@ -544,10 +546,23 @@ void solve(PyObject* self) {
     Ref diag = call(diagonal.get(), {A.get()});
     Ref upper = call(diagonal.get(), {A.get(), offset_upper.get()});
     Ref lower = call(diagonal.get(), {A.get(), offset_lower.get()});
-    for (const Variable& v : kVariables) {
-      Ref B = Ref::borrow(o->*v.rhs);
-      Ref x = solve_TDMA(self, lower.get(), diag.get(), upper.get(), B.get());
-      store_array(self, v.next, x.get());
+    if (g_own.replaced_in(self, &FlameSolverType, kSolveTDMA)) {
+      for (const Variable& v : kVariables) {
+        Ref B = Ref::borrow(o->*v.rhs);
+        Ref x = solve_TDMA(self, lower.get(), diag.get(), upper.get(), B.get());
+        store_array(self, v.next, x.get());
+      }
+    } else {
+      // our own solve_TDMA four times on the same diagonals, read once
+      std::optional<Diagonals> m;
+      for (const Variable& v : kVariables) {
+        Ref B = Ref::borrow(o->*v.rhs);
+        if (item_count(B.get()) == 0)
+          throw Error(ErrorKind::Value, "solve_TDMA: the right-hand side d is empty");
+        if (!m) m = load_diagonals(lower.get(), diag.get(), upper.get());
+        Ref x(tdma(*m, B.get()));
+        store_array(self, v.next, x.get());
+      }
     }
     Ref t_obj = new_int(t);
     call(print.get(), {nm.label, t_obj.get()});
@@ -584,7 +599,7 @@ void update_wdot_correction(PyObject* self) {
 // ---- construction ----------------------------------------------------------------------
 
 Ref zeros(PyObject* shape) {
-  Ref fn = numpy_fn("zeros");
+  Ref fn = numpy_attr("zeros");
   return call(fn.get(), {shape});
 }
 
@@ -604,12 +619,12 @@ void construct(PyObject* self, PyObject* phase, PyObject* flame, PyObject* grid,
   }
   // backward spacing with dz[0] = dz[1]
   {
-    Ref diff = numpy_fn("diff");
+    Ref diff = numpy_attr("diff");
     Ref d = call(diff.get(), {grid});
     store_array(self, &Fs::dz, d.get());
     Ref first(check(PySequence_GetItem(d.get(), 0)));
     Ref pair(check(PyTuple_Pack(2, first.get(), d.get())));
-    Ref hstack = numpy_fn("hstack");
+    Ref hstack = numpy_attr("hstack");
     Ref dz = call(hstack.get(), {pair.get()});
     store_array(self, &Fs::dz, dz.get());
   }
@@ -624,7 +639,7 @@ void construct(PyObject* self, PyObject* phase, PyObject* flame, PyObject* grid,
   }
   c.P = 101325.0;
   {
-    Ref zeros_like = numpy_fn("zeros_like");
+    Ref zeros_like = numpy_attr("zeros_like");
     for (Member f : {&Fs::rho, &Fs::mu, &Fs::T, &Fs::u_th, &Fs::u_gas, &Fs::u}) {
       Ref z = Ref::borrow(o->z);
       Ref a = call(zeros_like.get(), {z.get()});
@@ -646,7 +661,7 @@ void construct(PyObject* self, PyObject* phase, PyObject* flame, PyObject* grid,
   }
   // the soot-free state: every point at the model's floors
   {
-    Ref ones_like = numpy_fn("ones_like");
+    Ref ones_like = numpy_attr("ones_like");
     for (const Variable& v : kVariables) {
       Ref floor(check(PyObject_GetAttrString(soot_model, v.floor)));
       Ref current = Ref::borrow(o->*v.now);
@@ -775,6 +790,7 @@ PyObject* fs_new(PyTypeObject* type, PyObject*, PyObject*) {
   FlameSolverObject* o = obj(self);
   new (&o->core) FlameNumbers();
   for (Member f : kObjects) o->*f = Py_NewRef(Py_None);
+  o->tpx = nullptr;
   return self;
 }
 
@@ -810,12 +826,14 @@ int fs_init(PyObject* self, PyObject* args, PyObject* kwds) {
 int fs_traverse(PyObject* self, visitproc visit, void* arg) {
   FlameSolverObject* o = obj(self);
   for (Member f : kObjects) Py_VISIT(o->*f);
+  Py_VISIT(o->tpx);
   return 0;
 }
 
 int fs_clear(PyObject* self) {
   FlameSolverObject* o = obj(self);
   for (Member f : kObjects) assign(o->*f, Py_None);
+  Py_CLEAR(o->tpx);
   return 0;
 }
 
@@ -823,6 +841,7 @@ void fs_dealloc(PyObject* self) {
   PyObject_GC_UnTrack(self);
   FlameSolverObject* o = obj(self);
   for (Member f : kObjects) Py_CLEAR(o->*f);
+  Py_CLEAR(o->tpx);
   o->core.~FlameNumbers();
   Py_TYPE(self)->tp_free(self);
 }

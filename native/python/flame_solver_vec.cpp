@@ -24,6 +24,7 @@
 #include "bind/numpy.hpp"
 #include "bind/overrides.hpp"
 #include "flame/flame_vectors.hpp"
+#include "flame_point.hpp"
 #include "soot_calls.hpp"
 #include "types.hpp"
 
@@ -89,54 +90,6 @@ double as_double(PyObject* v) {
 
 // ---- NumPy helpers ---------------------------------------------------------------
 
-// X[:, i] of a 2-D array. An exact float64 ndarray gets the view built here
-// (the column's data with the row stride, X as its base), as NumPy's own
-// indexing would give it; anything else is indexed through Python.
-Ref column(PyObject* X, long i) {
-  Ref held = Ref::borrow(X);  // indexing through Python may replace the solver's X
-  if (PyArray_CheckExact(X)) {
-    auto* a = reinterpret_cast<PyArrayObject*>(X);
-    if (PyArray_NDIM(a) == 2 && PyArray_TYPE(a) == NPY_DOUBLE && PyArray_ISNOTSWAPPED(a)) {
-      const npy_intp cols = PyArray_DIM(a, 1);
-      if (i < 0 || i >= cols) {
-        PyErr_Format(PyExc_IndexError, "index %ld is out of bounds for axis 1 with size %ld", i,
-                     static_cast<long>(cols));
-        throw_pending();
-      }
-      npy_intp dims[1] = {PyArray_DIM(a, 0)};
-      npy_intp strides[1] = {PyArray_STRIDE(a, 0)};
-      PyArray_Descr* descr = PyArray_DESCR(a);
-      Py_INCREF(descr);
-      PyObject* view = PyArray_NewFromDescr(&PyArray_Type, descr, 1, dims, strides,
-                                            PyArray_BYTES(a) + i * PyArray_STRIDE(a, 1),
-                                            PyArray_FLAGS(a) & NPY_ARRAY_WRITEABLE, nullptr);
-      if (!view) throw_pending();
-      Ref result(view);
-      Py_INCREF(X);
-      if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(view), X) < 0) throw_pending();
-      return result;
-    }
-  }
-  Ref index(check(PyLong_FromLong(i)));
-  Ref all(check(PySlice_New(nullptr, nullptr, nullptr)));
-  Ref key(check(PyTuple_Pack(2, all.get(), index.get())));
-  return Ref(check(PyObject_GetItem(X, key.get())));
-}
-
-// Whether `col` is still X[:, i] as column() would build it now: the view of
-// the fast path over X's current buffer, shape and strides. The phase's code
-// may have replaced or reshaped X since the view was taken.
-bool column_current(PyObject* X, PyObject* col, long i) {
-  if (!PyArray_CheckExact(X) || !PyArray_CheckExact(col)) return false;
-  auto* a = reinterpret_cast<PyArrayObject*>(X);
-  auto* c = reinterpret_cast<PyArrayObject*>(col);
-  return PyArray_BASE(c) == X && PyArray_NDIM(a) == 2 && PyArray_TYPE(a) == NPY_DOUBLE &&
-         PyArray_ISNOTSWAPPED(a) && i < PyArray_DIM(a, 1) &&
-         PyArray_BYTES(c) == PyArray_BYTES(a) + i * PyArray_STRIDE(a, 1) &&
-         PyArray_DIM(c, 0) == PyArray_DIM(a, 0) && PyArray_STRIDE(c, 0) == PyArray_STRIDE(a, 0) &&
-         (PyArray_FLAGS(c) & NPY_ARRAY_WRITEABLE) == (PyArray_FLAGS(a) & NPY_ARRAY_WRITEABLE);
-}
-
 // W[k, i] = v, bounds-checked; exact float64 2-D arrays through their buffer.
 void set_element(PyObject* W, long k, long i, double v) {
   if (PyArray_CheckExact(W)) {
@@ -165,13 +118,9 @@ void set_element(PyObject* W, long k, long i, double v) {
 
 // numpy.interp(x, xp, fp)
 Ref interp(PyObject* x, PyObject* xp, PyObject* fp) {
-  static PyObject* fn = nullptr;
-  if (!fn) {
-    Ref np(check(PyImport_ImportModule("numpy")));
-    fn = check(PyObject_GetAttrString(np.get(), "interp"));
-  }
+  Ref fn = numpy_attr("interp");
   PyObject* args[3] = {x, xp, fp};
-  return Ref(check(PyObject_Vectorcall(fn, args, 3, nullptr)));
+  return Ref(check(PyObject_Vectorcall(fn.get(), args, 3, nullptr)));
 }
 
 // An interpolated profile as a vector: its values as a list gives them.
@@ -205,27 +154,10 @@ void evaluate_point(FlameVecObject* o, long i) {
   FlameVectors& s = o->core;
   const Names& nm = names();
   const double T = fv::flame::at(s.T, i, "T");
-  Ref col = column(o->X, i);
+  Ref col = column_view(o->X, i);
   {
-    Ref T_obj(check(PyFloat_FromDouble(T)));
-    Ref P_obj(check(PyFloat_FromDouble(s.P)));
-    PyObject* tpx = o->tpx;
-    if (tpx && Py_REFCNT(tpx) == 1) {
-      // nobody kept the last point's tuple: fill it anew rather than allocate
-      Py_SETREF(PyTuple_GET_ITEM(tpx, 0), T_obj.release());
-      Py_SETREF(PyTuple_GET_ITEM(tpx, 1), P_obj.release());
-      Py_SETREF(PyTuple_GET_ITEM(tpx, 2), Py_NewRef(col.get()));
-      if (!PyObject_GC_IsTracked(tpx)) PyObject_GC_Track(tpx);
-    } else {
-      tpx = check(PyTuple_New(3));
-      PyTuple_SET_ITEM(tpx, 0, T_obj.release());
-      PyTuple_SET_ITEM(tpx, 1, P_obj.release());
-      PyTuple_SET_ITEM(tpx, 2, Py_NewRef(col.get()));
-      Py_XSETREF(o->tpx, tpx);
-    }
-    Ref held = Ref::borrow(tpx);
     Ref gas = Ref::borrow(o->gas);
-    if (PyObject_SetAttr(gas.get(), nm.TPX, tpx) < 0) throw_pending();
+    assign_TPX(gas.get(), o->tpx, T, s.P, col.get());
   }
   {
     Ref mean_MW;
@@ -233,7 +165,7 @@ void evaluate_point(FlameVecObject* o, long i) {
       Ref gas = Ref::borrow(o->gas);
       mean_MW = get(gas.get(), nm.mean_MW);
     }
-    if (!column_current(o->X, col.get(), i)) col = column(o->X, i);
+    if (!column_current(o->X, col.get(), i)) col = column_view(o->X, i);
     Model m(o);
     if (m.calls.direct()) {
       const double mean_MW_value = as_double(mean_MW.get());

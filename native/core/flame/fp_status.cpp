@@ -1,5 +1,6 @@
 #include "fp_status.hpp"
 
+#if !(defined(__x86_64__) && defined(__SSE2__) && defined(__GNUC__))
 #include <cfenv>
 
 namespace fv::flame {
@@ -37,3 +38,4 @@ inline void opaque(const void* p) noexcept {
 }
 
 }  // namespace fv::flame
+#endif

@@ -1,0 +1,68 @@
+#include "flame_point.hpp"
+
+#include "bind/errors.hpp"
+#include "bind/items.hpp"
+#include "bind/numpy.hpp"
+
+namespace fv::py {
+
+Ref column_view(PyObject* X, long i) {
+  Ref held = Ref::borrow(X);  // indexing through Python may replace the solver's X
+  if (PyArrayObject* a = plain_matrix(X)) {
+    const npy_intp j = position(a, 1, i);
+    npy_intp dims[1] = {PyArray_DIM(a, 0)};
+    npy_intp strides[1] = {PyArray_STRIDE(a, 0)};
+    PyArray_Descr* descr = PyArray_DESCR(a);
+    Py_INCREF(descr);
+    Ref view(check(PyArray_NewFromDescr(&PyArray_Type, descr, 1, dims, strides,
+                                        PyArray_BYTES(a) + j * PyArray_STRIDE(a, 1),
+                                        PyArray_FLAGS(a) & NPY_ARRAY_WRITEABLE, nullptr)));
+    // the view keeps X alive (the reference is stolen)
+    if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(view.get()), Py_NewRef(X)) < 0)
+      throw_pending();
+    return view;
+  }
+  Ref index(check(PyLong_FromLong(i)));
+  Ref all(check(PySlice_New(nullptr, nullptr, nullptr)));
+  Ref key(check(PyTuple_Pack(2, all.get(), index.get())));
+  return Ref(check(PyObject_GetItem(X, key.get())));
+}
+
+bool column_current(PyObject* X, PyObject* col, long i) {
+  PyArrayObject* a = plain_matrix(X);
+  if (!a || !PyArray_CheckExact(col) || i < 0 || i >= PyArray_DIM(a, 1)) return false;
+  auto* c = reinterpret_cast<PyArrayObject*>(col);
+  return PyArray_BASE(c) == X && PyArray_NDIM(c) == 1 &&
+         PyArray_BYTES(c) == PyArray_BYTES(a) + i * PyArray_STRIDE(a, 1) &&
+         PyArray_DIM(c, 0) == PyArray_DIM(a, 0) && PyArray_STRIDE(c, 0) == PyArray_STRIDE(a, 0) &&
+         (PyArray_FLAGS(c) & NPY_ARRAY_WRITEABLE) == (PyArray_FLAGS(a) & NPY_ARRAY_WRITEABLE);
+}
+
+void assign_TPX(PyObject* gas, PyObject*& cache, double T, double P, PyObject* col) {
+  static PyObject* const name = PyUnicode_InternFromString("TPX");
+  Ref T_obj(check(PyFloat_FromDouble(T)));
+  Ref P_obj(check(PyFloat_FromDouble(P)));
+  PyObject* tpx = cache;
+  if (tpx && Py_REFCNT(tpx) == 1) {
+    Py_SETREF(PyTuple_GET_ITEM(tpx, 0), T_obj.release());
+    Py_SETREF(PyTuple_GET_ITEM(tpx, 1), P_obj.release());
+    Py_SETREF(PyTuple_GET_ITEM(tpx, 2), Py_NewRef(col));
+    if (!PyObject_GC_IsTracked(tpx)) PyObject_GC_Track(tpx);
+  } else {
+    tpx = check(PyTuple_New(3));
+    PyTuple_SET_ITEM(tpx, 0, T_obj.release());
+    PyTuple_SET_ITEM(tpx, 1, P_obj.release());
+    PyTuple_SET_ITEM(tpx, 2, Py_NewRef(col));
+    Py_XSETREF(cache, tpx);
+  }
+  Ref held_tuple = Ref::borrow(tpx), held_gas = Ref::borrow(gas);
+  if (PyObject_SetAttr(gas, name, tpx) < 0) throw_pending();
+}
+
+Ref numpy_attr(const char* name) {
+  static PyObject* np = nullptr;
+  if (!np) np = check(PyImport_ImportModule("numpy"));
+  return Ref(check(PyObject_GetAttrString(np, name)));
+}
+
+}  // namespace fv::py
