@@ -437,6 +437,15 @@ void right_boundary(PyObject* self, long m, double dt) {
   }
 }
 
+// B_N[i] = rho/dt N[i] + rho S for one variable
+void interior_row_rhs(PyObject* self, const Variable& v, long i, double rho, double dt, double S) {
+  const double args[4] = {rho, dt, at(self, v.now, i), S};
+  const double B = ieee(args, [](const double* a) {
+    return fv::flame::interior_rhs<IeeeDiv>(a[0], a[1], a[2], a[3]);
+  });
+  put(self, v.rhs, i, B);
+}
+
 void interior_point(PyObject* self, long i, double dt) {
   using Fs = FlameSolverObject;
   const double D = evaluate_point(self, i, true);
@@ -460,17 +469,27 @@ void interior_point(PyObject* self, long i, double dt) {
   put2(self, &Fs::A, i, i + 1, ieee(upper_args, [](const double* a) {
          return fv::flame::interior_upper<IeeeDiv>(a[0], a[1], a[2], a[3]);
        }));
-  for (const Variable& v : kVariables) {
-    double S;
-    {
-      Ref model = Ref::borrow(obj(self)->soot_model);
-      S = SootCalls(model.get()).source(v.source);
+  // An exact soot model gives its four source terms in one call; the rows
+  // are then stored as if each term had been asked for just before its row
+  // (also when a later term fails).
+  double S[4];
+  int done = 0;
+  bool batched;
+  {
+    Ref model = Ref::borrow(obj(self)->soot_model);
+    try {
+      batched = SootCalls(model.get()).sources(S, done);
+    } catch (...) {
+      for (int k = 0; k < done; ++k) interior_row_rhs(self, kVariables[k], i, rho, dt, S[k]);
+      throw;
     }
-    const double args[4] = {rho, dt, at(self, v.now, i), S};
-    const double B = ieee(args, [](const double* a) {
-      return fv::flame::interior_rhs<IeeeDiv>(a[0], a[1], a[2], a[3]);
-    });
-    put(self, v.rhs, i, B);
+  }
+  for (const Variable& v : kVariables) {
+    if (!batched) {
+      Ref model = Ref::borrow(obj(self)->soot_model);
+      S[&v - kVariables] = SootCalls(model.get()).source(v.source);
+    }
+    interior_row_rhs(self, v, i, rho, dt, S[&v - kVariables]);
   }
 }
 

@@ -270,9 +270,20 @@ void step(PyObject* self, double dt) {
   for (long i = 1; i < last; ++i) {
     evaluate_point(o, i);
     fv::flame::interior_coefficients(s, i, diffusivity(o), dt);
+    // an exact soot model gives its four source terms in one call; the rows
+    // are stored as if each term had been asked for just before its row
+    double S[kSootVarCount];
+    int done = 0;
+    bool batched;
+    try {
+      batched = Model(o).calls.sources(S, done);
+    } catch (...) {
+      for (int k = 0; k < done; ++k) fv::flame::interior_source(s, i, k, dt, S[k]);
+      throw;
+    }
     for (int k = 0; k < kSootVarCount; ++k) {
-      const double S = Model(o).calls.source(static_cast<SootSource>(k));
-      fv::flame::interior_source(s, i, k, dt, S);
+      if (!batched) S[k] = Model(o).calls.source(static_cast<SootSource>(k));
+      fv::flame::interior_source(s, i, k, dt, S[k]);
     }
   }
   for (int k = 0; k < kSootVarCount; ++k) solve_variable(self, k);

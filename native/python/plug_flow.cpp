@@ -528,10 +528,13 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
   double dsoot[4];
   {
     static const char* const variables[4] = {"N_agg", "N_pri", "C_tot", "H_tot"};
+    double S[4];
+    int done = 0;
+    const bool batched = sm.sources(S, done);  // an exact model: all four in one call
     for (int k = 0; k < 4; ++k) {
-      const double S = sm.source(static_cast<SootSource>(k));
+      if (!batched) S[k] = sm.source(static_cast<SootSource>(k));
       const double X = sm.attr_double(variables[k]);
-      dsoot[k] = fv::reactor::soot_derivative(S, X, m_s, rho, u, f, D_h, core(self).k_dep);
+      dsoot[k] = fv::reactor::soot_derivative(S[k], X, m_s, rho, u, f, D_h, core(self).k_dep);
     }
   }
 

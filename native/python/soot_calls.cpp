@@ -123,6 +123,13 @@ double SootCalls::source(SootSource s) {
   return call0_double(names().sources[static_cast<int>(s)]);
 }
 
+bool SootCalls::sources(double out[4], int& done) {
+  done = 0;
+  if (!core_) return false;
+  core_->source_terms(out, done);
+  return true;
+}
+
 double SootCalls::volume_fraction() {
   if (core_) return core_->volume_fraction();
   return call0_double(names().volume_fraction);

@@ -36,6 +36,11 @@ class SootCalls {
   void update_scrub_wdot();
   double diffus_coeff();         // float(model.diffus_coeff())
   double source(SootSource s);   // float(model.S_N_agg()) ...
+  // The four source terms into out[0..3] when the model is called in C++ (in
+  // one call; `done` counts the finished ones, also when it throws); false,
+  // with nothing called, for a model called through Python, whose four
+  // methods the caller calls one by one with source().
+  bool sources(double out[4], int& done);
   double volume_fraction();      // float(model.volume_fraction())
   double d_m();                  // float(model.d_m())
   // getattr(model, name) (a new reference); name is a string literal

@@ -230,6 +230,11 @@ class SootModel {
   void refresh_after_solution();
   // Both steps on the four values at the soot offsets of `solution`.
   void update_solution(const double* solution, long n);
+  // S_N_agg(), S_N_pri(), S_C_tot(), S_H_tot() into out[0..3], in that order,
+  // as one call (the per-call memo serves all four; the values are those of
+  // four separate calls). `done` counts the terms finished, so a caller can
+  // tell how far an exception got.
+  void source_terms(double out[4], int& done);
 
   // ---- slots and arrays -----------------------------------------------------
   double slot_d(SlotId s);

@@ -122,6 +122,19 @@ FV_SOURCE_TERM(S_C_tot, 3)
 FV_SOURCE_TERM(S_H_tot, 4)
 #undef FV_SOURCE_TERM
 
+void SootModel::source_terms(double out[4], int& done) {
+  MemoScope memo(*this);
+  done = 0;
+  out[0] = S_N_agg();
+  done = 1;
+  out[1] = S_N_pri();
+  done = 2;
+  out[2] = S_C_tot();
+  done = 3;
+  out[3] = S_H_tot();
+  done = 4;
+}
+
 // ---- scrubbing -----------------------------------------------------------------
 
 // Gas production rates caused by soot, accumulated into scrub_wdot in
