@@ -619,3 +619,51 @@ def test_soot_free_reactor_follows_a_constant_pressure_reactor():
     for k in range(1, sol.t.size, max(1, sol.t.size // 8)):
         net.advance(sol.y[0, k])
         np.testing.assert_allclose(sol.y[3:, k], contents.Y, rtol=1e-5, atol=1e-9)
+
+
+class WidePhase(FakePhase):
+    """Many species with large, cancelling enthalpy-rate products."""
+
+    def __init__(self, n=517):
+        super().__init__()
+        rng = np.random.default_rng(7)
+        self.n = n
+        self.species_names = [f"S{k}" for k in range(n)]
+        self.molecular_weights = rng.uniform(2.0, 200.0, n)
+        self._Y = np.full(n, 1.0 / n)
+        self._w = rng.normal(0.0, 1.0, n)
+        self._h = rng.normal(0.0, 1e8, n)
+
+    @property
+    def net_production_rates(self):
+        return self._w * (1.0 + self._T * 1e-6)
+
+    @property
+    def partial_molar_enthalpies(self):
+        return self._h
+
+
+def test_sums_follow_numpy_to_the_bit():
+    """Heat release (a dot product) and scrubbed mass (a sum) over many species are
+    NumPy's own, not just close to them."""
+    phase = WidePhase()
+    r = fv.CPFROde(phase)
+    r.perimeter, r.area, r._use_temp_value = 0.031, 7.9e-5, True
+    r.temp_value = np.array([[0.0, 1.0], [1700.0, 1700.0]])
+    soot = FakeSoot()
+    soot.scrub_wdot = np.random.default_rng(3).normal(0.0, 1e-3, phase.n)
+    r.soot_model = soot
+    r.soot_enabled = True
+    y = np.hstack([0.0, 0.05, 1650.0, np.full(phase.n, 1.0 / phase.n), SOLUTION])
+    got = r(0.5, y)
+    p = WidePhase()
+    p.set_unnormalized_mass_fractions(y[3:3 + p.n])
+    p.TP = y[2], r.P
+    w, rho = p.net_production_rates, p.density
+    u = y[1] / rho
+    q = (r.perimeter / r.area) * (r.Nu_const_temp * 1e10 / (4 * r.area / r.perimeter)) * (1700.0 - y[2])
+    assert got[2] == (q - np.dot(p.partial_molar_enthalpies, w)) / (rho * u * p.cp)
+    m_s = np.sum(soot.scrub_wdot * p.molecular_weights)
+    assert got[1] == m_s
+    dY = ((w + soot.scrub_wdot) * p.molecular_weights - y[3:3 + p.n] * m_s) / (rho * u)
+    np.testing.assert_array_equal(got[3:3 + p.n], dY)
