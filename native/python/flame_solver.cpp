@@ -817,23 +817,8 @@ int fs_init(PyObject* self, PyObject* args, PyObject* kwds) {
   static PyObject* params[4] = {
       PyUnicode_InternFromString("phase"), PyUnicode_InternFromString("flame"),
       PyUnicode_InternFromString("grid"), PyUnicode_InternFromString("soot_model")};
-  // tuple + dict into the fast-call form
-  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-  std::vector<PyObject*> stack;
-  for (Py_ssize_t i = 0; i < nargs; ++i) stack.push_back(PyTuple_GET_ITEM(args, i));
-  Ref kwnames;
-  if (kwds && PyDict_GET_SIZE(kwds)) {
-    kwnames.reset(PyTuple_New(PyDict_GET_SIZE(kwds)));
-    if (!kwnames) return -1;
-    Py_ssize_t pos = 0, k = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(kwds, &pos, &key, &value)) {
-      PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
-      stack.push_back(value);
-    }
-  }
   PyObject* a[4];
-  if (!parse_args("__init__", params, 4, stack.data(), nargs, kwnames.get(), a)) return -1;
+  if (!parse_tuple_args("__init__", params, 4, args, kwds, a)) return -1;
   // the arguments stay alive even if a dictionary entry is replaced meanwhile
   Ref held[4] = {Ref::borrow(a[0]), Ref::borrow(a[1]), Ref::borrow(a[2]), Ref::borrow(a[3])};
   return guarded_int([&] {
@@ -877,19 +862,11 @@ PyMethodDef g_unpickle_flame_solver = {
     "__pyx_unpickle_CFlameSolver(__pyx_type, long __pyx_checksum, __pyx_state)"};
 
 int ready_flame_solver(PyObject* module) {
-  FlameSolverType.tp_name = "fumivex2._fumivex2.CFlameSolver";
-  FlameSolverType.tp_basicsize = sizeof(FlameSolverObject);
-  FlameSolverType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-  FlameSolverType.tp_doc = "CFlameSolver(phase, flame, grid, soot_model)";
-  FlameSolverType.tp_new = fs_new;
-  FlameSolverType.tp_init = fs_init;
-  FlameSolverType.tp_dealloc = fs_dealloc;
-  FlameSolverType.tp_traverse = fs_traverse;
-  FlameSolverType.tp_clear = fs_clear;
-  FlameSolverType.tp_methods = g_methods;
-  FlameSolverType.tp_getset =
-      make_getset(g_fields, kFieldCount, {{"grid", get_grid, nullptr, nullptr, nullptr}});
-  if (PyType_Ready(&FlameSolverType) < 0) return -1;
+  const TypeSlots slots = {
+      "fumivex2._fumivex2.CFlameSolver", "CFlameSolver(phase, flame, grid, soot_model)",
+      sizeof(FlameSolverObject), fs_new, fs_init, fs_dealloc, fs_traverse, fs_clear, g_methods,
+      make_getset(g_fields, kFieldCount, {{"grid", get_grid, nullptr, nullptr, nullptr}})};
+  if (ready_type(&FlameSolverType, slots) < 0) return -1;
   if (g_own.init(&FlameSolverType, kMethodNames) < 0) return -1;
   return publish_type(module, &FlameSolverType);
 }

@@ -445,21 +445,7 @@ bool init_args(PyObject* args, PyObject* kwds, PyObject** out) {
   static PyObject* params[4] = {
       PyUnicode_InternFromString("phase"), PyUnicode_InternFromString("flame"),
       PyUnicode_InternFromString("grid"), PyUnicode_InternFromString("soot_model")};
-  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-  std::vector<PyObject*> stack;
-  for (Py_ssize_t i = 0; i < nargs; ++i) stack.push_back(PyTuple_GET_ITEM(args, i));
-  Ref kwnames;
-  if (kwds && PyDict_GET_SIZE(kwds)) {
-    kwnames.reset(PyTuple_New(PyDict_GET_SIZE(kwds)));
-    if (!kwnames) return false;
-    Py_ssize_t pos = 0, k = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(kwds, &pos, &key, &value)) {
-      PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
-      stack.push_back(value);
-    }
-  }
-  return parse_args("__init__", params, 4, stack.data(), nargs, kwnames.get(), out);
+  return parse_tuple_args("__init__", params, 4, args, kwds, out);
 }
 
 PyObject* zeros_2d(long rows, long cols) {
@@ -588,19 +574,11 @@ PyMethodDef g_unpickle_flame_solver_vec = {
     "__pyx_unpickle_CFlameSolverOpt(__pyx_type, long __pyx_checksum, __pyx_state)"};
 
 int ready_flame_solver_vec(PyObject* module) {
-  FlameVecType.tp_name = "fumivex2._fumivex2.CFlameSolverOpt";
-  FlameVecType.tp_basicsize = sizeof(FlameVecObject);
-  FlameVecType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-  FlameVecType.tp_doc = "CFlameSolverOpt(phase, flame, grid, soot_model)";
-  FlameVecType.tp_new = fs_new;
-  FlameVecType.tp_init = fs_init;
-  FlameVecType.tp_dealloc = fs_dealloc;
-  FlameVecType.tp_traverse = fs_traverse;
-  FlameVecType.tp_clear = fs_clear;
-  FlameVecType.tp_methods = g_methods;
-  FlameVecType.tp_getset = make_getset(
-      g_fields, kFieldCount, {{"grid", get_grid, nullptr, nullptr, nullptr}});
-  if (PyType_Ready(&FlameVecType) < 0) return -1;
+  const TypeSlots slots = {
+      "fumivex2._fumivex2.CFlameSolverOpt", "CFlameSolverOpt(phase, flame, grid, soot_model)",
+      sizeof(FlameVecObject), fs_new, fs_init, fs_dealloc, fs_traverse, fs_clear, g_methods,
+      make_getset(g_fields, kFieldCount, {{"grid", get_grid, nullptr, nullptr, nullptr}})};
+  if (ready_type(&FlameVecType, slots) < 0) return -1;
   if (g_own.init(&FlameVecType, kMethodNames) < 0) return -1;
   return publish_type(module, &FlameVecType);
 }

@@ -603,25 +603,8 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
 
 PyObject* pfr_call(PyObject* self, PyObject* args, PyObject* kwds) {
   static PyObject* params[2] = {PyUnicode_InternFromString("t"), PyUnicode_InternFromString("y")};
-  // tuple + dict into the fast-call form
-  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-  const Py_ssize_t nkw = kwds ? PyDict_GET_SIZE(kwds) : 0;
-  std::vector<PyObject*> stack(static_cast<std::size_t>(nargs + nkw));
-  for (Py_ssize_t i = 0; i < nargs; ++i) stack[i] = PyTuple_GET_ITEM(args, i);
-  Ref kwnames;
-  if (nkw) {
-    kwnames.reset(PyTuple_New(nkw));
-    if (!kwnames) return nullptr;
-    Py_ssize_t pos = 0, k = 0;
-    PyObject *key, *value;
-    while (PyDict_Next(kwds, &pos, &key, &value)) {
-      PyTuple_SET_ITEM(kwnames.get(), k, Py_NewRef(key));
-      stack[nargs + k] = value;
-      ++k;
-    }
-  }
   PyObject* a[2];
-  if (!parse_args("__call__", params, 2, stack.data(), nargs, kwnames.get(), a)) return nullptr;
+  if (!parse_tuple_args("__call__", params, 2, args, kwds, a)) return nullptr;
   double t;
   if (!to_double(a[0], &t)) return nullptr;
   if (!check_array_arg(a[1], "y")) return nullptr;
@@ -709,27 +692,11 @@ PyObject* pfr_new(PyTypeObject* type, PyObject*, PyObject*) {
 
 int pfr_init(PyObject* self, PyObject* args, PyObject* kwds) {
   static PyObject* params[1] = {PyUnicode_InternFromString("phase")};
-  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
   PyObject* phase = nullptr;
-  if (nargs == 1 && (!kwds || PyDict_GET_SIZE(kwds) == 0)) {
+  if (PyTuple_GET_SIZE(args) == 1 && (!kwds || PyDict_GET_SIZE(kwds) == 0)) {
     phase = PyTuple_GET_ITEM(args, 0);
-  } else {
-    std::vector<PyObject*> stack;
-    for (Py_ssize_t i = 0; i < nargs; ++i) stack.push_back(PyTuple_GET_ITEM(args, i));
-    Ref kwnames;
-    if (kwds && PyDict_GET_SIZE(kwds)) {
-      kwnames.reset(PyTuple_New(PyDict_GET_SIZE(kwds)));
-      if (!kwnames) return -1;
-      Py_ssize_t pos = 0, k = 0;
-      PyObject *key, *value;
-      while (PyDict_Next(kwds, &pos, &key, &value)) {
-        PyTuple_SET_ITEM(kwnames.get(), k++, Py_NewRef(key));
-        stack.push_back(value);
-      }
-    }
-    PyObject* a[1];
-    if (!parse_args("__init__", params, 1, stack.data(), nargs, kwnames.get(), a)) return -1;
-    phase = a[0];
+  } else if (!parse_tuple_args("__init__", params, 1, args, kwds, &phase)) {
+    return -1;
   }
   PlugFlowObject* o = obj(self);
   assign(o->gas, phase);
@@ -792,22 +759,15 @@ PyMethodDef g_unpickle_plug_flow = {
     "__pyx_unpickle_CPFROde(__pyx_type, long __pyx_checksum, __pyx_state)"};
 
 int ready_plug_flow(PyObject* module) {
-  PlugFlowType.tp_name = "fumivex2._fumivex2.CPFROde";
-  PlugFlowType.tp_basicsize = sizeof(PlugFlowObject);
-  PlugFlowType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-  PlugFlowType.tp_doc = "CPFROde(phase)";
-  PlugFlowType.tp_new = pfr_new;
-  PlugFlowType.tp_init = pfr_init;
-  PlugFlowType.tp_dealloc = pfr_dealloc;
-  PlugFlowType.tp_traverse = pfr_traverse;
-  PlugFlowType.tp_clear = pfr_clear;
-  PlugFlowType.tp_call = pfr_call;
-  PlugFlowType.tp_methods = g_methods;
-  PlugFlowType.tp_getset = make_getset(
-      g_fields, kFieldCount,
-      {{"soot_enabled", get_soot_enabled, set_soot_enabled, nullptr, nullptr},
-       {"deposit_thickness_growth_rate", get_deposit_rate, set_deposit_rate, nullptr, nullptr}});
-  if (PyType_Ready(&PlugFlowType) < 0) return -1;
+  const TypeSlots slots = {
+      "fumivex2._fumivex2.CPFROde", "CPFROde(phase)", sizeof(PlugFlowObject), pfr_new, pfr_init,
+      pfr_dealloc, pfr_traverse, pfr_clear, g_methods,
+      make_getset(g_fields, kFieldCount,
+                  {{"soot_enabled", get_soot_enabled, set_soot_enabled, nullptr, nullptr},
+                   {"deposit_thickness_growth_rate", get_deposit_rate, set_deposit_rate, nullptr,
+                    nullptr}}),
+      pfr_call};
+  if (ready_type(&PlugFlowType, slots) < 0) return -1;
   if (g_own.init(&PlugFlowType, kMethodNames) < 0) return -1;
   return publish_type(module, &PlugFlowType);
 }

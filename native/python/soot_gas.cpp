@@ -157,25 +157,19 @@ PyMethodDef g_unpickle_soot_gas = {
     "__pyx_unpickle_CSootGas(__pyx_type, long __pyx_checksum, __pyx_state)"};
 
 int ready_soot_gas(PyObject* module) {
-  SootGasType.tp_name = "fumivex2._fumivex2.CSootGas";
-  SootGasType.tp_basicsize = sizeof(SootGasObject);
-  SootGasType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE;
-  SootGasType.tp_doc = "CSootGas()";
-  SootGasType.tp_new = gas_new;
-  SootGasType.tp_init = gas_init;
-  SootGasType.tp_dealloc = gas_dealloc;
-  SootGasType.tp_methods = g_methods;
-  SootGasType.tp_getset = make_getset(
-      g_fields, 7,
-      {{"lambda_gas", get_lambda_gas, nullptr, nullptr, nullptr},
-       {"T", get_number<&SootGas::T>, nullptr, nullptr, nullptr},
-       {"P", get_number<&SootGas::P>, nullptr, nullptr, nullptr},
-       {"mean_MW", get_number<&SootGas::mean_MW>, nullptr, nullptr, nullptr},
-       {"rho", get_number<&SootGas::rho>, nullptr, nullptr, nullptr},
-       {"mu", get_number<&SootGas::mu>, nullptr, nullptr, nullptr},
-       {"MWs", get_MWs, nullptr, nullptr, nullptr},
-       {"n_species", get_n_species, nullptr, nullptr, nullptr}});
-  if (PyType_Ready(&SootGasType) < 0) return -1;
+  const TypeSlots slots = {
+      "fumivex2._fumivex2.CSootGas", "CSootGas()", sizeof(SootGasObject), gas_new, gas_init,
+      gas_dealloc, nullptr, nullptr, g_methods,
+      make_getset(g_fields, 7,
+                  {{"lambda_gas", get_lambda_gas, nullptr, nullptr, nullptr},
+                   {"T", get_number<&SootGas::T>, nullptr, nullptr, nullptr},
+                   {"P", get_number<&SootGas::P>, nullptr, nullptr, nullptr},
+                   {"mean_MW", get_number<&SootGas::mean_MW>, nullptr, nullptr, nullptr},
+                   {"rho", get_number<&SootGas::rho>, nullptr, nullptr, nullptr},
+                   {"mu", get_number<&SootGas::mu>, nullptr, nullptr, nullptr},
+                   {"MWs", get_MWs, nullptr, nullptr, nullptr},
+                   {"n_species", get_n_species, nullptr, nullptr, nullptr}})};
+  if (ready_type(&SootGasType, slots) < 0) return -1;
   return publish_type(module, &SootGasType);
 }
 

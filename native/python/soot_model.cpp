@@ -761,18 +761,11 @@ int ready_soot_model(PyObject* module) {
     if (!g_names[i]) return -1;
     g_params[i] = parameter_names(info.params);
   }
-  SootModelType.tp_name = "fumivex2._fumivex2.CSootModel";
-  SootModelType.tp_basicsize = sizeof(SootModelObject);
-  SootModelType.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC;
-  SootModelType.tp_doc = "CSootModel()";
-  SootModelType.tp_new = soot_new;
-  SootModelType.tp_init = soot_init;
-  SootModelType.tp_dealloc = soot_dealloc;
-  SootModelType.tp_traverse = soot_traverse;
-  SootModelType.tp_clear = soot_clear;
-  SootModelType.tp_methods = g_methods;
-  SootModelType.tp_getset = make_getset(g_fields, kFieldCount, extra_properties());
-  if (PyType_Ready(&SootModelType) < 0) return -1;
+  const TypeSlots slots = {"fumivex2._fumivex2.CSootModel", "CSootModel()",
+                           sizeof(SootModelObject), soot_new, soot_init, soot_dealloc,
+                           soot_traverse, soot_clear, g_methods,
+                           make_getset(g_fields, kFieldCount, extra_properties())};
+  if (ready_type(&SootModelType, slots) < 0) return -1;
   for (int i = 0; i < kMethodCount; ++i) {
     g_own[i] = PyDict_GetItemWithError(SootModelType.tp_dict, g_names[i]);
     if (!g_own[i]) {

@@ -69,6 +69,27 @@ bool parse_args(const char* func, PyObject* const* names, Py_ssize_t n, PyObject
   return true;
 }
 
+bool parse_tuple_args(const char* func, PyObject* const* names, Py_ssize_t n, PyObject* args,
+                      PyObject* kwds, PyObject** out) {
+  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  const Py_ssize_t nkw = kwds ? PyDict_GET_SIZE(kwds) : 0;
+  std::vector<PyObject*> stack(static_cast<std::size_t>(nargs + nkw));
+  for (Py_ssize_t i = 0; i < nargs; ++i) stack[i] = PyTuple_GET_ITEM(args, i);
+  Ref kwnames;
+  if (nkw) {
+    kwnames.reset(PyTuple_New(nkw));
+    if (!kwnames) return false;
+    Py_ssize_t pos = 0, k = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(kwds, &pos, &key, &value) && k < nkw) {
+      PyTuple_SET_ITEM(kwnames.get(), k, Py_NewRef(key));
+      stack[nargs + k] = value;
+      ++k;
+    }
+  }
+  return parse_args(func, names, n, stack.data(), nargs, kwnames.get(), out);
+}
+
 bool to_double(PyObject* o, double* out) {
   const double v = PyFloat_CheckExact(o) ? PyFloat_AS_DOUBLE(o) : PyFloat_AsDouble(o);
   if (v == -1.0 && PyErr_Occurred()) return false;

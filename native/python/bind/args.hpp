@@ -20,6 +20,11 @@ bool check_no_init_args(PyObject* args, PyObject* kwds);
 bool parse_args(const char* func, PyObject* const* names, Py_ssize_t n, PyObject* const* args,
                 Py_ssize_t nargs, PyObject* kwnames, PyObject** out);
 
+// The same for a call with a tuple and a dict (tp_init, tp_call). The values
+// in out are borrowed from args and kwds.
+bool parse_tuple_args(const char* func, PyObject* const* names, Py_ssize_t n, PyObject* args,
+                      PyObject* kwds, PyObject** out);
+
 // Conversions; each returns false with the interpreter's own error set.
 bool to_double(PyObject* o, double* out);
 bool to_int(PyObject* o, int* out);  // C int range, OverflowError beyond

@@ -222,6 +222,22 @@ void register_own_type(PyTypeObject* type) {
   if (g_own_type_count < 8) g_own_types[g_own_type_count++] = type;
 }
 
+int ready_type(PyTypeObject* type, const TypeSlots& s) {
+  type->tp_name = s.name;
+  type->tp_doc = s.doc;
+  type->tp_basicsize = s.basicsize;
+  type->tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | (s.tp_traverse ? Py_TPFLAGS_HAVE_GC : 0);
+  type->tp_new = s.tp_new;
+  type->tp_init = s.tp_init;
+  type->tp_dealloc = s.tp_dealloc;
+  type->tp_traverse = s.tp_traverse;
+  type->tp_clear = s.tp_clear;
+  type->tp_methods = s.methods;
+  type->tp_getset = s.getset;
+  type->tp_call = s.tp_call;
+  return PyType_Ready(type);
+}
+
 int publish_type(PyObject* module, PyTypeObject* type) {
   register_own_type(type);
   const char* dot = std::strrchr(type->tp_name, '.');

@@ -146,6 +146,23 @@ PyObject* copy_object(PyObject* self, PyObject* memo);
 void register_own_type(PyTypeObject* type);
 bool is_own_object(PyObject* o);
 
+// The slots every type of the module fills; ready_type sets them (cyclic GC
+// when traverse is given, always subclassable) and readies the type.
+struct TypeSlots {
+  const char* name;  // qualified: "fumivex2._fumivex2.<class>"
+  const char* doc;
+  Py_ssize_t basicsize;
+  newfunc tp_new;
+  initproc tp_init;
+  destructor tp_dealloc;
+  traverseproc tp_traverse;  // null: no cyclic garbage collection
+  inquiry tp_clear;
+  PyMethodDef* methods;
+  PyGetSetDef* getset;
+  ternaryfunc tp_call = nullptr;
+};
+int ready_type(PyTypeObject* type, const TypeSlots& slots);
+
 // A ready type into the module under its class name (the last part of
 // tp_name), registered as one of the module's own types; -1 on failure.
 int publish_type(PyObject* module, PyTypeObject* type);
