@@ -17,7 +17,7 @@ import pytest
 
 import fumivex2 as fv
 from fumivex2 import _fumivex2 as ext
-from conftest import MW_KMOL, NAMES, configure, flame_X
+from conftest import MW_KMOL, NAMES, configure, flame_X, abf_soot_model
 
 R = 8.31446261815324
 
@@ -392,27 +392,12 @@ def test_fast_path_bit_identical_on_fake_flame():
     run_both(lambda cls: make(model=quiet(configure, cls(), 2), outflow=True), 3)
 
 
-def abf_model(gas, cls):
-    """A soot model of class cls for the test mechanism (self-collision PAH growth)."""
-    pahs = ("A2", "A3", "A4")
-    m = cls()
-    m.species_names = gas.species_names
-    m.MWs = gas.molecular_weights / 1000.0
-    m.PAH_index_in_gas = [gas.species_index(p) for p in pahs]
-    m.PAH_Number_Carbon = [gas.n_atoms(p, "C") for p in pahs]
-    m.PAH_Number_Hydrogen = [gas.n_atoms(p, "H") for p in pahs]
-    m.PAH_growth_model_name = "self_collision"
-    quiet(m.initialize)
-    m.initialize_stick_eff()
-    return m
-
-
 def test_fast_path_bit_identical_on_burner_flame(burner_flame):
     gas, flame = burner_flame
     grid = flame.grid[::2].copy()
 
     def build(cls):
-        s = fv.CFlameSolver(gas, flame, grid, abf_model(gas, cls))
+        s = fv.CFlameSolver(gas, flame, grid, abf_soot_model(gas, cls=cls))
         s.mdot_left, s.boundary_type_right, s.dt = flame.burner.mdot, 1, 1e-3
         return s
     run_both(build, 3)
@@ -420,7 +405,7 @@ def test_fast_path_bit_identical_on_burner_flame(burner_flame):
 
 def test_burner_flame_soot_and_element_balances(burner_flame):
     gas, flame = burner_flame
-    m = abf_model(gas, fv.CSootModel)
+    m = abf_soot_model(gas, cls=fv.CSootModel)
     s = fv.CFlameSolver(gas, flame, flame.grid.copy(), m)
     s.mdot_left, s.boundary_type_right, s.dt, s.n_time_steps = flame.burner.mdot, 1, 1e-3, 20
     quiet(s.solve)

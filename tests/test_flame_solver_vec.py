@@ -490,24 +490,10 @@ def test_burner_flame_makes_soot_and_conserves_elements(burner_flame):
                                                              abs=1e-12 * np.abs(W[:, i]).max())
 
 
-def abf_sub_model(gas, pahs=("A2", "A3", "A4")):
-    """abf_soot_model's configuration on the trivial subclass (Python-path calls)."""
-    m = SubModel()
-    m.species_names = gas.species_names
-    m.MWs = gas.molecular_weights / 1000.0
-    m.PAH_index_in_gas = [gas.species_index(p) for p in pahs]
-    m.PAH_Number_Carbon = [gas.n_atoms(p, "C") for p in pahs]
-    m.PAH_Number_Hydrogen = [gas.n_atoms(p, "H") for p in pahs]
-    m.PAH_growth_model_name = "self_collision"
-    quiet(m.initialize)
-    m.initialize_stick_eff()
-    return m
-
-
 def test_cantera_fast_path_identical(burner_flame):
     gas, flame = burner_flame
     runs = []
-    for model in (abf_soot_model(gas), abf_sub_model(gas)):
+    for model in (abf_soot_model(gas), abf_soot_model(gas, cls=SubModel)):
         s = solver_on(gas, flame, fv.CFlameSolverOpt, model)
         s.n_time_steps = 20
         quiet(s.solve)
