@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "common/checked.hpp"
+#include "common/numpy_math.hpp"
+#include "flame/flame_rows.hpp"
 #include "gas/soot_gas.hpp"
+#include "reactor/plug_flow.hpp"
 #include "soot/vector_host.hpp"
 
 using fv::Error;
@@ -476,6 +479,99 @@ void test_point_element_balance() {
   for (int k : {0, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12}) CHECK(W[k] == 0.0);
 }
 
+// ---- the four source terms in one call ---------------------------------------------------
+
+void test_source_terms_in_one_call() {
+  const GasPoint g = flame_point();
+  const double sol[4] = {8.0e-8, 2.4e-7, 1.9e-2, 3.8e-3};
+  for (int model = 1; model <= 5; ++model) {
+    StandaloneSootModel m;
+    configure(m, model);
+    set_gas(m, g);
+    m.update_solution(sol, 4);
+    double S[4];
+    int done = -1;
+    m.source_terms(S, done);
+    CHECK(done == 4);
+    // bit for bit the values of four separate calls
+    CHECK(S[0] == m.S_N_agg() && S[1] == m.S_N_pri() && S[2] == m.S_C_tot() &&
+          S[3] == m.S_H_tot());
+  }
+  // a failing term: the count says how far the call got
+  StandaloneSootModel m;
+  configure(m, 1);
+  set_gas(m, g);
+  m.update_solution(sol, 4);
+  m.clear_slot(SlotId::beta_coag);  // coagulation (N_agg first) has no kernel
+  double S[4];
+  int done = -1;
+  CHECK_THROWS(m.source_terms(S, done), Type, "slot holds no method of this model");
+  CHECK(done == 0);
+}
+
+// ---- plug-flow reactor and flame numerics on plain numbers -----------------------------
+
+void test_reactor_formulas() {
+  fv::reactor::PlugFlow r;
+  r.defaults();
+  CHECK(r.Nu_const_temp == 3.66 && r.Nu_const_heat == 4.63 && r.Y_offset == 3 &&
+        r.soot_offset == 0 && r.rho_u_vfv_offset == 1 && r.T_offset == 2);
+  r.perimeter = 0.04;
+  r.area = 1e-4;
+  const double D_h = 4.0 * 1e-4 / 0.04;
+  CHECK(fv::reactor::hydraulic_diameter(r.area, r.perimeter) == 1e-4 * 4.0 / 0.04);
+  CHECK_CLOSE(fv::reactor::external_heat(r, 1500.0, 1400.0),
+              (0.04 / 1e-4) * (3.66e10 / D_h) * 100.0, 1e-15);
+  r.u = 2.0;
+  CHECK_CLOSE(fv::reactor::reynolds(r, 0.25, 5e-5), 0.25 * 2.0 * D_h / 5e-5, 1e-15);
+  CHECK(fv::reactor::fanning_friction(10000.0) == 0.0791 / 10.0);
+  CHECK(fv::reactor::soot_correction(1e-6) == 0.0 && fv::reactor::soot_correction(-2e-6) == -2e-6);
+  CHECK_CLOSE(fv::reactor::soot_derivative(3.0, 0.5, -0.2, 0.3, 2.0, 0.0, D_h, 0.0),
+              3.0 / 2.0 + 0.5 * 0.2 / 0.6, 1e-15);
+  CHECK_THROWS(fv::reactor::soot_derivative(1.0, 1.0, 1.0, 1.0, 0.0, 0.0, D_h, 0.0),
+               ZeroDivision, "float division");
+  r.perimeter = 0.0;
+  CHECK_THROWS(fv::reactor::external_heat(r, 1500.0, 1400.0), ZeroDivision, "float division");
+  CHECK_THROWS(fv::reactor::hydraulic_diameter(1.0, 0.0), ZeroDivision, "float division");
+}
+
+void test_numpy_algorithms() {
+  const double xp[6] = {0.0, 1.0, 1.0, 2.0, 4.0, 5.0};
+  const double fp[6] = {10.0, 20.0, 25.0, 30.0, 50.0, 40.0};
+  CHECK(fv::interp(-1.0, xp, fp, 6) == 10.0 && fv::interp(9.0, xp, fp, 6) == 40.0);
+  CHECK(fv::interp(1.0, xp, fp, 6) == 25.0);  // the last of equal sample points
+  CHECK(fv::interp(3.0, xp, fp, 6) == 40.0 && fv::interp(0.5, xp, fp, 6) == 15.0);
+  CHECK(std::isnan(fv::interp(std::nan(""), xp, fp, 6)));
+  CHECK(fv::interp(7.0, xp, fp, 1) == 10.0);
+  // pairwise summation: 8 partial sums per block, halves above 128 values. A
+  // running sum loses every 1 added to 1e16; numpy.sum of the same 201 and
+  // 101 values gives 1e16 + 188 and 1e16 + 84 (values printed by NumPy).
+  std::vector<double> v(201, 1.0);
+  v[0] = 1e16;
+  CHECK(fv::numpy_sum(v.data(), 201) == 1.0000000000000188e+16);
+  CHECK(fv::numpy_sum(v.data(), 101) == 1.0000000000000084e+16);
+  CHECK(fv::numpy_sum(v.data(), 5) == ((((0.0 + v[0]) + v[1]) + v[2]) + v[3]) + v[4]);
+}
+
+void test_flame_rows() {
+  using fv::flame::CheckedDiv;
+  using fv::flame::IeeeDiv;
+  // a 3 x 3 system with known solution [1, 1, 1]
+  double a[2] = {1.0, 1.0}, b[3] = {4.0, 4.0, 4.0}, c[2] = {1.0, 1.0}, d[3] = {5.0, 6.0, 5.0};
+  double x[3];
+  fv::flame::solve_tridiagonal<CheckedDiv>(a, b, c, d, x, 3);
+  CHECK(x[0] == 1.0 && x[1] == 1.0 && x[2] == 1.0);
+  double b0[1] = {0.0}, d0[1] = {1.0};
+  CHECK_THROWS(fv::flame::solve_tridiagonal<CheckedDiv>(a, b0, c, d0, x, 1), ZeroDivision,
+               "float division");
+  fv::flame::solve_tridiagonal<IeeeDiv>(a, b0, c, d0, x, 1);
+  CHECK(std::isinf(x[0]));
+  CHECK_THROWS(fv::flame::thermophoretic_velocity<CheckedDiv>(5e-5, 0.0, 1500.0, 1400.0, 1e-3),
+               ZeroDivision, "float division");
+  CHECK_CLOSE(fv::flame::thermophoretic_velocity<IeeeDiv>(5e-5, 0.2, 1500.0, 1400.0, 1e-3),
+              -0.538 * 5e-5 / (0.2 * 1500.0) * 100.0 / 1e-3, 1e-15);
+}
+
 // Runs one group of checks; an exception that escapes it counts as a failure.
 template <class F>
 void run(const char* name, F&& test) {
@@ -499,6 +595,10 @@ int main() {
   run("update_solution", test_update_solution_raw_array);
   run("vector host", test_vector_host_and_slots);
   run("element balance", test_point_element_balance);
+  run("source terms in one call", test_source_terms_in_one_call);
+  run("reactor formulas", test_reactor_formulas);
+  run("NumPy algorithms", test_numpy_algorithms);
+  run("flame rows", test_flame_rows);
   std::printf("%d checks, %d failed\n", g_checks, g_failures);
   return g_failures > 125 ? 125 : g_failures;
 }
