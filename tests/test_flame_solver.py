@@ -483,3 +483,37 @@ def test_hostile_field_values(field, exact_model):
             except (TypeError, ValueError, IndexError, AttributeError, OverflowError,
                     ZeroDivisionError):
                 pass
+
+
+class KeepingPhase(Phase):
+    """Keeps every state it is given, and a weak reference to every other column view."""
+
+    def __init__(self):
+        super().__init__()
+        self.kept, self.weak = [], []
+
+    @Phase.TPX.setter
+    def TPX(self, value):
+        Phase.TPX.fset(self, value)
+        if len(self.weak) % 2:
+            self.kept.append(value)
+        self.weak.append(weakref.ref(value[2]))
+
+
+@pytest.mark.parametrize("cls", [fv.CFlameSolver, fv.CFlameSolverOpt])
+def test_states_handed_to_the_phase_are_never_changed_afterwards(cls):
+    """The solvers reuse their per-point tuple and column views only when nothing else
+    refers to them: what a phase keeps (or watches) stays as it was given."""
+    phase = KeepingPhase()
+    grid = np.array(GRIDS["uneven"])
+    s = cls(phase, Flame(), grid, ToySoot())
+    s.n_time_steps, s.dt, s.mdot_left, s.boundary_type_right = 3, 2e-4, 0.08, 1
+    quiet(s.solve)
+    X, T = np.asarray(s.X), np.asarray(s.T)
+    order = [0, len(grid) - 1] + list(range(1, len(grid) - 1))   # left, right, interior
+    assert len(phase.kept) == 3 * len(grid) // 2
+    for k, state in enumerate(phase.kept):
+        i = order[(2 * k + 1) % len(grid)]
+        assert state[0] == T[i] and state[1] == s.P
+        np.testing.assert_array_equal(state[2], X[:, i])
+    assert len({id(t) for t in phase.kept}) == len(phase.kept)

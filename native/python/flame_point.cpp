@@ -38,12 +38,37 @@ bool column_current(PyObject* X, PyObject* col, long i) {
          (PyArray_FLAGS(c) & NPY_ARRAY_WRITEABLE) == (PyArray_FLAGS(a) & NPY_ARRAY_WRITEABLE);
 }
 
-void assign_TPX(PyObject* gas, PyObject*& cache, double T, double P, PyObject* col) {
+namespace {
+
+// Nothing but the cache refers to o.
+bool unshared(PyObject* o) {
+  if (Py_REFCNT(o) != 1) return false;
+  if (!PyArray_Check(o)) return true;
+  return reinterpret_cast<PyArrayObject_fields*>(o)->weakreflist == nullptr;
+}
+
+}  // namespace
+
+Ref PointObjects::column(PyObject* X, long i) {
+  if (i >= 0 && static_cast<std::size_t>(i) < columns_.size()) {
+    PyObject* kept = columns_[static_cast<std::size_t>(i)];
+    if (kept && unshared(kept) && column_current(X, kept, i)) return Ref::borrow(kept);
+  }
+  Ref view = column_view(X, i);
+  if (i >= 0 && PyArray_CheckExact(view.get()) && column_current(X, view.get(), i)) {
+    if (static_cast<std::size_t>(i) >= columns_.size())
+      columns_.resize(static_cast<std::size_t>(i) + 1, nullptr);
+    Py_XSETREF(columns_[static_cast<std::size_t>(i)], Py_NewRef(view.get()));
+  }
+  return view;
+}
+
+void PointObjects::assign_TPX(PyObject* gas, double T, double P, PyObject* col) {
   static PyObject* const name = PyUnicode_InternFromString("TPX");
   Ref T_obj(check(PyFloat_FromDouble(T)));
   Ref P_obj(check(PyFloat_FromDouble(P)));
-  PyObject* tpx = cache;
-  if (tpx && Py_REFCNT(tpx) == 1) {
+  PyObject* tpx = tpx_;
+  if (tpx && unshared(tpx)) {
     Py_SETREF(PyTuple_GET_ITEM(tpx, 0), T_obj.release());
     Py_SETREF(PyTuple_GET_ITEM(tpx, 1), P_obj.release());
     Py_SETREF(PyTuple_GET_ITEM(tpx, 2), Py_NewRef(col));
@@ -53,10 +78,22 @@ void assign_TPX(PyObject* gas, PyObject*& cache, double T, double P, PyObject* c
     PyTuple_SET_ITEM(tpx, 0, T_obj.release());
     PyTuple_SET_ITEM(tpx, 1, P_obj.release());
     PyTuple_SET_ITEM(tpx, 2, Py_NewRef(col));
-    Py_XSETREF(cache, tpx);
+    Py_XSETREF(tpx_, tpx);
   }
   Ref held_tuple = Ref::borrow(tpx), held_gas = Ref::borrow(gas);
   if (PyObject_SetAttr(gas, name, tpx) < 0) throw_pending();
+}
+
+void PointObjects::clear() {
+  for (PyObject*& c : columns_) Py_CLEAR(c);
+  columns_.clear();
+  Py_CLEAR(tpx_);
+}
+
+int PointObjects::traverse(visitproc visit, void* arg) {
+  for (PyObject* c : columns_) Py_VISIT(c);
+  Py_VISIT(tpx_);
+  return 0;
 }
 
 Ref numpy_attr(const char* name) {

@@ -2,6 +2,8 @@
 // the column of the composition array and the phase's state assignment.
 #pragma once
 
+#include <vector>
+
 #include "bind/ref.hpp"
 
 namespace fv::py {
@@ -15,10 +17,28 @@ Ref column_view(PyObject* X, long i);
 // phase's code may have replaced or reshaped X since the view was taken).
 bool column_current(PyObject* X, PyObject* col, long i);
 
-// gas.TPX = (T, P, col). The tuple of the previous point is refilled when
-// nobody but `cache` holds it (nothing can tell it from a new one); otherwise
-// a new tuple is made and cached.
-void assign_TPX(PyObject* gas, PyObject*& cache, double T, double P, PyObject* col);
+// The objects a solver hands out at every grid point, kept for reuse: the
+// view of each column of X and the (T, P, X) tuple. One is reused only when
+// nothing but this cache refers to it (no reference, no weak reference), so
+// nobody can tell it from a new one; the allocations are saved.
+class PointObjects {
+ public:
+  PointObjects() = default;
+  PointObjects(const PointObjects&) = delete;
+  PointObjects& operator=(const PointObjects&) = delete;
+  ~PointObjects() { clear(); }
+
+  // X[:, i], as column_view gives it
+  Ref column(PyObject* X, long i);
+  // gas.TPX = (T, P, col)
+  void assign_TPX(PyObject* gas, double T, double P, PyObject* col);
+  void clear();
+  int traverse(visitproc visit, void* arg);
+
+ private:
+  std::vector<PyObject*> columns_;  // by column index, null where none is kept
+  PyObject* tpx_ = nullptr;
+};
 
 // numpy.<name>, looked up at each use
 Ref numpy_attr(const char* name);

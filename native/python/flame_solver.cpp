@@ -81,7 +81,7 @@ struct FlameSolverObject {
   PyObject* C_tot_n1;
   PyObject* H_tot_n;
   PyObject* H_tot_n1;
-  PyObject* tpx;  // the (T, P, X) tuple last handed to the phase, or null
+  PointObjects* point;  // column views and the state tuple, kept for reuse
 };
 
 PyTypeObject FlameSolverType = {PyVarObject_HEAD_INIT(nullptr, 0)};
@@ -339,13 +339,13 @@ double evaluate_point(PyObject* self, long i, bool want_D) {
   FlameSolverObject* o = obj(self);
   // One view of column i serves the phase and the soot model (equal values;
   // a new one is made when the phase replaced or reshaped X meanwhile).
-  Ref col = column_view(o->X, i);
+  Ref col = o->point->column(o->X, i);
   {
     const double T = at(self, &FlameSolverObject::T, i);
     Ref gas = Ref::borrow(o->gas);
-    assign_TPX(gas.get(), o->tpx, T, o->core.P, col.get());
+    o->point->assign_TPX(gas.get(), T, o->core.P, col.get());
   }
-  if (!column_current(o->X, col.get(), i)) col = column_view(o->X, i);
+  if (!column_current(o->X, col.get(), i)) col = o->point->column(o->X, i);
   {
     const double T = at(self, &FlameSolverObject::T, i);
     const double P = o->core.P;
@@ -701,17 +701,21 @@ void construct(PyObject* self, PyObject* phase, PyObject* flame, PyObject* grid,
 // ---- methods ------------------------------------------------------------------------------
 
 PyObject* py_solve(PyObject* self, PyObject*) {
-  return guarded([&] {
+  PyObject* r = guarded([&] {
     solve(self);
     return Py_NewRef(Py_None);
   });
+  obj(self)->point->clear();  // kept for one call only
+  return r;
 }
 
 PyObject* py_update_wdot_correction(PyObject* self, PyObject*) {
-  return guarded([&] {
+  PyObject* r = guarded([&] {
     update_wdot_correction(self);
     return Py_NewRef(Py_None);
   });
+  obj(self)->point->clear();
+  return r;
 }
 
 PyObject* py_solve_TDMA(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -809,7 +813,11 @@ PyObject* fs_new(PyTypeObject* type, PyObject*, PyObject*) {
   FlameSolverObject* o = obj(self);
   new (&o->core) FlameNumbers();
   for (Member f : kObjects) o->*f = Py_NewRef(Py_None);
-  o->tpx = nullptr;
+  o->point = new (std::nothrow) PointObjects();
+  if (!o->point) {
+    Py_DECREF(self);
+    return PyErr_NoMemory();
+  }
   return self;
 }
 
@@ -830,14 +838,17 @@ int fs_init(PyObject* self, PyObject* args, PyObject* kwds) {
 int fs_traverse(PyObject* self, visitproc visit, void* arg) {
   FlameSolverObject* o = obj(self);
   for (Member f : kObjects) Py_VISIT(o->*f);
-  Py_VISIT(o->tpx);
+  if (o->point) {
+    const int r = o->point->traverse(visit, arg);
+    if (r) return r;
+  }
   return 0;
 }
 
 int fs_clear(PyObject* self) {
   FlameSolverObject* o = obj(self);
   for (Member f : kObjects) assign(o->*f, Py_None);
-  Py_CLEAR(o->tpx);
+  o->point->clear();
   return 0;
 }
 
@@ -845,7 +856,7 @@ void fs_dealloc(PyObject* self) {
   PyObject_GC_UnTrack(self);
   FlameSolverObject* o = obj(self);
   for (Member f : kObjects) Py_CLEAR(o->*f);
-  Py_CLEAR(o->tpx);
+  delete o->point;
   o->core.~FlameNumbers();
   Py_TYPE(self)->tp_free(self);
 }

@@ -41,7 +41,7 @@ struct FlameVecObject {
   PyObject* soot_model;
   PyObject* X;                     // mole fractions [species, point]
   PyObject* wdot_correction_soot;  // kmol/(m^3 s) [species, point]
-  PyObject* tpx;  // the (T, P, X) tuple last handed to the phase, or null
+  PointObjects* point;  // column views and the state tuple, kept for reuse
 };
 
 PyTypeObject FlameVecType = {PyVarObject_HEAD_INIT(nullptr, 0)};
@@ -154,10 +154,10 @@ void evaluate_point(FlameVecObject* o, long i) {
   FlameVectors& s = o->core;
   const Names& nm = names();
   const double T = fv::flame::at(s.T, i, "T");
-  Ref col = column_view(o->X, i);
+  Ref col = o->point->column(o->X, i);
   {
     Ref gas = Ref::borrow(o->gas);
-    assign_TPX(gas.get(), o->tpx, T, s.P, col.get());
+    o->point->assign_TPX(gas.get(), T, s.P, col.get());
   }
   {
     Ref mean_MW;
@@ -165,7 +165,7 @@ void evaluate_point(FlameVecObject* o, long i) {
       Ref gas = Ref::borrow(o->gas);
       mean_MW = get(gas.get(), nm.mean_MW);
     }
-    if (!column_current(o->X, col.get(), i)) col = column_view(o->X, i);
+    if (!column_current(o->X, col.get(), i)) col = o->point->column(o->X, i);
     Model m(o);
     if (m.calls.direct()) {
       const double mean_MW_value = as_double(mean_MW.get());
@@ -319,7 +319,7 @@ PyObject* py_solve(PyObject* self, PyObject*) {
     solve(self);
     return Py_NewRef(Py_None);
   });
-  Py_CLEAR(obj(self)->tpx);
+  obj(self)->point->clear();  // kept for one call only
   return r;
 }
 
@@ -341,7 +341,7 @@ PyObject* py_update_wdot_correction(PyObject* self, PyObject*) {
     }
     return Py_NewRef(Py_None);
   });
-  Py_CLEAR(obj(self)->tpx);
+  obj(self)->point->clear();  // kept for one call only
   return r;
 }
 
@@ -436,7 +436,11 @@ PyObject* fs_new(PyTypeObject* type, PyObject*, PyObject*) {
   new (&o->core) FlameVectors();
   for (PyObject** f : {&o->gas, &o->flame, &o->soot_model, &o->X, &o->wdot_correction_soot})
     *f = Py_NewRef(Py_None);
-  o->tpx = nullptr;
+  o->point = new (std::nothrow) PointObjects();
+  if (!o->point) {
+    Py_DECREF(self);
+    return PyErr_NoMemory();
+  }
   return self;
 }
 
@@ -540,7 +544,10 @@ int fs_traverse(PyObject* self, visitproc visit, void* arg) {
   Py_VISIT(o->soot_model);
   Py_VISIT(o->X);
   Py_VISIT(o->wdot_correction_soot);
-  Py_VISIT(o->tpx);
+  if (o->point) {
+    const int r = o->point->traverse(visit, arg);
+    if (r) return r;
+  }
   return 0;
 }
 
@@ -548,16 +555,16 @@ int fs_clear(PyObject* self) {
   FlameVecObject* o = obj(self);
   for (PyObject** f : {&o->gas, &o->flame, &o->soot_model, &o->X, &o->wdot_correction_soot})
     assign(*f, Py_None);
-  Py_CLEAR(o->tpx);
+  o->point->clear();
   return 0;
 }
 
 void fs_dealloc(PyObject* self) {
   PyObject_GC_UnTrack(self);
   FlameVecObject* o = obj(self);
-  for (PyObject** f : {&o->gas, &o->flame, &o->soot_model, &o->X, &o->wdot_correction_soot,
-                       &o->tpx})
+  for (PyObject** f : {&o->gas, &o->flame, &o->soot_model, &o->X, &o->wdot_correction_soot})
     Py_CLEAR(*f);
+  delete o->point;
   o->core.~FlameVectors();
   Py_TYPE(self)->tp_free(self);
 }
