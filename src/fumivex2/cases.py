@@ -1,0 +1,459 @@
+"""Case files: what one reactor or flame run is, as a small TOML file and as frozen,
+picklable dataclasses.
+
+A case file has a ``kind`` ("pfr" or "flame") and tables mirroring the dataclasses
+below; every field has a default and a unit, so a file need only say what differs.
+``default_case(kind)`` gives the shipped default cases, ``case_to_toml(case)`` writes any
+case back as a commented file, ``load_case(path)`` reads one, and ``with_overrides(case,
+{"reactor.length": 0.2})`` makes the variants a sweep runs.
+
+Only the standard library is imported here.
+"""
+from __future__ import annotations
+
+import difflib
+import math
+import pathlib
+import tomllib
+from dataclasses import dataclass, field, fields, is_dataclass, replace
+from typing import Any, Mapping
+
+__all__ = [
+    "Case", "CaseError", "MechanismSpec", "SpeciesSpec", "InletSpec", "ReactorSpec",
+    "TemperatureSpec", "SootSpec", "IntegratorSpec", "FlameSpec", "SootSolverSpec",
+    "OutputSpec", "default_case", "load_case", "parse_case", "case_to_toml",
+    "with_overrides", "case_fields",
+]
+
+KINDS = ("pfr", "flame")
+GROWTH_MODELS = ("reactive_dimerization", "self_collision", "self_collision_lump",
+                 "cross_linking", "irreversible_dimerization")
+ALPHA_MODELS = ("constant", "empirical", "composition")
+COALESCENCE_TYPES = ("titania", "silica", "md-derived", "CtoH-based", "disabled")
+VALIDATION_CASES = ("coagulation", "no_validation")
+SWITCHES = ("inception_enabled", "growth_enabled", "growth_HACA_enabled",
+            "growth_PAH_adsorption_enabled", "carbonization_enabled", "oxidation_enabled",
+            "coagulation_enabled", "coalescence_enabled", "scrubbing_enabled")
+
+
+class CaseError(ValueError):
+    """A case file or case value that cannot be used; the message says what to do."""
+
+
+def _f(default, unit: str, doc: str, choices: tuple = ()):
+    """A case field with its unit, meaning and (for text fields) allowed values."""
+    meta = {"unit": unit, "doc": doc, "choices": choices}
+    if isinstance(default, (list, dict)):
+        raise TypeError("use tuples for sequence defaults")
+    return field(default=default, metadata=meta)
+
+
+@dataclass(frozen=True)
+class MechanismSpec:
+    file: str = _f("abf.yaml", "", "Cantera mechanism: a path, or a name Cantera resolves; "
+                   "'abf.yaml' is the Appel-Bockhorn-Frenklach mechanism shipped with fumivex2")
+    phase: str = _f("", "", "phase name in the file ('' = the first phase)")
+
+
+@dataclass(frozen=True)
+class SpeciesSpec:
+    aliases: tuple = _f((), "", "mechanism names for the key species and PAHs, as pairs "
+                        "[[\"C2H2\", \"c2h2\"], [\"A4\", \"C16H10\"]] (case-insensitive lookup "
+                        "without aliases)")
+    pahs: tuple = _f((), "", "PAH species of the soot model; empty = pyrene (A4), else the "
+                     "largest of A3 and A2 in the mechanism")
+
+
+@dataclass(frozen=True)
+class InletSpec:
+    pressure: float = _f(101325.0, "Pa", "pressure")
+    temperature: float = _f(1000.0, "K", "inlet temperature")
+    composition: str = _f("C2H4:1, O2:1, N2:3", "", "inlet composition as 'name:amount, ...' "
+                          "(normalised); ignored when fuel is given")
+    basis: str = _f("mole", "", "basis of composition", ("mole", "mass"))
+    fuel: str = _f("", "", "fuel composition for an equivalence-ratio inlet (e.g. 'C2H4:1')")
+    oxidizer: str = _f("O2:1, N2:3.76", "", "oxidiser composition for an equivalence-ratio inlet")
+    equivalence_ratio: float = _f(1.0, "", "equivalence ratio when fuel is given")
+
+
+@dataclass(frozen=True)
+class ReactorSpec:
+    diameter: float = _f(0.01, "m", "duct diameter (used when perimeter and area are 0)")
+    perimeter: float = _f(0.0, "m", "wetted perimeter (with area, instead of diameter)")
+    area: float = _f(0.0, "m^2", "cross-section (with perimeter, instead of diameter)")
+    velocity: float = _f(0.5, "m/s", "inlet velocity (used when mass_flux is 0)")
+    mass_flux: float = _f(0.0, "kg/(m^2 s)", "inlet mass flux rho*u (instead of velocity)")
+    length: float = _f(0.3, "m", "reactor length (used when residence_time is 0)")
+    residence_time: float = _f(0.0, "s", "stop when the gas has spent this long in the duct "
+                               "(instead of length)")
+    wall_deposition: bool = _f(False, "", "remove soot by deposition on the duct wall (mass transfer from the friction factor and the soot diffusivity)")
+
+
+@dataclass(frozen=True)
+class TemperatureSpec:
+    mode: str = _f("wall", "", "'wall': the gas follows a wall-temperature profile; "
+                   "'history': the gas temperature follows a prescribed dT/dt", ("wall", "history"))
+    wall_profile: tuple = _f(((0.0, 0.05, 0.3), (1000.0, 1700.0, 1700.0)), "m, K",
+                             "wall temperature: axial positions (row 1) and temperatures (row 2), "
+                             "linear in between, end values held")
+    history: tuple = _f(((0.0, 1.0), (0.0, 0.0)), "m, K/s",
+                        "temperature history: axial positions (row 1) and dT/dt (row 2)")
+
+
+@dataclass(frozen=True)
+class SootSpec:
+    enabled: bool = _f(True, "", "carry soot (False: gas only)")
+    growth_model: str = _f("self_collision", "", "PAH dimerization / growth model", GROWTH_MODELS)
+    alpha_model: str = _f("empirical", "", "fraction of active surface sites", ALPHA_MODELS)
+    coalescence: str = _f("disabled", "", "coalescence of primary particles", COALESCENCE_TYPES)
+    validation: str = _f("no_validation", "", "validation case (coagulation: constant kernel)",
+                         VALIDATION_CASES)
+    sticking: tuple = _f((), "", "PAH sticking efficiencies, one per PAH; empty = "
+                         "the model's mass-based estimate (self-collision models)")
+    switches: tuple = _f((), "", "process switches to change, as pairs "
+                         "[[\"oxidation_enabled\", false]]; names: " + ", ".join(SWITCHES))
+
+
+@dataclass(frozen=True)
+class IntegratorSpec:
+    method: str = _f("auto", "", "stiff integrator: 'auto' (the fastest available), 'cvode' "
+                     "(scikit-sundae), 'BDF' or 'LSODA' (SciPy)", ("auto", "cvode", "BDF", "LSODA"))
+    rtol: float = _f(1e-8, "", "relative tolerance")
+    atol: float = _f(1e-20, "", "absolute tolerance (soot variables are ~1e-8 mol/kg and less)")
+    max_step: float = _f(0.0, "m", "largest step (0 = no limit)")
+
+
+@dataclass(frozen=True)
+class FlameSpec:
+    width: float = _f(0.02, "m", "domain width above the burner")
+    mass_flux: float = _f(0.08, "kg/(m^2 s)", "burner mass flux")
+    transport: str = _f("mixture-averaged", "", "transport model of the flame",
+                        ("mixture-averaged", "multicomponent"))
+    ratio: float = _f(3.0, "", "grid refinement: largest ratio of neighbouring spacings")
+    slope: float = _f(0.3, "", "grid refinement: largest relative jump between points")
+    curve: float = _f(0.5, "", "grid refinement: largest relative change of slope")
+    prune: float = _f(0.1, "", "grid refinement: remove points below this fraction of the criteria")
+
+
+@dataclass(frozen=True)
+class SootSolverSpec:
+    points: int = _f(150, "", "points of the soot grid (uniform over the flame width)")
+    dt: float = _f(1e-5, "s", "pseudo-time step")
+    chunk: int = _f(500, "", "steps per solve call between convergence checks")
+    max_steps: int = _f(20000, "", "step budget")
+    tolerance: float = _f(1e-4, "", "converged when no soot variable changes by more than this "
+                          "fraction of its largest value over a chunk")
+    outlet: str = _f("outflow", "", "right boundary: 'outflow' or 'inlet' (flux condition)",
+                     ("outflow", "inlet"))
+
+
+@dataclass(frozen=True)
+class OutputSpec:
+    folder: str = _f("fumivex2-out", "", "folder for run outputs (a subfolder per run)")
+    plots: bool = _f(True, "", "write PNG plots")
+    stations: int = _f(200, "", "output rows along the reactor (pfr) ")
+
+
+@dataclass(frozen=True)
+class Case:
+    name: str = _f("case", "", "case name, used in output folder names")
+    kind: str = _f("pfr", "", "'pfr' (plug-flow reactor) or 'flame' (burner flame)", KINDS)
+    mechanism: MechanismSpec = field(default_factory=MechanismSpec)
+    species: SpeciesSpec = field(default_factory=SpeciesSpec)
+    inlet: InletSpec = field(default_factory=InletSpec)
+    reactor: ReactorSpec = field(default_factory=ReactorSpec)
+    temperature: TemperatureSpec = field(default_factory=TemperatureSpec)
+    soot: SootSpec = field(default_factory=SootSpec)
+    integrator: IntegratorSpec = field(default_factory=IntegratorSpec)
+    flame: FlameSpec = field(default_factory=FlameSpec)
+    soot_solver: SootSolverSpec = field(default_factory=SootSolverSpec)
+    output: OutputSpec = field(default_factory=OutputSpec)
+
+    def __post_init__(self):
+        _validate(self)
+
+
+# tables that belong to one kind only (left out of that kind's printed file)
+_PFR_ONLY = ("reactor", "temperature", "integrator")
+_FLAME_ONLY = ("flame", "soot_solver")
+
+
+def default_case(kind: str = "pfr") -> Case:
+    """The shipped default case: a sooting ethylene-rich plug-flow reactor ("pfr") or a rich
+    premixed ethylene burner flame ("flame"), both on the Appel-Bockhorn-Frenklach mechanism."""
+    if kind == "pfr":
+        return Case(name="ethylene-pfr", kind="pfr")
+    if kind == "flame":
+        return Case(name="ethylene-flame", kind="flame",
+                    inlet=InletSpec(temperature=300.0, composition="C2H4:1, O2:1.3, AR:2.5"))
+    raise CaseError(f"unknown case kind {kind!r}: use one of {', '.join(KINDS)}")
+
+
+# ---- reading --------------------------------------------------------------------------------
+
+def load_case(path: str | pathlib.Path) -> Case:
+    """Read a case file (TOML)."""
+    p = pathlib.Path(path)
+    try:
+        text = p.read_text()
+    except FileNotFoundError:
+        raise CaseError(f"case file {str(p)!r} does not exist") from None
+    except OSError as e:
+        raise CaseError(f"case file {str(p)!r} cannot be read: {e.strerror}") from None
+    try:
+        data = tomllib.loads(text)
+    except tomllib.TOMLDecodeError as e:
+        raise CaseError(f"case file {str(p)!r} is not valid TOML: {e}") from None
+    return parse_case(data, source=str(p))
+
+
+def parse_case(data: Mapping[str, Any], source: str = "case") -> Case:
+    """A case from the tables of a parsed case file; unknown keys are refused with close
+    matches, values are converted to the field types. Tables of the other kind are
+    accepted and ignored."""
+    if not isinstance(data, Mapping):
+        raise CaseError(f"{source}: a case is a table of keys, got {type(data).__name__}")
+    kind = data.get("kind", "pfr")
+    base = default_case(kind) if kind in KINDS else Case()
+    return _build(Case, data, base, source, "")
+
+
+def _build(cls, data: Mapping[str, Any], base, source: str, prefix: str):
+    known = {f.name: f for f in fields(cls)}
+    values = {}
+    for key, value in data.items():
+        where = f"{prefix}{key}"
+        if key not in known:
+            raise CaseError(f"{source}: unknown key {where!r}{_suggest(key, known)}")
+        f = known[key]
+        current = getattr(base, key)
+        if is_dataclass(current):
+            if not isinstance(value, Mapping):
+                raise CaseError(f"{source}: {where!r} must be a table ([{where}])")
+            values[key] = _build(type(current), value, current, source, where + ".")
+        else:
+            values[key] = _convert(value, current, f, f"{source}: {where!r}")
+    try:
+        return replace(base, **values)
+    except CaseError as e:
+        raise CaseError(f"{source}: {e}") from None
+
+
+def _suggest(name: str, options) -> str:
+    close = difflib.get_close_matches(name, list(options), n=3, cutoff=0.6)
+    return f" (did you mean {', '.join(repr(c) for c in close)}?)" if close else \
+        f" (known keys: {', '.join(sorted(options))})"
+
+
+def _convert(value, current, f, where: str):
+    """value converted to the type of the field's current value."""
+    unit = f.metadata.get("unit", "")
+    if isinstance(current, bool):
+        if not isinstance(value, bool):
+            raise CaseError(f"{where} must be true or false, got {value!r}")
+        return value
+    if isinstance(current, int):
+        if isinstance(value, bool) or not isinstance(value, int):
+            raise CaseError(f"{where} must be a whole number, got {value!r}")
+        return value
+    if isinstance(current, float):
+        if isinstance(value, bool) or not isinstance(value, (int, float)):
+            hint = f" in {unit}" if unit else ""
+            raise CaseError(f"{where} must be a number{hint}, got {value!r}")
+        return float(value)
+    if isinstance(current, str):
+        if not isinstance(value, str):
+            raise CaseError(f"{where} must be text, got {value!r}")
+        choices = f.metadata.get("choices", ())
+        if choices and value not in choices:
+            raise CaseError(f"{where} is {value!r}: use one of {', '.join(map(repr, choices))}"
+                            f"{_close_only(value, choices)}")
+        return value
+    if isinstance(current, tuple):
+        if not isinstance(value, (list, tuple)):
+            raise CaseError(f"{where} must be a list, got {value!r}")
+        return _freeze(value)
+    raise CaseError(f"{where}: unsupported value {value!r}")
+
+
+def _close_only(value: str, choices) -> str:
+    close = difflib.get_close_matches(value, list(choices), n=1, cutoff=0.5)
+    return f" (did you mean {close[0]!r}?)" if close else ""
+
+
+def _freeze(value):
+    if isinstance(value, (list, tuple)):
+        return tuple(_freeze(v) for v in value)
+    return value
+
+
+# ---- validation -----------------------------------------------------------------------------
+
+def _validate(case: Case) -> None:
+    if case.kind not in KINDS:
+        raise CaseError(f"kind is {case.kind!r}: use one of {', '.join(map(repr, KINDS))}")
+    for f in fields(case):
+        part = getattr(case, f.name)
+        if is_dataclass(part):
+            for g in fields(part):
+                choices = g.metadata.get("choices", ())
+                value = getattr(part, g.name)
+                if choices and value not in choices:
+                    raise CaseError(f"{f.name}.{g.name} is {value!r}: use one of "
+                                    f"{', '.join(map(repr, choices))}{_close_only(str(value), choices)}")
+    positive = {
+        "inlet.pressure": case.inlet.pressure, "inlet.temperature": case.inlet.temperature,
+        "integrator.rtol": case.integrator.rtol, "flame.width": case.flame.width,
+        "flame.mass_flux": case.flame.mass_flux, "soot_solver.dt": case.soot_solver.dt,
+    }
+    if case.reactor.perimeter == 0.0 and case.reactor.area == 0.0:
+        positive["reactor.diameter"] = case.reactor.diameter
+    else:
+        positive["reactor.perimeter"] = case.reactor.perimeter
+        positive["reactor.area"] = case.reactor.area
+    if case.reactor.mass_flux == 0.0:
+        positive["reactor.velocity"] = case.reactor.velocity
+    else:
+        positive["reactor.mass_flux"] = case.reactor.mass_flux
+    if case.reactor.residence_time == 0.0:
+        positive["reactor.length"] = case.reactor.length
+    else:
+        positive["reactor.residence_time"] = case.reactor.residence_time
+    for name, v in positive.items():
+        if not (isinstance(v, (int, float)) and math.isfinite(v) and v > 0):
+            raise CaseError(f"{name} must be a positive number, got {v!r}")
+    for name, v in (("integrator.atol", case.integrator.atol),
+                    ("integrator.max_step", case.integrator.max_step)):
+        if not (math.isfinite(v) and v >= 0):
+            raise CaseError(f"{name} must be zero or positive, got {v!r}")
+    for name, v in (("soot_solver.points", case.soot_solver.points),
+                    ("soot_solver.chunk", case.soot_solver.chunk),
+                    ("soot_solver.max_steps", case.soot_solver.max_steps),
+                    ("output.stations", case.output.stations)):
+        if v < (2 if name.endswith("points") or name.endswith("stations") else 1):
+            raise CaseError(f"{name} is {v}: too small")
+    for name, table in (("temperature.wall_profile", case.temperature.wall_profile),
+                        ("temperature.history", case.temperature.history)):
+        _check_table(name, table)
+    for pair in case.species.aliases:
+        if not (isinstance(pair, tuple) and len(pair) == 2 and all(isinstance(p, str) for p in pair)):
+            raise CaseError(f"species.aliases must be pairs of names like [\"C2H2\", \"c2h2\"], "
+                            f"got {pair!r}")
+    for p in case.species.pahs:
+        if not isinstance(p, str):
+            raise CaseError(f"species.pahs must be species names, got {p!r}")
+    for pair in case.soot.switches:
+        if not (isinstance(pair, tuple) and len(pair) == 2 and isinstance(pair[1], bool)):
+            raise CaseError(f"soot.switches must be pairs like [\"oxidation_enabled\", false], "
+                            f"got {pair!r}")
+        if pair[0] not in SWITCHES:
+            raise CaseError(f"soot.switches: unknown switch {pair[0]!r}"
+                            f"{_suggest(pair[0], SWITCHES)}")
+    for v in case.soot.sticking:
+        if isinstance(v, bool) or not isinstance(v, (int, float)) or not (0 <= v):
+            raise CaseError(f"soot.sticking must be non-negative numbers, got {v!r}")
+
+
+def _check_table(name: str, table) -> None:
+    ok = (isinstance(table, tuple) and len(table) == 2 and all(isinstance(r, tuple) for r in table)
+          and len(table[0]) == len(table[1]) and len(table[0]) >= 1)
+    if ok:
+        values = [v for row in table for v in row]
+        ok = all(isinstance(v, (int, float)) and not isinstance(v, bool) and math.isfinite(v)
+                 for v in values)
+    if not ok:
+        raise CaseError(f"{name} must be two rows of equal length, positions and values, "
+                        f"like [[0.0, 0.1], [1000.0, 1700.0]]; got {table!r}")
+    z = table[0]
+    if any(b <= a for a, b in zip(z, z[1:])):
+        raise CaseError(f"{name}: the positions (first row) must increase, got {list(z)!r}")
+
+
+# ---- writing --------------------------------------------------------------------------------
+
+def case_fields(case_or_cls=Case):
+    """(table, name, default value, unit, doc, choices) for every leaf field, in file order."""
+    out = []
+    case = case_or_cls if isinstance(case_or_cls, Case) else Case()
+    for f in fields(Case):
+        value = getattr(case, f.name)
+        if is_dataclass(value):
+            for g in fields(value):
+                out.append((f.name, g.name, getattr(value, g.name), g.metadata.get("unit", ""),
+                            g.metadata.get("doc", ""), g.metadata.get("choices", ())))
+        else:
+            out.append(("", f.name, value, f.metadata.get("unit", ""), f.metadata.get("doc", ""),
+                        f.metadata.get("choices", ())))
+    return out
+
+
+def _toml_value(v) -> str:
+    if isinstance(v, bool):
+        return "true" if v else "false"
+    if isinstance(v, (int, float)):
+        return repr(v)
+    if isinstance(v, str):
+        return '"' + v.replace("\\", "\\\\").replace('"', '\\"') + '"'
+    if isinstance(v, tuple):
+        return "[" + ", ".join(_toml_value(x) for x in v) + "]"
+    raise TypeError(f"cannot write {v!r} to TOML")
+
+
+def case_to_toml(case: Case, commented: bool = True) -> str:
+    """The case as a TOML case file (with each field's meaning and unit as comments)."""
+    skip = _FLAME_ONLY if case.kind == "pfr" else _PFR_ONLY
+    lines = [f"# fumivex2 {'plug-flow reactor' if case.kind == 'pfr' else 'burner flame'} case"]
+    if commented:
+        lines.append("# Every key is optional: a missing key takes the value shown here.")
+    table = None
+    for tname, name, value, unit, doc, choices in case_fields(case):
+        if tname in skip:
+            continue
+        if tname != table:
+            lines.append("")
+            if tname:
+                lines.append(f"[{tname}]")
+            table = tname
+        comment = ""
+        if commented:
+            extra = f" [{unit}]" if unit else ""
+            options = f" (one of: {', '.join(choices)})" if choices and len(choices) > 2 else ""
+            comment = f"  # {doc}{extra}{options}"
+        lines.append(f"{name} = {_toml_value(value)}{comment}")
+    return "\n".join(lines) + "\n"
+
+
+# ---- variants -------------------------------------------------------------------------------
+
+def with_overrides(case: Case, overrides: Mapping[str, Any]) -> Case:
+    """A copy of case with dotted keys replaced: {"reactor.length": 0.2, "soot.growth_model":
+    "cross_linking"}; values are converted as in a case file."""
+    data = case_as_dict(case)
+    for key, value in overrides.items():
+        parts = key.split(".")
+        node = data
+        for p in parts[:-1]:
+            if p not in node or not isinstance(node[p], dict):
+                raise CaseError(f"unknown key {key!r}{_suggest(p, [k for k, v in node.items() if isinstance(v, dict)])}")
+            node = node[p]
+        if parts[-1] not in node:
+            raise CaseError(f"unknown key {key!r}{_suggest(parts[-1], node)}")
+        node[parts[-1]] = value
+    return parse_case(data, source="variant")
+
+
+def case_as_dict(case: Case) -> dict:
+    """The case as nested dicts of plain values (lists for sequences)."""
+    def plain(v):
+        if isinstance(v, tuple):
+            return [plain(x) for x in v]
+        return v
+    out = {}
+    for f in fields(case):
+        value = getattr(case, f.name)
+        if is_dataclass(value):
+            out[f.name] = {g.name: plain(getattr(value, g.name)) for g in fields(value)}
+        else:
+            out[f.name] = plain(value)
+    return out
+

@@ -1,0 +1,203 @@
+"""From a Cantera phase to a configured soot model.
+
+Mechanisms spell species differently (``C2H2`` or ``c2h2``, ``A4`` or ``C16H10``). The
+soot model looks for seven key species by their exact names and takes its PAHs by
+index, with carbon and hydrogen counts. This module finds the key species
+case-insensitively (or through explicit aliases), chooses the PAHs, and builds a
+``CSootModel`` that cannot be mis-configured by the usual slips: molar masses in
+kg/mol, the key species renamed for the model, sticking efficiencies set for the
+self-collision models, the confirmation line of ``initialize`` captured.
+
+Cantera is imported inside the functions that need it.
+"""
+from __future__ import annotations
+
+import contextlib
+import difflib
+import importlib.resources
+import io
+import pathlib
+import warnings
+from dataclasses import dataclass
+from typing import Any, Iterable, Sequence
+
+from .cases import (ALPHA_MODELS, COALESCENCE_TYPES, GROWTH_MODELS, SWITCHES, VALIDATION_CASES,
+                    CaseError)
+
+__all__ = ["KEY_SPECIES", "SpeciesError", "SpeciesMap", "open_mechanism", "map_species",
+           "configure_soot_model", "shipped_mechanism"]
+
+KEY_SPECIES = ("C2H2", "H2", "H", "CO", "O2", "OH", "H2O")
+# the aromatics by ring count, with the formula names other mechanisms use
+PAH_NAMES = {"A1": ("C6H6",), "A2": ("C10H8",), "A3": ("C14H10",), "A4": ("C16H10",)}
+DEFAULT_PAHS = ("A4", "A3", "A2")  # pyrene, else the largest of phenanthrene/naphthalene
+
+
+class SpeciesError(CaseError):
+    """A species, mechanism or soot-model option that cannot be used."""
+
+
+def shipped_mechanism(name: str = "abf.yaml") -> pathlib.Path:
+    """Path of a mechanism shipped with fumivex2 (package data)."""
+    return pathlib.Path(str(importlib.resources.files("fumivex2") / "data" / name))
+
+
+def open_mechanism(file: str = "abf.yaml", phase: str = ""):
+    """A Cantera Solution of `file`: the shipped copy for "abf.yaml", a path, or a name
+    Cantera resolves from its own data folders. Refuses a mechanism without transport
+    data (the soot model needs the gas viscosity)."""
+    import cantera as ct
+
+    source = file
+    if file == "abf.yaml" and not pathlib.Path(file).exists():
+        source = str(shipped_mechanism())
+    try:
+        gas = ct.Solution(source, phase) if phase else ct.Solution(source)
+    except ct.CanteraError as e:
+        text = str(e)
+        if "not found" in text or "No such file" in text:
+            raise SpeciesError(f"mechanism {file!r} not found: give a path to a Cantera YAML "
+                               f"file or the name of one Cantera ships (e.g. 'gri30.yaml')") \
+                from None
+        first = next((line.strip() for line in text.splitlines()
+                      if line.strip() and not set(line.strip()) <= {"*"}
+                      and "thrown by" not in line), text.strip())
+        raise SpeciesError(f"mechanism {file!r} cannot be read: {first}") from None
+    if getattr(gas, "transport_model", "none") in ("none", "None", ""):
+        raise SpeciesError(f"mechanism {file!r} has no transport data, but the soot model needs "
+                           f"the gas viscosity: use a mechanism with transport data "
+                           f"(for example the shipped 'abf.yaml')")
+    return gas
+
+
+@dataclass(frozen=True)
+class SpeciesMap:
+    """Where the soot model's species are in a mechanism."""
+    key: tuple      # (model name, mechanism name, index) for the seven key species
+    pahs: tuple     # (mechanism name, index, carbon atoms, hydrogen atoms) per PAH
+    soot_names: tuple  # the mechanism's species names with the key species renamed
+
+    def pah_names(self) -> list:
+        return [p[0] for p in self.pahs]
+
+
+def _alias_table(aliases) -> dict:
+    if isinstance(aliases, dict):
+        pairs = aliases.items()
+    else:
+        pairs = aliases or ()
+    return {str(a).lower(): str(b) for a, b in pairs}
+
+
+def find_species(gas, name: str, aliases=()) -> int:
+    """Index of species `name` in the phase: through an alias, by exact name, ignoring case,
+    or (aromatics A1-A4) under its formula name."""
+    names = list(gas.species_names)
+    table = _alias_table(aliases)
+    candidates = [table[name.lower()]] if name.lower() in table else []
+    candidates += [name] + list(PAH_NAMES.get(name.upper(), ()))
+    candidates += [ring for ring, formulas in PAH_NAMES.items() if name.upper() in formulas]
+    for c in candidates:
+        if c in names:
+            return names.index(c)
+    lower = {n.lower(): i for i, n in enumerate(names)}
+    for c in candidates:
+        if c.lower() in lower:
+            return lower[c.lower()]
+    close = difflib.get_close_matches(name, names, n=3, cutoff=0.6)
+    hint = f" (close: {', '.join(close)})" if close else ""
+    via = f" (alias {table[name.lower()]!r})" if name.lower() in table else ""
+    raise SpeciesError(f"species {name!r}{via} is not in the mechanism{hint}: add an alias "
+                       f"[\"{name}\", \"<mechanism name>\"] to species.aliases")
+
+
+def map_species(gas, aliases=(), pahs: Sequence[str] = ()) -> SpeciesMap:
+    """The key species and PAHs of the soot model in phase `gas`. Without `pahs`: pyrene
+    (A4), else the largest of A3 and A2 present (with a warning); benzene only when asked."""
+    key = []
+    names = list(gas.species_names)
+    for k in KEY_SPECIES:
+        i = find_species(gas, k, aliases)
+        key.append((k, names[i], i))
+    if pahs:
+        chosen = [find_species(gas, p, aliases) for p in pahs]
+    else:
+        chosen = []
+        for p in DEFAULT_PAHS:
+            try:
+                chosen = [find_species(gas, p, aliases)]
+                break
+            except SpeciesError:
+                continue
+        if not chosen:
+            raise SpeciesError("the mechanism has none of the PAHs A4 (pyrene), A3, A2: name the "
+                               "PAH species to use in species.pahs")
+        if names[chosen[0]].upper() not in ("A4", "C16H10"):
+            warnings.warn(f"pyrene (A4) is not in the mechanism; using {names[chosen[0]]} as the "
+                          f"soot model's PAH", stacklevel=2)
+    if len(set(chosen)) != len(chosen):
+        raise SpeciesError("species.pahs names the same species twice")
+    key_indices = {i for _, _, i in key}
+    table = []
+    for i in chosen:
+        n = names[i]
+        if i in key_indices:
+            raise SpeciesError(f"{n!r} is a key species of the soot model, not a PAH")
+        n_C, n_H = float(gas.n_atoms(n, "C")), float(gas.n_atoms(n, "H"))
+        if n_C < 2:
+            raise SpeciesError(f"{n!r} has {n_C:g} carbon atoms: not an aromatic for the soot model")
+        table.append((n, i, n_C, n_H))
+    soot_names = list(names)
+    for k, n, i in key:
+        soot_names[i] = k
+    return SpeciesMap(tuple(key), tuple(table), tuple(soot_names))
+
+
+def _choose(kind: str, value: str, options: Iterable[str]) -> str:
+    options = tuple(options)
+    if value in options:
+        return value
+    close = difflib.get_close_matches(str(value), options, n=1, cutoff=0.5)
+    hint = f" (did you mean {close[0]!r}?)" if close else ""
+    raise SpeciesError(f"unknown {kind} {value!r}: use one of {', '.join(map(repr, options))}{hint}")
+
+
+def configure_soot_model(gas, pahs: Sequence[str] = (), growth_model: str = "self_collision",
+                         aliases=(), alpha_model: str = "empirical",
+                         coalescence: str = "disabled", validation: str = "no_validation",
+                         sticking: Sequence[float] = (), switches=(), cls=None) -> Any:
+    """A CSootModel initialised for Cantera phase `gas`: species names (key species
+    renamed), molar masses in kg/mol, the PAHs with their carbon and hydrogen counts, the
+    chosen sub-models (by their names), switches given as (name, bool) pairs or a dict,
+    and sticking efficiencies (the model's mass-based estimate for the self-collision
+    models unless given). The confirmation line of initialize() is not printed."""
+    from ._fumivex2 import CSootModel
+
+    growth_model = _choose("PAH growth model", growth_model, GROWTH_MODELS)
+    alpha_model = _choose("alpha model", alpha_model, ALPHA_MODELS)
+    coalescence = _choose("coalescence type", coalescence, COALESCENCE_TYPES)
+    validation = _choose("validation case", validation, VALIDATION_CASES)
+    mapping = map_species(gas, aliases, pahs)
+    model = (cls or CSootModel)()
+    model.species_names = list(mapping.soot_names)
+    model.MWs = gas.molecular_weights / 1000.0   # kg/kmol -> kg/mol
+    model.PAH_index_in_gas = [p[1] for p in mapping.pahs]
+    model.PAH_Number_Carbon = [p[2] for p in mapping.pahs]
+    model.PAH_Number_Hydrogen = [p[3] for p in mapping.pahs]
+    model.PAH_growth_model_name = growth_model
+    model.alpha_model = alpha_model
+    model.coalescence_type = coalescence
+    model.validation = validation
+    pairs = switches.items() if isinstance(switches, dict) else switches
+    for name, on in pairs:
+        setattr(model, _choose("switch", name, SWITCHES), bool(on))
+    with contextlib.redirect_stdout(io.StringIO()):
+        model.initialize()
+    if sticking:
+        if len(sticking) != len(mapping.pahs):
+            raise SpeciesError(f"soot.sticking has {len(sticking)} values for "
+                               f"{len(mapping.pahs)} PAHs ({', '.join(mapping.pah_names())})")
+        model.PAH_sticking_efficiency = [float(v) for v in sticking]
+    elif growth_model.startswith("self_collision"):
+        model.initialize_stick_eff()
+    return model
