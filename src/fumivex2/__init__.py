@@ -38,3 +38,26 @@ for _enum in (PAH_GROWTH_MODELS, SOOT_COALES_TYPES, VALIDATION_CASES, VI, bounda
         globals()[_member.name] = _member
         __all__.append(_member.name)
 del _enum, _member
+
+# The run layer, imported on first use (it needs Cantera, SciPy and pandas, which
+# `import fumivex2` does not).
+_LAZY = {
+    "run_pfr": "pfr", "run_flame": "flame", "RunResult": "results",
+    "Case": "cases", "CaseError": "cases", "default_case": "cases", "load_case": "cases",
+    "with_overrides": "cases", "configure_soot_model": "species", "open_mechanism": "species",
+}
+
+
+def __getattr__(name):
+    module = _LAZY.get(name)
+    if module is None:
+        raise AttributeError(f"module 'fumivex2' has no attribute {name!r}")
+    import importlib
+
+    value = getattr(importlib.import_module(f".{module}", __name__), name)
+    globals()[name] = value
+    return value
+
+
+def __dir__():
+    return sorted(set(globals()) | set(_LAZY))

@@ -94,9 +94,11 @@ def find_species(gas, name: str, aliases=()) -> int:
     or (aromatics A1-A4) under its formula name."""
     names = list(gas.species_names)
     table = _alias_table(aliases)
-    candidates = [table[name.lower()]] if name.lower() in table else []
-    candidates += [name] + list(PAH_NAMES.get(name.upper(), ()))
-    candidates += [ring for ring, formulas in PAH_NAMES.items() if name.upper() in formulas]
+    if name.lower() in table:  # an alias is the only name tried
+        candidates = [table[name.lower()]]
+    else:
+        candidates = [name] + list(PAH_NAMES.get(name.upper(), ()))
+        candidates += [ring for ring, formulas in PAH_NAMES.items() if name.upper() in formulas]
     for c in candidates:
         if c in names:
             return names.index(c)

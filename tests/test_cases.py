@@ -1,0 +1,103 @@
+"""Case files: defaults, the commented file round trip, variants, and every kind of bad
+value giving one clear CaseError."""
+import pickle
+import tomllib
+
+import pytest
+
+from fumivex2.cases import (Case, CaseError, case_as_dict, case_fields, case_to_toml, default_case,
+                            load_case, parse_case, with_overrides)
+
+
+@pytest.mark.parametrize("kind", ["pfr", "flame"])
+def test_default_cases_round_trip_through_their_commented_files(kind, tmp_path):
+    case = default_case(kind)
+    text = case_to_toml(case)
+    assert text.startswith("# fumivex2 ") and "[Pa]" in text
+    assert ("[reactor]" in text) == (kind == "pfr") and ("[flame]" in text) == (kind == "flame")
+    assert parse_case(tomllib.loads(text)) == case
+    path = tmp_path / "c.toml"
+    path.write_text(case_to_toml(case, commented=False))
+    assert load_case(path) == case
+    assert pickle.loads(pickle.dumps(case)) == case
+    hash(case)                                    # frozen all the way down
+
+
+def test_every_field_has_a_meaning_and_defaults_have_units():
+    rows = case_fields()
+    assert all(doc for _, _, _, _, doc, _ in rows)
+    units = {f"{t}.{n}": u for t, n, _, u, _, _ in rows}
+    assert units["inlet.pressure"] == "Pa" and units["reactor.length"] == "m"
+    assert units["flame.mass_flux"] == "kg/(m^2 s)" and units["soot_solver.dt"] == "s"
+
+
+def test_partial_files_take_defaults_and_values_are_converted():
+    case = parse_case({"kind": "pfr", "reactor": {"length": 1, "diameter": 0.02},
+                       "soot": {"switches": [["oxidation_enabled", False]], "sticking": [0.5]},
+                       "species": {"aliases": [["C2H2", "c2h2"]], "pahs": ["A3", "A4"]}})
+    assert case.reactor.length == 1.0 and isinstance(case.reactor.length, float)
+    assert case.reactor.velocity == default_case("pfr").reactor.velocity
+    assert case.soot.switches == (("oxidation_enabled", False),)
+    assert case.species.aliases == (("C2H2", "c2h2"),) and case.species.pahs == ("A3", "A4")
+    flame = parse_case({"kind": "flame", "soot_solver": {"points": 40}})
+    assert flame.inlet.temperature == 300.0 and flame.soot_solver.points == 40
+
+
+def test_overrides_make_variants_and_check_them():
+    base = default_case("pfr")
+    v = with_overrides(base, {"reactor.length": 0.2, "soot.growth_model": "cross_linking",
+                              "inlet.composition": "C2H4:1, N2:4"})
+    assert (v.reactor.length, v.soot.growth_model) == (0.2, "cross_linking")
+    assert base.reactor.length == 0.3                              # the base is untouched
+    assert case_as_dict(v)["inlet"]["composition"] == "C2H4:1, N2:4"
+    with pytest.raises(CaseError, match=r"unknown key 'reactor.lenght' \(did you mean 'length'"):
+        with_overrides(base, {"reactor.lenght": 0.2})
+    with pytest.raises(CaseError, match="unknown key 'reacter.length'.*reactor"):
+        with_overrides(base, {"reacter.length": 0.2})
+    with pytest.raises(CaseError, match="positive"):
+        with_overrides(base, {"reactor.length": -0.2})
+
+
+@pytest.mark.parametrize("data, message", [
+    ({"reactor": {"lenght": 1.0}}, r"unknown key 'reactor.lenght' \(did you mean 'length'\?\)"),
+    ({"kind": "flam"}, r"'kind' is 'flam': use one of 'pfr', 'flame' \(did you mean 'flame'\?\)"),
+    ({"soot": {"growth_model": "self_colision"}}, r"did you mean 'self_collision'"),
+    ({"inlet": {"pressure": "1 atm"}}, r"'inlet.pressure' must be a number in Pa"),
+    ({"inlet": {"pressure": True}}, r"must be a number"),
+    ({"output": {"stations": 2.5}}, r"must be a whole number"),
+    ({"soot": {"enabled": "yes"}}, r"must be true or false"),
+    ({"reactor": 3}, r"'reactor' must be a table"),
+    ({"reactor": {"length": 0.0}}, r"reactor.length must be a positive number"),
+    ({"reactor": {"perimeter": 0.1}}, r"reactor.area must be a positive number"),
+    ({"reactor": {"velocity": float("nan")}}, r"reactor.velocity must be a positive number"),
+    ({"inlet": {"temperature": -300.0}}, r"inlet.temperature must be a positive"),
+    ({"integrator": {"atol": -1.0}}, r"integrator.atol must be zero or positive"),
+    ({"temperature": {"wall_profile": [[0.0, 0.1], [1000.0]]}}, r"two rows of equal length"),
+    ({"temperature": {"wall_profile": [[0.0, 0.0], [1000.0, 1100.0]]}}, r"must increase"),
+    ({"temperature": {"history": [[0.0, "a"], [1.0, 2.0]]}}, r"two rows"),
+    ({"soot": {"switches": [["oxidation_enable", False]]}}, r"did you mean 'oxidation_enabled'"),
+    ({"soot": {"switches": [["oxidation_enabled", 1]]}}, r"pairs like"),
+    ({"soot": {"sticking": [-0.1]}}, r"non-negative"),
+    ({"species": {"aliases": [["C2H2"]]}}, r"pairs of names"),
+    ({"species": {"pahs": [4]}}, r"species names"),
+    ({"soot_solver": {"points": 1}}, r"soot_solver.points is 1: too small"),
+    ([1, 2], r"a case is a table"),
+])
+def test_bad_values_give_one_clear_message(data, message):
+    with pytest.raises(CaseError, match=message) as e:
+        parse_case(data, source="my.toml")
+    assert str(e.value).startswith("my.toml: ") and "\n" not in str(e.value)
+
+
+def test_files_that_are_missing_or_not_toml(tmp_path):
+    with pytest.raises(CaseError, match="does not exist"):
+        load_case(tmp_path / "none.toml")
+    bad = tmp_path / "bad.toml"
+    bad.write_text("reactor = [\n")
+    with pytest.raises(CaseError, match="is not valid TOML"):
+        load_case(bad)
+    with pytest.raises(CaseError, match="unknown case kind"):
+        default_case("jet")
+    assert isinstance(CaseError("x"), ValueError)
+    with pytest.raises(CaseError):
+        Case(kind="pfr", name="x", reactor=default_case("pfr").reactor.__class__(length=-1.0))
