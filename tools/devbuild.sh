@@ -12,5 +12,5 @@ cmake -S "$top" -B "$build/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 ninja -C "$build/cmake" >"$build/ninja.log" 2>&1 || { grep -E "error|Error" -A3 "$build/ninja.log" | head -60; exit 1; }
 mkdir -p "$build/pkg/fumivex2"
 for f in "$top"/src/fumivex2/*; do ln -sf "$f" "$build/pkg/fumivex2/"; done
-cp "$build"/cmake/native/python/_fumivex2*.so "$build/pkg/fumivex2/"
+cp "$build"/cmake/native/python/_fumivex2*.so "$build"/cmake/native/python/build_info.json "$build/pkg/fumivex2/"
 echo "built: PYTHONPATH=$build/pkg"
