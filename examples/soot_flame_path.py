@@ -1,11 +1,18 @@
-"""Soot along a prescribed ethylene-flame-like gas path, for each PAH growth model.
+"""PRESCRIBED, NON-DEPLETING GAS: the soot loadings printed here are not those of a real flame.
 
-A gas parcel travels 3 ms through a rich premixed ethylene flame: the
+The gas composition along the path is fixed in advance and soot formation does not consume
+it: acetylene and the PAHs stay at their prescribed values however much soot forms, so the
+soot keeps growing as no real flame would let it (tens of ppm for the default growth model,
+an impossible volume fraction above 1 for irreversible dimerization). Use this script to see
+how the five PAH growth models differ in form on the same gas, not for soot numbers. For a
+reactor whose gas feels the soot, run `python3 -m fumivex2 pfr` or examples/soot_reactor.py;
+for a burner flame, `python3 -m fumivex2 flame`.
+
+The path: a gas parcel travels 3 ms through a rich premixed ethylene flame: the
 temperature rises from 1400 K to 1900 K, acetylene and the aromatics A1-A4
 peak in the early post-flame zone, O2 is consumed and OH appears. The four
 soot variables are carried along the path with small explicit time steps and
-the source terms and particle sizes are printed at a few stations. The gas
-composition is prescribed: soot formation does not deplete it.
+the source terms and particle sizes are printed at a few stations.
 
 Run:  python examples/soot_flame_path.py
 """
@@ -89,7 +96,15 @@ def run(m, t_end=0.003, stations=6, max_step=1e-6):
     return rows
 
 
+HEADER = """\
+Soot on a PRESCRIBED gas path: the gas is not depleted by the soot it forms, so the
+loadings below (volume fractions, number densities) are not those of a real flame; they
+compare the five PAH growth models on one gas. For a reactor whose gas feels the soot run
+`python3 -m fumivex2 pfr` (or examples/soot_reactor.py)."""
+
+
 def main():
+    print(HEADER)
     head = ("t [ms]", "T [K]", "N [1/cm3]", "d_p [nm]", "d_m [nm]", "f_v [ppm]",
             "S_N_agg", "S_C_tot")
     for name in MODELS:

@@ -1,18 +1,14 @@
 """The soot model fed from a real Cantera phase: element balances of scrubbing."""
 import contextlib
 import io
-import pathlib
 
 import numpy as np
 import pytest
 
 import fumivex2 as fv
-from conftest import element_imbalance
+from conftest import ABF as MECH, element_imbalance
 
 ct = pytest.importorskip("cantera")
-MECH = pathlib.Path(__file__).resolve().parents[2] / "shared" / "mechanisms" / "abf.yaml"
-if not MECH.exists():
-    pytest.skip("test mechanisms not available", allow_module_level=True)
 
 COMPOSITION = ("C2H2:0.03, H2:0.05, H:0.002, CO:0.06, O2:0.004, OH:0.001, H2O:0.12, "
                "A1:1e-4, A2:5e-5, A3:2e-5, A4:1e-5, N2:0.7")

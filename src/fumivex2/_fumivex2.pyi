@@ -5,6 +5,10 @@ from typing import Any, Callable, Optional
 import numpy as np
 
 class PAH_GROWTH_MODELS(IntEnum):
+    """PAH growth models; selector names (PAH_growth_model_name): reactive_dimerization =
+    'reactive_dimerization', self_collision = 'self_collision', self_collision_lump =
+    'self_collision_lump', cross_linking = 'cross_linking', irrev_dimerization =
+    'irreversible_dimerization'."""
     reactive_dimerization = 1
     self_collision = 2
     self_collision_lump = 3
@@ -12,6 +16,8 @@ class PAH_GROWTH_MODELS(IntEnum):
     irrev_dimerization = 5
 
 class SOOT_COALES_TYPES(IntEnum):
+    """Coalescence types; selector names (coalescence_type): no_coales = 'disabled', titania =
+    'titania', silica = 'silica', md_derived = 'md-derived', ctoh_based = 'CtoH-based'."""
     no_coales = 0
     titania = 1
     silica = 2
@@ -19,574 +25,1163 @@ class SOOT_COALES_TYPES(IntEnum):
     ctoh_based = 4
 
 class VALIDATION_CASES(IntEnum):
+    """Validation cases; selector names (validation): no_validation = 'no_validation', coagulation =
+    'coagulation'."""
     no_validation = 0
     coagulation = 1
 
 class VI(IntEnum):
+    """Soot variables by number, for inception(), growth() etc.: N_agg 1, N_pri 2, C_tot 3, H_tot 4.
+    """
     N_agg = 1
     N_pri = 2
     C_tot = 3
     H_tot = 4
 
 class boundary_type(IntEnum):
+    """Right boundary of the flame solvers: inlet 0 (flux condition), outlet 1 (outflow)."""
     inlet = 0
     outlet = 1
 
 class CSootModel:
-    """CSootModel()"""
+    """CSootModel()
+
+    The soot model: four soot variables per kg of gas (N_agg, N_pri, C_tot, H_tot, in mol/kg)
+    and their source terms at one gas state. Give it species_names, MWs (kg/mol) and the PAH
+    lists, call initialize(); then per point update_gas, update_solution, S_N_agg ... S_H_tot,
+    update_scrub_wdot.
+    """
     A_carb: float
+    """Pre-exponential factor of carbonization. [1/s]"""
     A_p_min: float
+    """Surface of the smallest primary particle. [m2]"""
     As_coales: float
+    """Prefactor of the sintering time (set by the coalescence type; s/(m4 K) titania, s/m silica).
+    [law-dependent]"""
     @property
-    def Av(self) -> float: ...
+    def Av(self) -> float:
+        """Avogadro's number. [1/mol]"""
     C2H2_index: int
+    """Index of C2H2 in species_names (set by initialize)."""
     CO_index: int
+    """Index of CO (set by initialize)."""
     @property
-    def C_tot(self) -> float: ...
+    def C_tot(self) -> float:
+        """Carbon atoms held in soot per kg of gas. [mol/kg]"""
     C_tot_min: float
+    """Floor of C_tot (min_n_C atoms / Avogadro). [mol/kg]"""
     @property
-    def C_tot_offset(self) -> int: ...
+    def C_tot_offset(self) -> int:
+        """Position of C_tot in the soot block (2)."""
     CtoH_crit: float
+    """C/H atom ratio below which merging coalescence acts. [-]"""
     Ea_PAH_ADS_prefactor: float
+    """Multiplier of the activation energy of k_PAH (96.2 kJ/mol). [-]"""
     Ea_REACT_prefactor: float
+    """Multiplier of the activation energy of k_REAC (96.2 kJ/mol). [-]"""
     Ea_carb: float
+    """Activation energy of carbonization. [J/mol]"""
     Ea_coales: float
+    """Activation temperature of the sintering time (set by the coalescence type). [K]"""
     H2O_index: int
+    """Index of H2O (set by initialize)."""
     H2_index: int
+    """Index of H2 (set by initialize)."""
     HACA_prefactor: float
+    """Multiplier of the HACA growth rate. [-]"""
     H_index: int
+    """Index of H (set by initialize)."""
     @property
-    def H_tot(self) -> float: ...
+    def H_tot(self) -> float:
+        """Hydrogen atoms held in soot per kg of gas. [mol/kg]"""
     H_tot_min: float
+    """Floor of H_tot (min_n_H atoms / Avogadro). [mol/kg]"""
     @property
-    def H_tot_offset(self) -> int: ...
+    def H_tot_offset(self) -> int:
+        """Position of H_tot in the soot block (3)."""
     K_PAH_ADS_prefactor: float
+    """Multiplier of the complex reaction rate k_PAH. [-]"""
     K_REACT_prefactor: float
+    """Multiplier of the dimer reaction rate k_REAC. [-]"""
     K_T_factor: float
+    """Factor of the turbulent kernel (0: no turbulent coagulation). [1/s]"""
     @property
-    def MW_carbon(self) -> float: ...
+    def MW_carbon(self) -> float:
+        """Molar mass of carbon. [kg/mol]"""
     @property
-    def MW_hydrogen(self) -> float: ...
+    def MW_hydrogen(self) -> float:
+        """Molar mass of hydrogen. [kg/mol]"""
     MWs: Optional[np.ndarray]
+    """Molar mass of every gas species, mechanism order. kg/mol, not Cantera's kg/kmol: divide
+    gas.molecular_weights by 1000. [kg/mol]"""
     @property
-    def N_agg(self) -> float: ...
+    def N_agg(self) -> float:
+        """Aggregates per kg of gas (number / Avogadro), as loaded by update_solution. [mol/kg]"""
     N_agg_min: float
+    """Floor of N_agg (one particle / Avogadro); the soot-free state. [mol/kg]"""
     @property
-    def N_agg_offset(self) -> int: ...
+    def N_agg_offset(self) -> int:
+        """Position of N_agg in the soot block given to update_solution (0)."""
     @property
-    def N_pri(self) -> float: ...
+    def N_pri(self) -> float:
+        """Primary particles per kg of gas. [mol/kg]"""
     N_pri_coales: Optional[Callable[..., Any]]
+    """Slot: the coalescence rate of N_pri (None when disabled). [mol/(kg s)]"""
     N_pri_min: float
+    """Floor of N_pri. [mol/kg]"""
     @property
-    def N_pri_offset(self) -> int: ...
+    def N_pri_offset(self) -> int:
+        """Position of N_pri in the soot block (1)."""
     O2_index: int
+    """Index of O2 (set by initialize)."""
     OH_index: int
+    """Index of OH (set by initialize)."""
     @property
-    def P(self) -> float: ...
+    def P(self) -> float:
+        """Pressure. [Pa]"""
     PAH_growth_model: int
+    """Number of the selected PAH growth model, 1-5 (raw state: writing it does not rebind
+    anything)."""
     PAH_growth_update: Optional[Callable[..., Any]]
+    """Slot: the growth model's per-point update (called by update_solution)."""
     @property
-    def PAH_soot_offset(self) -> int: ...
+    def PAH_soot_offset(self) -> int:
+        """Reserved position of a soot-PAH entry (-1: absent)."""
     @property
-    def P_atm(self) -> float: ...
+    def P_atm(self) -> float:
+        """Reference pressure (one atmosphere). [Pa]"""
     @property
-    def Phy_dimer_offset(self) -> int: ...
+    def Phy_dimer_offset(self) -> int:
+        """Reserved position of a physical-dimer entry (-1: absent)."""
     @property
-    def Pi(self) -> float: ...
+    def Pi(self) -> float:
+        """The model's value of pi (ten decimals). [-]"""
     @property
-    def R(self) -> float: ...
+    def R(self) -> float:
+        """Gas constant. [J/(mol K)]"""
     @property
-    def T(self) -> float: ...
+    def T(self) -> float:
+        """Gas temperature. [K]"""
     X: Optional[np.ndarray]
+    """Gas mole fractions, mechanism order (the caller's array itself). [-]"""
     _alpha_model: int
+    """Number of the selected alpha model, 0-2 (raw state)."""
     @property
-    def _dimer_(self) -> list[float]: ...
+    def _dimer_(self) -> list[float]:
+        """Model 2: quasi-steady dimer concentration of each PAH. [mol/m3]"""
     @property
-    def _lumpdimer_(self) -> float: ...
+    def _lumpdimer_(self) -> float:
+        """Model 3: quasi-steady concentration of the lumped dimer. [mol/m3]"""
     @property
-    def a_inc(self) -> list[float]: ...
+    def a_inc(self) -> list[float]:
+        """Model 2: dimer-dimer collision coefficient of each PAH's dimer. [m3/(mol s)]"""
     @property
-    def a_lumpinc(self) -> float: ...
+    def a_lumpinc(self) -> float:
+        """Model 3: dimer-dimer collision coefficient. [m3/(mol s)]"""
     adsorb_eff: float
+    """Model 4: adsorption efficiency of radicals on soot. [-]"""
     alpha: Optional[Callable[..., Any]]
+    """Slot: the selected fraction of active surface sites (alpha_constant, alpha_empirical or
+    alpha_ctoh_based). [-]"""
     alpha_constant_value: float
+    """Site fraction of the constant alpha model. [-]"""
     @property
-    def b_cond(self) -> list[float]: ...
+    def b_cond(self) -> list[float]:
+        """Model 2: dimer-soot collision frequency (kernel times aggregates per m3). [1/s]"""
     @property
-    def b_lumpcond(self) -> float: ...
+    def b_lumpcond(self) -> float:
+        """Model 3: dimer-soot collision frequency. [1/s]"""
     beta_coag: Optional[Callable[..., Any]]
+    """Slot: the coagulation kernel in use (beta_coag_hm, or beta_coag_validation). [m3/s]"""
     carbonization_enabled: bool
+    """Carbonization (thermal loss of soot hydrogen) on (default False)."""
     coagulation_enabled: bool
+    """Coagulation of aggregates on (default True)."""
     coalescence_enabled: bool
+    """Coalescence of primaries on (default False; set by the coalescence type)."""
     create_PAH_dimer: Optional[Callable[..., Any]]
+    """Slot: the growth model's set-up of its PAH tables (called by initialize)."""
     cross_k_f1_prefactor: float
+    """Model 4: multiplier of H abstraction from the PAH. [-]"""
     cross_k_f2_prefactor: float
+    """Model 4: multiplier of H addition to the radical. [-]"""
     cross_k_f3_prefactor: float
+    """Model 4: multiplier of radical + PAH dimerization. [-]"""
     cross_k_r1_prefactor: float
+    """Model 4: multiplier of the reverse abstraction (radical + H2). [-]"""
     dC_tot_dt_PAH_each: Optional[Callable[..., Any]]
+    """Unused slot (None unless assigned). [mol/(kg s)]"""
     dH_tot_dt_PAH_each: Optional[Callable[..., Any]]
+    """Unused slot (None unless assigned). [mol/(kg s)]"""
     @property
-    def d_A(self) -> float: ...
+    def d_A(self) -> float:
+        """Size of one aromatic ring (sqrt(3) times the aromatic C-C bond length); sets PAH
+        diameters in the lumped self-collision model. [m]"""
     d_crit_coales: float
+    """Critical diameter of the silica law. [m]"""
     d_p_min: float
+    """Diameter of the smallest primary particle (min_n_C carbon atoms at soot density); below it
+    the surface-flux oxidation rates are zero. [m]"""
     @property
-    def density(self) -> float: ...
+    def density(self) -> float:
+        """Gas density. [kg/m3]"""
     diffus_coeff: Optional[Callable[..., Any]]
+    """Slot: the soot diffusion coefficient in use (diffus_coeff_morph, or diffus_coeff_const in the
+    validation case); the flame solvers and wall deposition call it. [m2/s]"""
     diffus_coeff_const_val: float
+    """Fixed soot diffusion coefficient of the coagulation validation case. [m2/s]"""
     @property
-    def dimer_n_C(self) -> Any: ...
+    def dimer_n_C(self) -> Any:
+        """Carbon atoms of each dimer (per pair). [-]"""
     @property
-    def dimer_n_H(self) -> Any: ...
+    def dimer_n_H(self) -> Any:
+        """Hydrogen atoms of each dimer (per pair). [-]"""
     @property
-    def dimer_offset(self) -> int: ...
+    def dimer_offset(self) -> int:
+        """Reserved, never assigned (0)."""
     @property
-    def dimer_weight(self) -> list[float]: ...
+    def dimer_weight(self) -> list[float]:
+        """Model 3: share of each PAH in the lumped dimer. [-]"""
     growth_HACA_enabled: bool
+    """HACA surface growth (acetylene addition) on (default True)."""
     growth_PAH_adsorption_enabled: bool
+    """Growth by PAH adsorption/condensation on (default True)."""
     growth_enabled: bool
+    """Surface growth on (default True); HACA, PAH adsorption and carbonization all need it."""
     inception_C_tot: Optional[Callable[..., Any]]
+    """Slot: the growth model's inception source of C_tot. [mol/(kg s)]"""
     inception_H_tot: Optional[Callable[..., Any]]
+    """Slot: the growth model's inception source of H_tot. [mol/(kg s)]"""
     inception_N_agg: Optional[Callable[..., Any]]
+    """Slot: the growth model's inception source of N_agg (also used for N_pri). [mol/(kg s)]"""
     inception_enabled: bool
+    """Particle inception by PAH dimerization on (default True)."""
     @property
-    def kB(self) -> float: ...
+    def kB(self) -> float:
+        """Boltzmann's constant. [J/K]"""
     k_FWD_prefactor: float
+    """Multiplier of the physical dimerization rate k_FWD. [-]"""
     @property
-    def lumpdimer_n_C(self) -> float: ...
+    def lumpdimer_n_C(self) -> float:
+        """Model 3: carbon atoms of the lumped dimer. [-]"""
     @property
-    def lumpdimer_n_H(self) -> float: ...
+    def lumpdimer_n_H(self) -> float:
+        """Model 3: hydrogen atoms of the lumped dimer. [-]"""
     @property
-    def mean_MW(self) -> float: ...
+    def mean_MW(self) -> float:
+        """Mean molar mass (the kg/kmol value given to update_gas / 1000). [kg/mol]"""
     @property
-    def min_n_C(self) -> int: ...
+    def min_n_C(self) -> int:
+        """Carbon atoms in the smallest soot particle (378); new particles are counted in units of
+        it. [-]"""
     @property
-    def min_n_H(self) -> int: ...
+    def min_n_H(self) -> int:
+        """Hydrogen atoms in the smallest soot particle (20). [-]"""
     modified_particle_addition: bool
+    """Reactive and irreversible dimerization: count new particles as dimer carbon / min_n_C instead
+    of one per dimer (default False)."""
     @property
-    def omega_PAH(self) -> list[float]: ...
+    def omega_PAH(self) -> list[float]:
+        """Self-collision (dimer production) rate of each PAH. [mol/(m3 s)]"""
     @property
-    def omega_PAH_tot(self) -> float: ...
+    def omega_PAH_tot(self) -> float:
+        """Sum of omega_PAH. [mol/(m3 s)]"""
     oxidation_enabled: bool
+    """Oxidation by O2 and OH on (default True)."""
     p_A_tot: float
+    """Cached total primary-particle surface per kg of gas. [m2/kg]"""
     @property
-    def p_PAH_radical_(self) -> list[float]: ...
+    def p_PAH_radical_(self) -> list[float]:
+        """Model 4: PAH radical concentrations. [mol/m3]"""
     @property
-    def p_ROP(self) -> Any: ...
+    def p_ROP(self) -> Any:
+        """Dimer formation rate per PAH pair (models 1, 5) or per PAH (model 4), never negative in
+        models 1 and 4. [mol/(m3 s)]"""
     p_dC_tot_dt_HACA_alt: float
+    """Cached dC_tot_dt_HACA_alt. [mol/(kg s)]"""
     p_dC_tot_dt_O2: float
+    """Cached dC_tot_dt_O2_alt. [mol/(kg s)]"""
     p_dC_tot_dt_OH: float
+    """Cached dC_tot_dt_OH_alt. [mol/(kg s)]"""
     p_dC_tot_dt_PAH: float
+    """Cached carbon growth by PAH adsorption/condensation. [mol/(kg s)]"""
     @property
-    def p_dC_tot_dt_PAH_each(self) -> list[float]: ...
+    def p_dC_tot_dt_PAH_each(self) -> list[float]:
+        """Cached carbon growth per PAH. [mol/(kg s)]"""
     p_dH_tot_dt_HACA_alt: float
+    """Cached dH_tot_dt_HACA_alt. [mol/(kg s)]"""
     p_dH_tot_dt_O2: float
+    """Cached dH_tot_dt_O2_alt. [mol/(kg s)]"""
     p_dH_tot_dt_OH: float
+    """Cached dH_tot_dt_OH_alt. [mol/(kg s)]"""
     p_dH_tot_dt_PAH: float
+    """Cached hydrogen growth by PAH adsorption/condensation. [mol/(kg s)]"""
     p_dH_tot_dt_PAH_each: list[float]
+    """Cached hydrogen growth per PAH. [mol/(kg s)]"""
     p_dH_tot_dt_carb: float
+    """Cached dH_tot_dt_carb. [mol/(kg s)]"""
     p_d_g: float
+    """Cached gyration diameter. [m]"""
     p_d_m: float
+    """Cached mobility diameter. [m]"""
     p_d_p: float
+    """Cached primary diameter (refreshed by update_solution). [m]"""
     @property
-    def p_lambda_gas(self) -> float: ...
+    def p_lambda_gas(self) -> float:
+        """Mean free path of the gas, refreshed by update_gas. [m]"""
     @property
-    def p_phy_dimer_(self) -> list[float]: ...
+    def p_phy_dimer_(self) -> list[float]:
+        """Concentration of each physical dimer (one per PAH pair). [mol/m3]"""
     phy_dimer_wdot: Optional[np.ndarray]
+    """Net production rate of each physical-dimer pseudo-species (transported dimer only). [kmol/(m3
+    s)]"""
     pre_stick_eff: list[float]
+    """Stored prefactors of the sticking efficiencies; no rate reads them. [-]"""
     @property
-    def rho_soot(self) -> float: ...
+    def rho_soot(self) -> float:
+        """Density of soot material (1800). [kg/m3]"""
     scrub_wdot: Optional[np.ndarray]
+    """Gas-species production rates due to soot, one per species (mechanism order); zeroed by
+    update_gas, filled by update_scrub_wdot. [kmol/(m3 s)]"""
     scrubbing_enabled: bool
+    """update_scrub_wdot computes the gas-species rates due to soot (default True)."""
     @property
-    def soot_PAH_MWs(self) -> Any: ...
+    def soot_PAH_MWs(self) -> Any:
+        """Reserved; None."""
     @property
-    def soot_PAH_offset(self) -> int: ...
+    def soot_PAH_offset(self) -> int:
+        """Reserved, never assigned (0)."""
     soot_PAH_wdot: Optional[np.ndarray]
+    """Net production rate of each soot-PAH pseudo-species (transported complex only). [kmol/(m3 s)]
+    """
     soot_coales_type: Any
+    """The value last given to _set_coales_type (raw state)."""
     species_names: Optional[list[str]]
+    """Names of all gas species in the mechanism's order; the seven key species C2H2, H2, H, CO, O2,
+    OH, H2O must appear under exactly these names."""
     steady_state_PAH_adsorption: bool
+    """Reactive dimerization: the soot-PAH surface complex in quasi-steady state (True, default) or
+    transported (False, needs soot_PAH_index_in_gas)."""
     steady_state_physical_dimerization: bool
+    """Reactive dimerization: the physical PAH dimer in quasi-steady state (True, default) or read
+    from a transported gas pseudo-species (False, needs phy_dimer_index_in_gas)."""
     stick_eff: list[float]
+    """Sticking efficiency of each PAH (self-collision models); initialize_stick_eff() fills it. [-]
+    """
     @property
-    def t_coales(self) -> Optional[Callable[..., Any]]: ...
+    def t_coales(self) -> Optional[Callable[..., Any]]:
+        """Slot: the characteristic coalescence time of the coalescence type (None when disabled).
+        [s]"""
     t_coales_min: float
+    """Lower bound of the coalescence time. [s]"""
     update_scrub_wdot_PAH_growth: Optional[Callable[..., Any]]
+    """Slot: the growth model's PAH terms of scrub_wdot. [kmol/(m3 s)]"""
     use_empirical_alpha: bool
+    """Stored only; the alpha model is chosen by alpha_model."""
     use_unity_alpha: bool
+    """Stored only; the alpha model is chosen by alpha_model."""
     validation_case: int
+    """Number of the selected validation case, 0 or 1 (raw state)."""
     @property
-    def viscosity(self) -> float: ...
+    def viscosity(self) -> float:
+        """Dynamic viscosity of the gas. [Pa s]"""
     @property
-    def w_cond(self) -> list[float]: ...
+    def w_cond(self) -> list[float]:
+        """Model 2: condensation rate of dimers on soot per PAH. [mol/(m3 s)]"""
     @property
-    def w_inc(self) -> list[float]: ...
+    def w_inc(self) -> list[float]:
+        """Model 2: inception event rate (dimer-dimer collisions) per PAH. [mol/(m3 s)]"""
     @property
-    def w_lumpcond(self) -> float: ...
+    def w_lumpcond(self) -> float:
+        """Model 3: condensation rate of the lumped dimer on soot. [mol/(m3 s)]"""
     @property
-    def w_lumpinc(self) -> float: ...
+    def w_lumpinc(self) -> float:
+        """Model 3: inception event rate. [mol/(m3 s)]"""
     PAH_index_in_gas: list[int]
+    """Gas-species index of each PAH the model uses for inception and condensation (list; the PAH
+    position in this list is the PAH id)."""
     PAH_Number_Carbon: list[float]
+    """Carbon atoms of each PAH, same order as PAH_index_in_gas. [-]"""
     PAH_Number_Hydrogen: list[float]
+    """Hydrogen atoms of each PAH, same order. [-]"""
     PAH_sticking_efficiency: list[float]
+    """The same values as stick_eff, under a second name. [-]"""
     soot_PAH_index_in_gas: list[int]
+    """Gas index of each soot-PAH complex pseudo-species (reactive dimerization with a transported
+    complex)."""
     phy_dimer_index_in_gas: list[int]
+    """Gas index of each physical-dimer pseudo-species, one per PAH pair (reactive dimerization with
+    a transported dimer)."""
     PAH_growth_model_name: str
+    """PAH inception/condensation model by name: 'reactive_dimerization', 'self_collision',
+    'self_collision_lump', 'cross_linking', 'irreversible_dimerization'. Setting it rebinds the
+    model; call initialize() after."""
     alpha_model: str
+    """Fraction-of-active-sites model by name: 'constant', 'empirical', 'composition'."""
     coalescence_type: str
+    """Coalescence law by name: 'titania', 'silica', 'md-derived', 'CtoH-based', 'disabled'."""
     validation: str
-    def __init__(self) -> None: ...
-    def molar_density(self, index: int, /) -> float: ...
-    def calc_lambda_gas(self) -> float: ...
-    def diffus_coeff_const(self) -> float: ...
-    def diffus_coeff_morph(self) -> float: ...
-    def dispersion_exponent(self) -> float: ...
-    def volume_fraction(self) -> float: ...
-    def total_mass(self) -> float: ...
-    def carbon_mass(self) -> float: ...
-    def hydrogen_mass(self) -> float: ...
-    def SSA(self) -> float: ...
-    def V_tot(self) -> float: ...
-    def A_tot(self) -> float: ...
-    def A_Ag(self) -> float: ...
-    def V_Ag(self) -> float: ...
-    def m_Ag(self) -> float: ...
-    def d_m(self) -> float: ...
-    def d_g(self) -> float: ...
-    def V_p(self) -> float: ...
-    def A_p(self) -> float: ...
-    def d_p(self) -> float: ...
-    def n_p(self) -> float: ...
-    def m_p(self) -> float: ...
-    def update_phy_dimer_(self) -> None: ...
-    def reduced_m(self, PAH_1_id: int, PAH_2_id: int) -> float: ...
-    def reduced_d(self, PAH_1_id: int, PAH_2_id: int) -> float: ...
-    def k_FWD(self, PAH_1_id: int, PAH_2_id: int) -> float: ...
-    def k_REV(self, PAH_1_id: int, PAH_2_id: int) -> float: ...
-    def k_REAC(self) -> float: ...
-    def ROP_dimer(self, dimer_id: int, /) -> float: ...
-    def beta_fm_soot_PAH(self, PAH_id: int, /) -> float: ...
-    def beta_cont_soot_PAH(self, PAH_id: int, /) -> float: ...
-    def C_S_soot(self, d: float, /) -> float: ...
-    def k_f_soot_PAH(self, PAH_id: int, /) -> float: ...
-    def k_r_soot_PAH(self, PAH_id: int, /) -> float: ...
-    def k_PAH(self) -> float: ...
-    def soot_PAH_star(self, PAH_id: int, /) -> float: ...
-    def dC_tot_dt_PAH_each_reactived(self, PAH_id: int, /) -> float: ...
-    def dC_tot_dt_PAH(self) -> float: ...
-    def dH_tot_dt_PAH_each_reactived(self, PAH_id: int, /) -> float: ...
-    def dH_tot_dt_PAH(self) -> float: ...
-    def create_PAH_dimer_reactived(self) -> None: ...
-    def update_phy_dimer_wdot(self) -> None: ...
-    def update_soot_PAH_wdot(self) -> None: ...
-    def update_p_soot_PAH(self) -> None: ...
-    def PAH_growth_update_reactived(self) -> None: ...
-    def inception_N_agg_reactived(self) -> float: ...
-    def inception_C_tot_reactived(self) -> float: ...
-    def inception_H_tot_reactived(self) -> float: ...
-    def update_scrub_wdot_PAH_growth_reactived(self) -> None: ...
-    def update_omega_PAH(self) -> None: ...
-    def update_ab(self) -> None: ...
-    def update_dimer_(self) -> None: ...
-    def update_w_inc(self) -> None: ...
-    def update_w_cond(self) -> None: ...
-    def dC_tot_dt_PAH_each_slfclsn(self, PAH_id: int, /) -> float: ...
-    def dH_tot_dt_PAH_each_slfclsn(self, PAH_id: int, /) -> float: ...
-    def update_dimer_weight(self) -> None: ...
-    def update_ab_lump(self) -> None: ...
-    def update_lumpdimer_(self) -> None: ...
-    def update_w_lumpinc(self) -> None: ...
-    def update_w_lumpcond(self) -> None: ...
-    def dC_tot_dt_PAH_each_slfclsn_lump(self, PAH_id: int, /) -> float: ...
-    def dH_tot_dt_PAH_each_slfclsn_lump(self, PAH_id: int, /) -> float: ...
-    def inception_N_agg_slfclsn(self) -> float: ...
-    def inception_C_tot_slfclsn(self) -> float: ...
-    def inception_H_tot_slfclsn(self) -> float: ...
-    def create_PAH_dimer_slfclsn(self) -> None: ...
-    def PAH_growth_update_slfclsn(self) -> None: ...
-    def update_scrub_wdot_PAH_growth_slfclsn(self) -> None: ...
-    def inception_N_agg_slfclsn_lump(self) -> float: ...
-    def inception_C_tot_slfclsn_lump(self) -> float: ...
-    def inception_H_tot_slfclsn_lump(self) -> float: ...
-    def create_PAH_dimer_slfclsn_lump(self) -> None: ...
-    def PAH_growth_update_slfclsn_lump(self) -> None: ...
-    def update_scrub_wdot_PAH_growth_slfclsn_lump(self) -> None: ...
-    def m_PAH(self, PAH_id: int, /) -> float: ...
-    def d_PAH(self, PAH_id: int, /) -> float: ...
-    def update_PAH_radical(self) -> None: ...
-    def k_f3_crosslinking(self, PAH_id: int, /) -> float: ...
-    def k_f4_crosslinking(self, PAH_id: int, /) -> float: ...
-    def PAH_radical(self, PAH_id: int, /) -> float: ...
-    def update_ROP_crosslinking(self) -> None: ...
-    def ROP_dimer_crosslinking(self, PAH_id: int, /) -> float: ...
-    def PAH_adsorption_rate(self, PAH_id: int, /) -> float: ...
-    def dC_tot_dt_PAH_each_crosslinking(self, PAH_id: int, /) -> float: ...
-    def dH_tot_dt_PAH_each_crosslinking(self, PAH_id: int, /) -> float: ...
-    def inception_N_agg_crosslinking(self) -> float: ...
-    def inception_C_tot_crosslinking(self) -> float: ...
-    def inception_H_tot_crosslinking(self) -> float: ...
-    def create_PAH_dimer_crosslinking(self) -> None: ...
-    def PAH_growth_update_crosslinking(self) -> None: ...
-    def update_scrub_wdot_PAH_growth_crosslinking(self) -> None: ...
-    def k_PAH_ads_irrevd(self, PAH_id: int, /) -> float: ...
-    def dC_tot_dt_PAH_each_irrevd(self, PAH_id: int, /) -> float: ...
-    def dH_tot_dt_PAH_each_irrevd(self, PAH_id: int, /) -> float: ...
-    def inception_N_agg_irrevd(self) -> float: ...
-    def inception_C_tot_irrevd(self) -> float: ...
-    def inception_H_tot_irrevd(self) -> float: ...
-    def create_PAH_dimer_irrevd(self) -> None: ...
-    def PAH_growth_update_irrevd(self) -> None: ...
-    def update_scrub_wdot_PAH_growth_irrevd(self) -> None: ...
-    def gamma(self) -> float: ...
-    def alpha_constant(self) -> float: ...
-    def alpha_empirical(self) -> float: ...
-    def alpha_ctoh_based(self) -> float: ...
-    def chi_soot_0(self) -> float: ...
-    def beta_soot_C2H2(self) -> float: ...
-    def K_s(self) -> float: ...
-    def dC_tot_dt_HACA(self) -> float: ...
-    def dC_tot_dt_HACA_alt(self) -> float: ...
-    def c_soot_nought(self) -> float: ...
-    def dH_tot_dt_HACA_alt(self) -> float: ...
-    def dH_tot_dt_carb(self) -> float: ...
-    def omega_O2(self) -> float: ...
-    def omega_OH(self) -> float: ...
-    def dC_tot_dt_O2_alt(self) -> float: ...
-    def dC_tot_dt_OH_alt(self) -> float: ...
-    def dH_tot_dt_O2_alt(self) -> float: ...
-    def dH_tot_dt_OH_alt(self) -> float: ...
-    def dC_tot_dt_O2(self) -> float: ...
-    def dC_tot_dt_OH(self) -> float: ...
-    def dC_tot_dt_Ox(self) -> float: ...
-    def dH_tot_dt_O2(self) -> float: ...
-    def dH_tot_dt_OH(self) -> float: ...
-    def dH_tot_dt_Ox(self) -> float: ...
-    def beta_coag_validation(self) -> float: ...
-    def beta_coag_cont(self) -> float: ...
-    def beta_coag_fm(self) -> float: ...
-    def beta_coag_hm(self) -> float: ...
-    def beta_coag_turb(self) -> float: ...
-    def N_agg_coag(self) -> float: ...
-    def t_f_titania(self) -> float: ...
-    def t_f_silica(self) -> float: ...
-    def t_f_md_derived(self) -> float: ...
-    def N_pri_coales_sintering(self) -> float: ...
-    def N_pri_coales_merge(self) -> float: ...
-    def initialize_stick_eff(self) -> None: ...
-    def inception(self, soot_variable: int, /) -> Optional[float]: ...
-    def growth(self, soot_variable: int, /) -> Optional[float]: ...
-    def oxidation(self, soot_variable: int, /) -> Optional[float]: ...
-    def coagulation(self, soot_variable: int, /) -> Optional[float]: ...
-    def coalescence(self, soot_variable: int, /) -> Optional[float]: ...
-    def S_N_agg(self) -> float: ...
-    def S_N_pri(self) -> float: ...
-    def S_C_tot(self) -> float: ...
-    def S_H_tot(self) -> float: ...
-    def update_scrub_wdot(self) -> None: ...
-    def _set_PAH_growth_model(self, model: Any, /) -> None: ...
-    def _set_alpha_model(self, alpha_type: int, /) -> None: ...
-    def _set_coales_type(self, coales_type: Any, /) -> None: ...
-    def _set_validation_case(self, validation: Any, /) -> None: ...
-    def checkNameOfSpecies(self) -> bool: ...
-    def initialize(self) -> None: ...
+    """Validation case by name: 'no_validation' (normal operation) or 'coagulation' (free-molecular
+    coagulation kernel, constant soot diffusivity)."""
+    def __init__(self) -> None:
+        """A new model with every default: reactive dimerization, empirical alpha, coalescence
+        disabled, no validation case, soot variables at their floors."""
+    def molar_density(self, index: int, /) -> float:
+        """Concentration of gas species index (X * density / mean_MW). [mol/m3]"""
+    def calc_lambda_gas(self) -> float:
+        """Mean free path of the gas, computed afresh. [m]"""
+    def diffus_coeff_const(self) -> float:
+        """The fixed diffusion coefficient diffus_coeff_const_val. [m2/s]"""
+    def diffus_coeff_morph(self) -> float:
+        """Diffusion coefficient of an aggregate from its mobility diameter with slip correction
+        (cached sizes). [m2/s]"""
+    def dispersion_exponent(self) -> float:
+        """Optical dispersion exponent from the soot H/C ratio. [-]"""
+    def volume_fraction(self) -> float:
+        """Soot volume fraction, m3 of soot per m3 of gas (carbon and hydrogen mass at soot
+        density). [-]"""
+    def total_mass(self) -> float:
+        """Soot mass per kg of gas. [kg/kg]"""
+    def carbon_mass(self) -> float:
+        """Carbon in soot per kg of gas. [kg/kg]"""
+    def hydrogen_mass(self) -> float:
+        """Hydrogen in soot per kg of gas. [kg/kg]"""
+    def SSA(self) -> float:
+        """Specific surface area of soot. [m2/g]"""
+    def V_tot(self) -> float:
+        """Soot (carbon) volume per kg of gas. [m3/kg]"""
+    def A_tot(self) -> float:
+        """Total primary-particle surface per kg of gas. [m2/kg]"""
+    def A_Ag(self) -> float:
+        """Surface of one aggregate. [m2]"""
+    def V_Ag(self) -> float:
+        """Volume of one aggregate. [m3]"""
+    def m_Ag(self) -> float:
+        """Mass of one aggregate. [kg]"""
+    def d_m(self) -> float:
+        """Mobility diameter of an aggregate (d_p * n_p^0.45, at least d_p). [m]"""
+    def d_g(self) -> float:
+        """Gyration diameter of an aggregate. [m]"""
+    def V_p(self) -> float:
+        """Volume of one primary particle. [m3]"""
+    def A_p(self) -> float:
+        """Surface of one primary particle. [m2]"""
+    def d_p(self) -> float:
+        """Primary-particle diameter (soot carbon volume shared by all primaries). [m]"""
+    def n_p(self) -> float:
+        """Primary particles per aggregate (N_pri / N_agg). [-]"""
+    def m_p(self) -> float:
+        """Mass of one primary particle. [kg]"""
+    def update_phy_dimer_(self) -> None:
+        """Fills p_phy_dimer_ (steady-state balance, or read from the transported pseudo-species).
+        """
+    def reduced_m(self, PAH_1_id: int, PAH_2_id: int) -> float:
+        """Reduced mass of PAHs PAH_1_id and PAH_2_id (positions in the PAH lists). [kg]"""
+    def reduced_d(self, PAH_1_id: int, PAH_2_id: int) -> float:
+        """Collision diameter of the PAH pair. [m]"""
+    def k_FWD(self, PAH_1_id: int, PAH_2_id: int) -> float:
+        """Physical dimerization rate constant of the PAH pair. [m3/(mol s)]"""
+    def k_REV(self, PAH_1_id: int, PAH_2_id: int) -> float:
+        """Dissociation rate of the physical dimer of the pair. [1/s]"""
+    def k_REAC(self) -> float:
+        """Rate of the irreversible reaction of a physical dimer into a nucleus. [1/s]"""
+    def ROP_dimer(self, dimer_id: int, /) -> float:
+        """Reaction rate of dimer pair dimer_id (k_REAC * dimer concentration). [mol/(m3 s)]"""
+    def beta_fm_soot_PAH(self, PAH_id: int, /) -> float:
+        """Free-molecular collision kernel of an aggregate with PAH PAH_id. [m3/s]"""
+    def beta_cont_soot_PAH(self, PAH_id: int, /) -> float:
+        """Continuum collision kernel of an aggregate with PAH PAH_id. [m3/s]"""
+    def C_S_soot(self, d: float, /) -> float:
+        """Cunningham slip correction factor at diameter d [m]. [-]"""
+    def k_f_soot_PAH(self, PAH_id: int, /) -> float:
+        """Adsorption rate constant of PAH PAH_id on soot (transition between the two kernels).
+        [m3/(mol s)]"""
+    def k_r_soot_PAH(self, PAH_id: int, /) -> float:
+        """Desorption rate of the soot-PAH complex of PAH PAH_id. [1/s]"""
+    def k_PAH(self) -> float:
+        """Rate of the soot-PAH complex reacting into soot. [1/s]"""
+    def soot_PAH_star(self, PAH_id: int, /) -> float:
+        """Steady-state concentration of the soot-PAH complex of PAH PAH_id. [mol/m3]"""
+    def dC_tot_dt_PAH_each_reactived(self, PAH_id: int, /) -> float:
+        """reactive dimerization (model 1): carbon growth by PAH PAH_id. [mol/(kg s)]"""
+    def dC_tot_dt_PAH(self) -> float:
+        """Carbon growth by PAH adsorption, summed over the PAHs. [mol/(kg s)]"""
+    def dH_tot_dt_PAH_each_reactived(self, PAH_id: int, /) -> float:
+        """reactive dimerization (model 1): hydrogen growth by PAH PAH_id. [mol/(kg s)]"""
+    def dH_tot_dt_PAH(self) -> float:
+        """Hydrogen growth by PAH adsorption, summed over the PAHs. [mol/(kg s)]"""
+    def create_PAH_dimer_reactived(self) -> None:
+        """reactive dimerization (model 1): sets up the PAH tables."""
+    def update_phy_dimer_wdot(self) -> None:
+        """Fills phy_dimer_wdot (transported dimer only)."""
+    def update_soot_PAH_wdot(self) -> None:
+        """Fills soot_PAH_wdot (transported complex only)."""
+    def update_p_soot_PAH(self) -> None:
+        """Refreshes the soot-PAH complex concentrations."""
+    def PAH_growth_update_reactived(self) -> None:
+        """reactive dimerization (model 1): per-point update of its state."""
+    def inception_N_agg_reactived(self) -> float:
+        """reactive dimerization (model 1): inception source of N_agg. [mol/(kg s)]"""
+    def inception_C_tot_reactived(self) -> float:
+        """reactive dimerization (model 1): inception source of C_tot. [mol/(kg s)]"""
+    def inception_H_tot_reactived(self) -> float:
+        """reactive dimerization (model 1): inception source of H_tot. [mol/(kg s)]"""
+    def update_scrub_wdot_PAH_growth_reactived(self) -> None:
+        """reactive dimerization (model 1): adds its PAH terms to scrub_wdot. [kmol/(m3 s)]"""
+    def update_omega_PAH(self) -> None:
+        """Fills omega_PAH and omega_PAH_tot."""
+    def update_ab(self) -> None:
+        """Model 2: fills a_inc and b_cond."""
+    def update_dimer_(self) -> None:
+        """Model 2: solves the quadratic dimer balance into _dimer_."""
+    def update_w_inc(self) -> None:
+        """Model 2: fills w_inc."""
+    def update_w_cond(self) -> None:
+        """Model 2: fills w_cond."""
+    def dC_tot_dt_PAH_each_slfclsn(self, PAH_id: int, /) -> float:
+        """self-collision (model 2): carbon growth by PAH PAH_id. [mol/(kg s)]"""
+    def dH_tot_dt_PAH_each_slfclsn(self, PAH_id: int, /) -> float:
+        """self-collision (model 2): hydrogen growth by PAH PAH_id. [mol/(kg s)]"""
+    def update_dimer_weight(self) -> None:
+        """Model 3: fills dimer_weight."""
+    def update_ab_lump(self) -> None:
+        """Model 3: composition and collision coefficients of the lumped dimer."""
+    def update_lumpdimer_(self) -> None:
+        """Model 3: solves the lumped dimer balance into _lumpdimer_."""
+    def update_w_lumpinc(self) -> None:
+        """Model 3: fills w_lumpinc."""
+    def update_w_lumpcond(self) -> None:
+        """Model 3: fills w_lumpcond."""
+    def dC_tot_dt_PAH_each_slfclsn_lump(self, PAH_id: int, /) -> float:
+        """lumped self-collision (model 3): carbon growth by PAH PAH_id. [mol/(kg s)]"""
+    def dH_tot_dt_PAH_each_slfclsn_lump(self, PAH_id: int, /) -> float:
+        """lumped self-collision (model 3): hydrogen growth by PAH PAH_id. [mol/(kg s)]"""
+    def inception_N_agg_slfclsn(self) -> float:
+        """self-collision (model 2): inception source of N_agg. [mol/(kg s)]"""
+    def inception_C_tot_slfclsn(self) -> float:
+        """self-collision (model 2): inception source of C_tot. [mol/(kg s)]"""
+    def inception_H_tot_slfclsn(self) -> float:
+        """self-collision (model 2): inception source of H_tot. [mol/(kg s)]"""
+    def create_PAH_dimer_slfclsn(self) -> None:
+        """self-collision (model 2): sets up the PAH tables."""
+    def PAH_growth_update_slfclsn(self) -> None:
+        """self-collision (model 2): per-point update of its state."""
+    def update_scrub_wdot_PAH_growth_slfclsn(self) -> None:
+        """self-collision (model 2): adds its PAH terms to scrub_wdot. [kmol/(m3 s)]"""
+    def inception_N_agg_slfclsn_lump(self) -> float:
+        """lumped self-collision (model 3): inception source of N_agg. [mol/(kg s)]"""
+    def inception_C_tot_slfclsn_lump(self) -> float:
+        """lumped self-collision (model 3): inception source of C_tot. [mol/(kg s)]"""
+    def inception_H_tot_slfclsn_lump(self) -> float:
+        """lumped self-collision (model 3): inception source of H_tot. [mol/(kg s)]"""
+    def create_PAH_dimer_slfclsn_lump(self) -> None:
+        """lumped self-collision (model 3): sets up the PAH tables."""
+    def PAH_growth_update_slfclsn_lump(self) -> None:
+        """lumped self-collision (model 3): per-point update of its state."""
+    def update_scrub_wdot_PAH_growth_slfclsn_lump(self) -> None:
+        """lumped self-collision (model 3): adds its PAH terms to scrub_wdot. [kmol/(m3 s)]"""
+    def m_PAH(self, PAH_id: int, /) -> float:
+        """Mass of one molecule of PAH PAH_id. [kg]"""
+    def d_PAH(self, PAH_id: int, /) -> float:
+        """Diameter of PAH PAH_id. [m]"""
+    def update_PAH_radical(self) -> None:
+        """Model 4: fills p_PAH_radical_."""
+    def k_f3_crosslinking(self, PAH_id: int, /) -> float:
+        """Model 4: radical + PAH dimerization rate constant. [m3/(mol s)]"""
+    def k_f4_crosslinking(self, PAH_id: int, /) -> float:
+        """Model 4: radical adsorption rate constant on soot. [m3/(mol s)]"""
+    def PAH_radical(self, PAH_id: int, /) -> float:
+        """Model 4: quasi-steady concentration of the radical of PAH PAH_id. [mol/m3]"""
+    def update_ROP_crosslinking(self) -> None:
+        """Model 4: fills p_ROP."""
+    def ROP_dimer_crosslinking(self, PAH_id: int, /) -> float:
+        """Model 4: dimerization rate of PAH PAH_id. [mol/(m3 s)]"""
+    def PAH_adsorption_rate(self, PAH_id: int, /) -> float:
+        """Model 4: adsorption rate of the radical of PAH PAH_id on primaries. [mol/(m3 s)]"""
+    def dC_tot_dt_PAH_each_crosslinking(self, PAH_id: int, /) -> float:
+        """cross-linking (model 4): carbon growth by PAH PAH_id. [mol/(kg s)]"""
+    def dH_tot_dt_PAH_each_crosslinking(self, PAH_id: int, /) -> float:
+        """cross-linking (model 4): hydrogen growth by PAH PAH_id. [mol/(kg s)]"""
+    def inception_N_agg_crosslinking(self) -> float:
+        """cross-linking (model 4): inception source of N_agg. [mol/(kg s)]"""
+    def inception_C_tot_crosslinking(self) -> float:
+        """cross-linking (model 4): inception source of C_tot. [mol/(kg s)]"""
+    def inception_H_tot_crosslinking(self) -> float:
+        """cross-linking (model 4): inception source of H_tot. [mol/(kg s)]"""
+    def create_PAH_dimer_crosslinking(self) -> None:
+        """cross-linking (model 4): sets up the PAH tables."""
+    def PAH_growth_update_crosslinking(self) -> None:
+        """cross-linking (model 4): per-point update of its state."""
+    def update_scrub_wdot_PAH_growth_crosslinking(self) -> None:
+        """cross-linking (model 4): adds its PAH terms to scrub_wdot. [kmol/(m3 s)]"""
+    def k_PAH_ads_irrevd(self, PAH_id: int, /) -> float:
+        """Model 5: free-molecular aggregate-PAH collision kernel. [m3/s]"""
+    def dC_tot_dt_PAH_each_irrevd(self, PAH_id: int, /) -> float:
+        """irreversible dimerization (model 5): carbon growth by PAH PAH_id. [mol/(kg s)]"""
+    def dH_tot_dt_PAH_each_irrevd(self, PAH_id: int, /) -> float:
+        """irreversible dimerization (model 5): hydrogen growth by PAH PAH_id. [mol/(kg s)]"""
+    def inception_N_agg_irrevd(self) -> float:
+        """irreversible dimerization (model 5): inception source of N_agg. [mol/(kg s)]"""
+    def inception_C_tot_irrevd(self) -> float:
+        """irreversible dimerization (model 5): inception source of C_tot. [mol/(kg s)]"""
+    def inception_H_tot_irrevd(self) -> float:
+        """irreversible dimerization (model 5): inception source of H_tot. [mol/(kg s)]"""
+    def create_PAH_dimer_irrevd(self) -> None:
+        """irreversible dimerization (model 5): sets up the PAH tables."""
+    def PAH_growth_update_irrevd(self) -> None:
+        """irreversible dimerization (model 5): per-point update of its state."""
+    def update_scrub_wdot_PAH_growth_irrevd(self) -> None:
+        """irreversible dimerization (model 5): adds its PAH terms to scrub_wdot. [kmol/(m3 s)]"""
+    def gamma(self) -> float:
+        """Reaction probability of an acetylene-particle collision. [-]"""
+    def alpha_constant(self) -> float:
+        """Active-site fraction alpha_constant_value. [-]"""
+    def alpha_empirical(self) -> float:
+        """Active-site fraction from temperature and primary size. [-]"""
+    def alpha_ctoh_based(self) -> float:
+        """Active-site fraction from the soot H/C ratio. [-]"""
+    def chi_soot_0(self) -> float:
+        """Radical site density of the collision form. [1/m2]"""
+    def beta_soot_C2H2(self) -> float:
+        """Acetylene-particle collision kernel. [m3/s]"""
+    def K_s(self) -> float:
+        """Acetylene addition rate constant of the collision form. [m3/(mol s)]"""
+    def dC_tot_dt_HACA(self) -> float:
+        """Carbon growth by HACA, collision-efficiency form (not used in the source terms). [mol/(kg
+        s)]"""
+    def dC_tot_dt_HACA_alt(self) -> float:
+        """Carbon growth by HACA (site balance); the form used in the source terms. [mol/(kg s)]"""
+    def c_soot_nought(self) -> float:
+        """Radical surface sites per kg of gas (steady-state site balance). [mol/kg]"""
+    def dH_tot_dt_HACA_alt(self) -> float:
+        """Hydrogen growth accompanying HACA (1/8 of the carbon rate). [mol/(kg s)]"""
+    def dH_tot_dt_carb(self) -> float:
+        """Hydrogen loss by carbonization (zero or negative). [mol/(kg s)]"""
+    def omega_O2(self) -> float:
+        """Surface-specific carbon oxidation flux by O2 (surface-flux form). [kg/(m2 s)]"""
+    def omega_OH(self) -> float:
+        """Surface-specific carbon oxidation flux by OH. [kg/(m2 s)]"""
+    def dC_tot_dt_O2_alt(self) -> float:
+        """Carbon loss by O2 at radical sites (site form, used in the source terms); zero for soot
+        with H/C at most 0.1. [mol/(kg s)]"""
+    def dC_tot_dt_OH_alt(self) -> float:
+        """Carbon loss by OH (used in the source terms). [mol/(kg s)]"""
+    def dH_tot_dt_O2_alt(self) -> float:
+        """Hydrogen change by O2 in the site form (always 0). [mol/(kg s)]"""
+    def dH_tot_dt_OH_alt(self) -> float:
+        """Hydrogen change by OH in the site form (always 0). [mol/(kg s)]"""
+    def dC_tot_dt_O2(self) -> float:
+        """Carbon loss by O2, surface-flux form (not in the source terms). [mol/(kg s)]"""
+    def dC_tot_dt_OH(self) -> float:
+        """Carbon loss by OH, surface-flux form. [mol/(kg s)]"""
+    def dC_tot_dt_Ox(self) -> float:
+        """Cached carbon loss by OH + O2 (as in the source terms). [mol/(kg s)]"""
+    def dH_tot_dt_O2(self) -> float:
+        """Hydrogen loss by O2, surface-flux form. [mol/(kg s)]"""
+    def dH_tot_dt_OH(self) -> float:
+        """Hydrogen loss by OH, surface-flux form. [mol/(kg s)]"""
+    def dH_tot_dt_Ox(self) -> float:
+        """Cached hydrogen change by OH + O2. [mol/(kg s)]"""
+    def beta_coag_validation(self) -> float:
+        """Kernel of the coagulation validation case (free-molecular). [m3/s]"""
+    def beta_coag_cont(self) -> float:
+        """Continuum coagulation kernel with slip correction. [m3/s]"""
+    def beta_coag_fm(self) -> float:
+        """Free-molecular coagulation kernel. [m3/s]"""
+    def beta_coag_hm(self) -> float:
+        """Transition-regime coagulation kernel (free-molecular and continuum combined); the normal
+        kernel. [m3/s]"""
+    def beta_coag_turb(self) -> float:
+        """Turbulent coagulation kernel (zero with K_T_factor 0). [m3/s]"""
+    def N_agg_coag(self) -> float:
+        """Loss of aggregates by coagulation (negative). [mol/(kg s)]"""
+    def t_f_titania(self) -> float:
+        """Sintering time, titania law. [s]"""
+    def t_f_silica(self) -> float:
+        """Sintering time, silica law. [s]"""
+    def t_f_md_derived(self) -> float:
+        """Sintering time, size-independent law fitted to molecular dynamics. [s]"""
+    def N_pri_coales_sintering(self) -> float:
+        """Loss of primaries by sintering within aggregates. [mol/(kg s)]"""
+    def N_pri_coales_merge(self) -> float:
+        """Loss of primaries by merging of hydrogen-rich particles (C/H below CtoH_crit). [mol/(kg
+        s)]"""
+    def initialize_stick_eff(self) -> None:
+        """Fills stick_eff from the PAH molar masses (15 * MW^4, MW in kg/mol). Needed after
+        initialize() for the self-collision models, which otherwise have zero inception."""
+    def inception(self, soot_variable: int, /) -> Optional[float]:
+        """Inception contribution to soot variable soot_variable (1 N_agg, 2 N_pri, 3 C_tot, 4
+        H_tot; enumeration VI); 0.0 when switched off. [mol/(kg s)]"""
+    def growth(self, soot_variable: int, /) -> Optional[float]:
+        """Surface-growth contribution (HACA + PAH adsorption, plus carbonization for H_tot) to soot
+        variable soot_variable (1-4). [mol/(kg s)]"""
+    def oxidation(self, soot_variable: int, /) -> Optional[float]:
+        """Oxidation contribution (O2 and OH) to soot variable soot_variable (1-4); negative.
+        [mol/(kg s)]"""
+    def coagulation(self, soot_variable: int, /) -> Optional[float]:
+        """Coagulation contribution (N_agg only) to soot variable soot_variable (1-4); negative.
+        [mol/(kg s)]"""
+    def coalescence(self, soot_variable: int, /) -> Optional[float]:
+        """Coalescence contribution (N_pri only) to soot variable soot_variable (1-4); negative.
+        [mol/(kg s)]"""
+    def S_N_agg(self) -> float:
+        """Source term of N_agg: inception + coagulation (+ the other processes, which are zero for
+        N_agg). [mol/(kg s)]"""
+    def S_N_pri(self) -> float:
+        """Source term of N_pri: inception + coalescence. [mol/(kg s)]"""
+    def S_C_tot(self) -> float:
+        """Source term of C_tot: inception + growth + oxidation. [mol/(kg s)]"""
+    def S_H_tot(self) -> float:
+        """Source term of H_tot: inception + growth (with carbonization) + oxidation. [mol/(kg s)]
+        """
+    def update_scrub_wdot(self) -> None:
+        """Adds to scrub_wdot the gas-species rates caused by soot (PAH and acetylene consumed, H,
+        H2, CO released, O2 and OH consumed). Call once per point after update_solution; a second
+        call at the same point adds again. [kmol/(m3 s)]"""
+    def _set_PAH_growth_model(self, model: Any, /) -> None:
+        """Selects PAH growth model 1-5 (an int or a PAH_GROWTH_MODELS member) and binds its six
+        operation slots; other values are ignored."""
+    def _set_alpha_model(self, alpha_type: int, /) -> None:
+        """Selects alpha model 0 (constant), 1 (empirical) or 2 (composition, from H/C); ValueError
+        for other values."""
+    def _set_coales_type(self, coales_type: Any, /) -> None:
+        """Selects coalescence type 0 (disabled), 1 (titania), 2 (silica), 3 (MD-derived), 4
+        (C/H-based); sets its constants and coalescence_enabled."""
+    def _set_validation_case(self, validation: Any, /) -> None:
+        """Selects validation case 0 (no_validation) or 1 (coagulation): binds beta_coag and
+        diffus_coeff; ValueError for other values."""
+    def checkNameOfSpecies(self) -> bool:
+        """Checks that the seven key species are in species_names; raises ValueError naming the
+        first missing one, else prints a confirmation line and returns True."""
+    def initialize(self) -> None:
+        """Binds the model to the mechanism: checks the key species, records their indices, builds
+        the PAH-pair tables of the selected growth model. Call after species_names and the PAH
+        lists, and again after changing the growth model."""
     def update_gas(self, T: float, P: float, density: float, viscosity: float, mean_MW: float,
-                   X: Optional[np.ndarray]) -> None: ...
-    def update_solution(self, solution: Optional[np.ndarray], /) -> None: ...
-    def __reduce__(self) -> tuple[Any, ...]: ...
-    def __setstate__(self, state: tuple[Any, ...], /) -> None: ...
-    def __copy__(self) -> CSootModel: ...
-    def __deepcopy__(self, memo: Any, /) -> CSootModel: ...
+                   X: Optional[np.ndarray]) -> None:
+        """Stores the gas state: T [K], P [Pa], density [kg/m3], viscosity [Pa s], mean_MW [kg/kmol,
+        stored divided by 1000], X (mole-fraction array, kept without copying). Zeroes scrub_wdot
+        and refreshes the mean free path."""
+    def update_solution(self, solution: Optional[np.ndarray], /) -> None:
+        """Loads the soot block [N_agg, N_pri, C_tot, H_tot] in mol/kg (each floored at its
+        N_agg_min ... H_tot_min), then refreshes particle sizes, the PAH-growth state and the
+        cached growth and oxidation rates. Call after update_gas."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickling: the type and one flat tuple of every stored field."""
+    def __setstate__(self, state: tuple[Any, ...], /) -> None:
+        """Pickling: restores the stored fields from that tuple."""
+    def __copy__(self) -> CSootModel:
+        """A shallow copy: numbers and vectors copied, objects shared."""
+    def __deepcopy__(self, memo: Any, /) -> CSootModel:
+        """An independent copy (copy.deepcopy)."""
 
 class CSootGas:
-    """CSootGas()"""
+    """CSootGas()
+
+    A small record of one gas state (T, P, mole fractions, density, viscosity, molar masses)
+    with concentrations, mass fractions and the mean free path. Values are stored as given,
+    without unit conversion.
+    """
     _X: list[float]
+    """Mole fractions, one per species (list). [-]"""
     _MWs: list[float]
+    """Species molar masses as given (kg/mol for a mean free path in m). [kg/mol]"""
     _mu: float
+    """Dynamic viscosity. [Pa s]"""
     _T: float
+    """Temperature. [K]"""
     _P: float
+    """Pressure. [Pa]"""
     _rho: float
+    """Density. [kg/m3]"""
     @property
-    def _mean_MW(self) -> float: ...
+    def _mean_MW(self) -> float:
+        """Mean molar mass as given (no conversion). [kg/mol]"""
     @property
-    def lambda_gas(self) -> float: ...
+    def lambda_gas(self) -> float:
+        """Mean free path of the gas. [m]"""
     @property
-    def T(self) -> float: ...
+    def T(self) -> float:
+        """Temperature (read-only view of _T). [K]"""
     @property
-    def P(self) -> float: ...
+    def P(self) -> float:
+        """Pressure. [Pa]"""
     @property
-    def mean_MW(self) -> float: ...
+    def mean_MW(self) -> float:
+        """Mean molar mass as stored. [kg/mol]"""
     @property
-    def rho(self) -> float: ...
+    def rho(self) -> float:
+        """Density. [kg/m3]"""
     @property
-    def mu(self) -> float: ...
+    def mu(self) -> float:
+        """Dynamic viscosity. [Pa s]"""
     @property
-    def MWs(self) -> list[float]: ...
+    def MWs(self) -> list[float]:
+        """A copy of the species molar masses. [kg/mol]"""
     @property
-    def n_species(self) -> int: ...
-    def __init__(self) -> None: ...
-    def update(self, T: float, P: float, X: Any, rho: float, mu: float, mean_MW: float) -> None: ...
-    def update_TPX(self, T: float, P: float, X: Any) -> None: ...
-    def update_mean_MW(self, mean_MW: float, /) -> None: ...
-    def update_rho(self, rho: float, /) -> None: ...
-    def update_mu(self, mu: float, /) -> None: ...
-    def update_MWs(self, MWs: Any, /) -> None: ...
-    def X(self, index: int, /) -> float: ...
-    def MW(self, index: int, /) -> float: ...
-    def Y(self, index: int, /) -> float: ...
-    def C(self, index: int, /) -> float: ...
-    def _lambda_gas(self) -> float: ...
-    def __reduce__(self) -> tuple[Any, ...]: ...
-    def __setstate__(self, state: tuple[Any, ...], /) -> None: ...
-    def __copy__(self) -> CSootGas: ...
-    def __deepcopy__(self, memo: Any, /) -> CSootGas: ...
+    def n_species(self) -> int:
+        """Number of stored molar masses."""
+    def __init__(self) -> None:
+        """An empty record (no species, all values 0)."""
+    def update(self, T: float, P: float, X: Any, rho: float, mu: float, mean_MW: float) -> None:
+        """Sets T [K], P [Pa], X, rho [kg/m3], mu [Pa s], mean_MW [kg/mol]; nothing stored if any
+        argument fails to convert."""
+    def update_TPX(self, T: float, P: float, X: Any) -> None:
+        """Sets T [K], P [Pa] and the mole fractions X."""
+    def update_mean_MW(self, mean_MW: float, /) -> None:
+        """Sets the mean molar mass (stored as given)."""
+    def update_rho(self, rho: float, /) -> None:
+        """Sets the density [kg/m3]."""
+    def update_mu(self, mu: float, /) -> None:
+        """Sets the viscosity [Pa s]."""
+    def update_MWs(self, MWs: Any, /) -> None:
+        """Replaces the species molar masses."""
+    def X(self, index: int, /) -> float:
+        """Mole fraction of species index. [-]"""
+    def MW(self, index: int, /) -> float:
+        """Molar mass of species index (as stored). [kg/mol]"""
+    def Y(self, index: int, /) -> float:
+        """Mass fraction of species index (X * MW / mean_MW). [-]"""
+    def C(self, index: int, /) -> float:
+        """Concentration of species index (X * rho / mean_MW). [mol/m3]"""
+    def _lambda_gas(self) -> float:
+        """Mean free path of the gas (method form). [m]"""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickling: the type and one flat tuple of every stored field."""
+    def __setstate__(self, state: tuple[Any, ...], /) -> None:
+        """Pickling: restores the stored fields from that tuple."""
+    def __copy__(self) -> CSootGas:
+        """A shallow copy: numbers and vectors copied, objects shared."""
+    def __deepcopy__(self, memo: Any, /) -> CSootGas:
+        """An independent copy (copy.deepcopy)."""
 
 class CPFROde:
-    """CPFROde(phase)"""
+    """CPFROde(phase)
+
+    Right-hand side dy/dz of a steady plug-flow reactor with soot, for a stiff ODE integrator.
+    State: residence time [s], mass flux [kg/(m2 s)], T [K], the K mass fractions, then (soot
+    on) N_agg, N_pri, C_tot, H_tot [mol/kg].
+    """
     gas: Any
+    """The phase object (Cantera Solution or alike) set to each evaluated state."""
     P: float
+    """Reactor pressure (the phase's at construction), constant. [Pa]"""
     wdot: Optional[np.ndarray]
+    """Species net production rates of the last evaluation. [kmol/(m3 s)]"""
     @property
-    def Nu_const_temp(self) -> float: ...
+    def Nu_const_temp(self) -> float:
+        """Nusselt number at constant wall temperature (3.66). [-]"""
     @property
-    def Nu_const_heat(self) -> float: ...
+    def Nu_const_heat(self) -> float:
+        """Nusselt number at constant wall heat flux (4.63; unused). [-]"""
     Rt_offset: int
+    """Position of the residence time [s] in the state (0)."""
     rho_u_vfv_offset: int
+    """Position of the mass flux [kg/(m2 s)] in the state (1)."""
     T_offset: int
+    """Position of the temperature [K] (2)."""
     Y_offset: int
+    """Position of the first mass fraction (3)."""
     soot_offset: int
+    """Position of N_agg, the first soot entry (3 + K with soot on)."""
     u: float
+    """Gas velocity of the last evaluation. [m/s]"""
     fixed_density: float
+    """Density used when _enable_fixed_density is set. [kg/m3]"""
     _enable_fixed_density: bool
+    """Use fixed_density instead of the phase's density."""
     _use_fixed_density: bool
+    """Stored only; nothing reads it."""
     _enable_soot: bool
+    """Stored only; soot is switched by soot_enabled."""
     _use_temp_time_history: bool
+    """Temperature follows the prescribed dT/dt of time_derivative_temp_history."""
     _use_temp_value: bool
+    """Temperature follows the wall-temperature profile temp_value through the wall heat flux."""
     _enable_wall_deposition: bool
+    """Remove soot by deposition on the wall (k_dep computed at each evaluation)."""
     time_derivative_temp_history: Optional[np.ndarray]
+    """Temperature-history table: row 0 axial positions, row 1 dT/dt. [m, K/s]"""
     temp_value: Optional[np.ndarray]
+    """Wall-temperature table: row 0 axial positions, row 1 wall temperatures; linear in between.
+    [m, K]"""
     soot_model: Any
+    """The initialised CSootModel driven at each evaluation (soot on)."""
     k_dep: float
+    """Wall deposition mass-transfer coefficient (written per evaluation with wall deposition).
+    [m/s]"""
     perimeter: float
+    """Wetted perimeter of the duct. [m]"""
     area: float
+    """Cross-section of the duct. [m2]"""
     soot_enabled: Any
+    """Carry soot: assign True or False before initialize(); True sets soot_offset after the K mass
+    fractions."""
     deposit_thickness_growth_rate: float
-    def __init__(self, phase: Any) -> None: ...
-    def __call__(self, t: float, y: np.ndarray) -> np.ndarray: ...
-    def initialize(self) -> None: ...
-    def external_heat(self, z: float, T: float) -> float: ...
-    def reynolds(self) -> float: ...
-    def fanning_friction(self) -> float: ...
-    def __reduce__(self) -> tuple[Any, ...]: ...
-    def __setstate__(self, state: tuple[Any, ...], /) -> None: ...
-    def __copy__(self) -> CPFROde: ...
-    def __deepcopy__(self, memo: Any, /) -> CPFROde: ...
+    """With wall deposition: soot volume per gas volume (mobility spheres) divided by the velocity;
+    set per evaluation on subclass instances, read by nothing. [s/m]"""
+    def __init__(self, phase: Any) -> None:
+        """A reactor right-hand side on a Cantera-like phase; reads its pressure and production
+        rates."""
+    def __call__(self, t: float, y: np.ndarray) -> np.ndarray:
+        """dy/dz at axial position t [m] for state y: 1/u [s/m], d(mass flux)/dz [kg/(m3 s)], dT/dz
+        [K/m], dY/dz [1/m], then (soot on) dN_agg/dz ... dH_tot/dz [mol/(kg m)]."""
+    def initialize(self) -> None:
+        """Checks the configuration (soot model present, geometry positive, exactly one temperature
+        mode) before integration."""
+    def external_heat(self, z: float, T: float) -> float:
+        """Wall heat source at position z [m] and gas temperature T [K]. [W/m3]"""
+    def reynolds(self) -> float:
+        """Reynolds number of the last evaluation (hydraulic diameter). [-]"""
+    def fanning_friction(self) -> float:
+        """Fanning friction factor (Blasius) from reynolds(). [-]"""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickling: the type and one flat tuple of every stored field."""
+    def __setstate__(self, state: tuple[Any, ...], /) -> None:
+        """Pickling: restores the stored fields from that tuple."""
+    def __copy__(self) -> CPFROde:
+        """A shallow copy: numbers and vectors copied, objects shared."""
+    def __deepcopy__(self, memo: Any, /) -> CPFROde:
+        """An independent copy (copy.deepcopy)."""
 
 class CFlameSolver:
-    """CFlameSolver(phase, flame, grid, soot_model)"""
+    """CFlameSolver(phase, flame, grid, soot_model)
+
+    Soot through a converged 1-D flame: implicit pseudo-time stepping of the four soot variables
+    on a grid of your choice, with NumPy arrays for every profile (NumPy's float rules: a zero
+    divisor gives inf/NaN).
+    """
     gas: Any
+    """The phase object, set to each grid point's state."""
     flame: Any
+    """The converged flame (grid, T, density, viscosity, velocity, X)."""
     soot_model: Any
+    """The initialised CSootModel."""
     n_time_steps: int
+    """Pseudo-time steps per solve() (default 2000)."""
     dt: float
+    """Pseudo-time step (default 1e-5). [s]"""
     n_species: int
+    """Number of gas species."""
     n_points: int
+    """Number of grid points."""
     P: float
+    """Pressure (default 101325). [Pa]"""
     mdot_left: float
+    """Mass flux closing the left (burner) boundary; set it to the burner mass flux before solve().
+    [kg/(m2 s)]"""
     mdot_right: float
+    """Mass flux closing the right boundary under the flux condition. [kg/(m2 s)]"""
     boundary_type_right: int
+    """Right boundary: 0 (inlet) flux condition, any other value (outlet) outflow."""
     N_agg_in: float
+    """N_agg of the gas entering through the a flux boundary (default the floor). [mol/kg]"""
     N_pri_in: float
+    """N_pri of the gas entering through the a flux boundary (default the floor). [mol/kg]"""
     C_tot_in: float
+    """C_tot of the gas entering through the a flux boundary (default the floor). [mol/kg]"""
     H_tot_in: float
+    """H_tot of the gas entering through the a flux boundary (default the floor). [mol/kg]"""
     z: Optional[np.ndarray]
+    """Grid positions. [m]"""
     dz: Optional[np.ndarray]
+    """Backward grid spacing (dz[0] = dz[1]). [m]"""
     T: Optional[np.ndarray]
+    """Gas temperature on the grid. [K]"""
     mu: Optional[np.ndarray]
+    """Gas viscosity on the grid. [Pa s]"""
     rho: Optional[np.ndarray]
+    """Gas density on the grid. [kg/m3]"""
     u_gas: Optional[np.ndarray]
+    """Gas velocity on the grid. [m/s]"""
     u_th: Optional[np.ndarray]
+    """Thermophoretic drift velocity of soot. [m/s]"""
     u: Optional[np.ndarray]
+    """Soot velocity u_gas + u_th. [m/s]"""
     X: Optional[np.ndarray]
+    """Gas mole fractions, species by grid point. [-]"""
     wdot_correction_soot: Optional[np.ndarray]
+    """Gas-species rates due to soot, species by grid point. [kmol/(m3 s)]"""
     A: Optional[np.ndarray]
+    """Dense coefficient matrix of the implicit system; only three diagonals used (boundary rows
+    kg/(m2 s)). [kg/(m3 s)]"""
     B_N_agg: Optional[np.ndarray]
+    """Right-hand side of the N_agg system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_N_pri: Optional[np.ndarray]
+    """Right-hand side of the N_pri system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_C_tot: Optional[np.ndarray]
+    """Right-hand side of the C_tot system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_H_tot: Optional[np.ndarray]
+    """Right-hand side of the H_tot system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     N_agg_n: Optional[np.ndarray]
+    """Aggregates per kg of gas along the grid, current level (the result after solve()). [mol/kg]
+    """
     N_agg_n1: Optional[np.ndarray]
+    """N_agg at the new time level. [mol/kg]"""
     N_pri_n: Optional[np.ndarray]
+    """Primary particles per kg of gas along the grid, current level (the result after solve()).
+    [mol/kg]"""
     N_pri_n1: Optional[np.ndarray]
+    """N_pri at the new time level. [mol/kg]"""
     C_tot_n: Optional[np.ndarray]
+    """Carbon atoms held in soot per kg of gas along the grid, current level (the result after
+    solve()). [mol/kg]"""
     C_tot_n1: Optional[np.ndarray]
+    """C_tot at the new time level. [mol/kg]"""
     H_tot_n: Optional[np.ndarray]
+    """Hydrogen atoms held in soot per kg of gas along the grid, current level (the result after
+    solve()). [mol/kg]"""
     H_tot_n1: Optional[np.ndarray]
+    """H_tot at the new time level. [mol/kg]"""
     @property
-    def grid(self) -> Optional[np.ndarray]: ...
-    def __init__(self, phase: Any, flame: Any, grid: np.ndarray, soot_model: Any) -> None: ...
-    def solve(self) -> None: ...
-    def update_wdot_correction(self) -> None: ...
-    def solve_TDMA(self, a: np.ndarray, b: np.ndarray, c: np.ndarray, d: np.ndarray) -> np.ndarray: ...
-    def __reduce__(self) -> tuple[Any, ...]: ...
-    def __setstate__(self, state: tuple[Any, ...], /) -> None: ...
-    def __copy__(self) -> CFlameSolver: ...
-    def __deepcopy__(self, memo: Any, /) -> CFlameSolver: ...
+    def grid(self) -> Optional[np.ndarray]:
+        """The soot grid. [m]"""
+    def __init__(self, phase: Any, flame: Any, grid: np.ndarray, soot_model: Any) -> None:
+        """A solver for phase, converged flame, soot grid [m] and initialised CSootModel; soot
+        starts at the model's floors."""
+    def solve(self) -> None:
+        """Advances n_time_steps implicit pseudo-time steps of size dt, printing one 'Time Step = '
+        line each; a second call continues."""
+    def update_wdot_correction(self) -> None:
+        """Fills wdot_correction_soot with the gas-species rates due to soot at every grid point."""
+    def solve_TDMA(self, a: np.ndarray, b: np.ndarray, c: np.ndarray, d: np.ndarray) -> np.ndarray:
+        """Solves a tridiagonal system: sub-diagonal a, diagonal b, super-diagonal c, right-hand
+        side d."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickling: the type and one flat tuple of every stored field."""
+    def __setstate__(self, state: tuple[Any, ...], /) -> None:
+        """Pickling: restores the stored fields from that tuple."""
+    def __copy__(self) -> CFlameSolver:
+        """A shallow copy: numbers and vectors copied, objects shared."""
+    def __deepcopy__(self, memo: Any, /) -> CFlameSolver:
+        """An independent copy (copy.deepcopy)."""
 
 class CFlameSolverOpt:
-    """CFlameSolverOpt(phase, flame, grid, soot_model)"""
+    """CFlameSolverOpt(phase, flame, grid, soot_model)
+
+    Soot through a converged 1-D flame, as CFlameSolver, holding plain vectors (read back as
+    lists), a tridiagonal system instead of a dense matrix, separate left and right inlet
+    values, and ZeroDivisionError instead of inf/NaN.
+    """
     gas: Any
+    """The phase object, set to each grid point's state."""
     flame: Any
+    """The converged flame (grid, T, density, viscosity, velocity, X)."""
     soot_model: Any
+    """The initialised CSootModel."""
     n_time_steps: int
+    """Pseudo-time steps per solve() (default 2000)."""
     dt: float
+    """Pseudo-time step (default 1e-5). [s]"""
     n_species: int
+    """Number of gas species."""
     n_points: int
+    """Number of grid points."""
     P: float
+    """Pressure (default 101325). [Pa]"""
     mdot_left: float
+    """Mass flux closing the left (burner) boundary; set it to the burner mass flux before solve().
+    [kg/(m2 s)]"""
     mdot_right: float
+    """Mass flux closing the right boundary under the flux condition. [kg/(m2 s)]"""
     boundary_type_right: int
+    """Right boundary: 0 (inlet) flux condition, any other value (outlet) outflow."""
     X: Optional[np.ndarray]
+    """Gas mole fractions, species by grid point. [-]"""
     wdot_correction_soot: Optional[np.ndarray]
+    """Gas-species rates due to soot, species by grid point. [kmol/(m3 s)]"""
     z: list[float]
+    """Grid positions. [m]"""
     dz: list[float]
+    """Backward grid spacing (dz[0] = dz[1]). [m]"""
     T: list[float]
+    """Gas temperature on the grid. [K]"""
     mu: list[float]
+    """Gas viscosity on the grid. [Pa s]"""
     rho: list[float]
+    """Gas density on the grid. [kg/m3]"""
     u_gas: list[float]
+    """Gas velocity on the grid. [m/s]"""
     u_th: list[float]
+    """Thermophoretic drift velocity of soot. [m/s]"""
     u: list[float]
+    """Soot velocity u_gas + u_th. [m/s]"""
     upper: list[float]
+    """Super-diagonal of the implicit system. [kg/(m3 s)]"""
     diag: list[float]
+    """Main diagonal of the implicit system (boundary rows kg/(m2 s)). [kg/(m3 s)]"""
     lower: list[float]
+    """Sub-diagonal of the implicit system. [kg/(m3 s)]"""
     B_N_agg: list[float]
+    """Right-hand side of the N_agg system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_N_pri: list[float]
+    """Right-hand side of the N_pri system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_C_tot: list[float]
+    """Right-hand side of the C_tot system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_H_tot: list[float]
+    """Right-hand side of the H_tot system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     N_agg_n: list[float]
+    """Aggregates per kg of gas along the grid, current level (the result after solve()). [mol/kg]
+    """
     N_agg_n1: list[float]
+    """N_agg at the new time level. [mol/kg]"""
     N_pri_n: list[float]
+    """Primary particles per kg of gas along the grid, current level (the result after solve()).
+    [mol/kg]"""
     N_pri_n1: list[float]
+    """N_pri at the new time level. [mol/kg]"""
     C_tot_n: list[float]
+    """Carbon atoms held in soot per kg of gas along the grid, current level (the result after
+    solve()). [mol/kg]"""
     C_tot_n1: list[float]
+    """C_tot at the new time level. [mol/kg]"""
     H_tot_n: list[float]
+    """Hydrogen atoms held in soot per kg of gas along the grid, current level (the result after
+    solve()). [mol/kg]"""
     H_tot_n1: list[float]
+    """H_tot at the new time level. [mol/kg]"""
     N_agg_in_left: float
+    """N_agg of the gas entering through the left boundary (default the floor). [mol/kg]"""
     N_agg_in_right: float
+    """N_agg of the gas entering through the right boundary under the flux condition (default the
+    floor). [mol/kg]"""
     N_pri_in_left: float
+    """N_pri of the gas entering through the left boundary (default the floor). [mol/kg]"""
     N_pri_in_right: float
+    """N_pri of the gas entering through the right boundary under the flux condition (default the
+    floor). [mol/kg]"""
     C_tot_in_left: float
+    """C_tot of the gas entering through the left boundary (default the floor). [mol/kg]"""
     C_tot_in_right: float
+    """C_tot of the gas entering through the right boundary under the flux condition (default the
+    floor). [mol/kg]"""
     H_tot_in_left: float
+    """H_tot of the gas entering through the left boundary (default the floor). [mol/kg]"""
     H_tot_in_right: float
+    """H_tot of the gas entering through the right boundary under the flux condition (default the
+    floor). [mol/kg]"""
     @property
-    def grid(self) -> list[float]: ...
-    def __init__(self, phase: Any, flame: Any, grid: Any, soot_model: Any) -> None: ...
-    def solve(self) -> None: ...
-    def update_wdot_correction(self) -> None: ...
-    def solve_TDMA(self, a: Any, b: Any, c: Any, d: Any) -> list[float]: ...
-    def __reduce__(self) -> tuple[Any, ...]: ...
-    def __setstate__(self, state: tuple[Any, ...], /) -> None: ...
-    def __copy__(self) -> CFlameSolverOpt: ...
-    def __deepcopy__(self, memo: Any, /) -> CFlameSolverOpt: ...
+    def grid(self) -> list[float]:
+        """The soot grid. [m]"""
+    def __init__(self, phase: Any, flame: Any, grid: Any, soot_model: Any) -> None:
+        """A solver for phase, converged flame, soot grid [m] and initialised CSootModel; soot
+        starts at the model's floors."""
+    def solve(self) -> None:
+        """Advances n_time_steps implicit pseudo-time steps of size dt, printing one 'Time Step = '
+        line each; a second call continues."""
+    def update_wdot_correction(self) -> None:
+        """Fills wdot_correction_soot with the gas-species rates due to soot at every grid point."""
+    def solve_TDMA(self, a: Any, b: Any, c: Any, d: Any) -> list[float]:
+        """Solves a tridiagonal system: sub-diagonal a, diagonal b, super-diagonal c, right-hand
+        side d."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickling: the type and one flat tuple of every stored field."""
+    def __setstate__(self, state: tuple[Any, ...], /) -> None:
+        """Pickling: restores the stored fields from that tuple."""
+    def __copy__(self) -> CFlameSolverOpt:
+        """A shallow copy: numbers and vectors copied, objects shared."""
+    def __deepcopy__(self, memo: Any, /) -> CFlameSolverOpt:
+        """An independent copy (copy.deepcopy)."""
 
 def __pyx_unpickle_CSootModel(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CSootModel: ...
 def __pyx_unpickle_CSootGas(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CSootGas: ...
