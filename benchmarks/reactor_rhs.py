@@ -22,9 +22,10 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 import numpy as np  # noqa: E402
 
 import fumivex2 as fv  # noqa: E402
+from fumivex2.species import shipped_mechanism  # noqa: E402
 
 ROOT = pathlib.Path(__file__).resolve().parents[1]
-MECH = ROOT.parent / "shared" / "mechanisms" / "abf.yaml"
+MECH = shipped_mechanism()
 REPEATS, CALLS = 7, 400
 
 
