@@ -14,7 +14,6 @@ Run after `pip install .` with Cantera installed:  python benchmarks/reactor_rhs
 import contextlib
 import io
 import os
-import pathlib
 import time
 
 os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
@@ -24,7 +23,6 @@ import numpy as np  # noqa: E402
 import fumivex2 as fv  # noqa: E402
 from fumivex2.species import shipped_mechanism  # noqa: E402
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
 MECH = shipped_mechanism()
 REPEATS, CALLS = 7, 400
 
