@@ -163,7 +163,10 @@ def solve_burner_flame(gas, case: Case):
                                   prune=spec.prune)
     except ct.CanteraError as e:
         raise CaseError(f"flame grid refinement: {_first_line(e)}") from None
-    flame.transport_model = spec.transport
+    try:
+        flame.transport_model = spec.transport
+    except ct.CanteraError as e:
+        raise CaseError(f"flame.transport {spec.transport!r}: {_first_line(e)}") from None
     try:
         with contextlib.redirect_stdout(_Sink()), warnings.catch_warnings():
             warnings.simplefilter("ignore", RuntimeWarning)  # from Cantera's blow-off check
@@ -328,6 +331,8 @@ def soot_in_flame(case: Case, gas, flame, *, model=None, progress: Progress = No
     if spec.outlet == "outflow":
         solver.boundary_type_right = 1
     else:
+        # flux condition: the gas crosses the right end with the burner mass flux and
+        # carries the soot floors in
         solver.boundary_type_right = 0
         solver.mdot_right = mdot
     solver.dt = spec.dt
@@ -358,9 +363,10 @@ def soot_in_flame(case: Case, gas, flame, *, model=None, progress: Progress = No
                 failure = (f"the soot solver stopped in step {steps + 1}: "
                            f"{type(error).__name__}: {error}{at}; profiles after {steps} steps")
             else:
-                failure = (f"the soot variables became NaN or infinite in step {steps + 1}"
-                           f"{at or ' (every point finite before it: try a smaller soot_solver.dt)'}"
-                           f"; profiles after {steps} steps")
+                at = at or " (the soot model is finite everywhere before it: try a smaller " \
+                    "soot_solver.dt)"
+                failure = (f"the soot variables became NaN or infinite in step {steps + 1}{at}; "
+                           f"profiles after {steps} steps")
             break
         with np.errstate(divide="ignore", invalid="ignore"):
             # per full chunk: a shorter last chunk counts as if it had run chunk steps
@@ -406,8 +412,8 @@ def soot_in_flame(case: Case, gas, flame, *, model=None, progress: Progress = No
             i, j = (int(a[0]) for a in np.nonzero(~np.isfinite(values)))
             failure = (f"{soot_cols[j]} is {values[i, j]} at {grid[i] * 1000:.3g} mm above the "
                        f"burner after {steps} steps")
-    extra = {"steps": steps, "flow time [s]": flow_time, "soot points": len(grid), "flame points": len(fgrid),
-             "PAHs": [gas.species_names[i] for i in model.PAH_index_in_gas]}
+    extra = {"steps": steps, "flow time [s]": flow_time, "soot points": len(grid),
+             "flame points": len(fgrid), "PAHs": [gas.species_names[i] for i in model.PAH_index_in_gas]}
     if change is not None:
         extra["largest change"] = dict(zip(SOOT_VARIABLES, map(float, change)))
     if failure is not None:
