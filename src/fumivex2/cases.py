@@ -138,9 +138,10 @@ class FlameSpec:
 @dataclass(frozen=True)
 class SootSolverSpec:
     points: int = _f(150, "", "points of the soot grid (uniform over the flame width)")
-    dt: float = _f(1e-5, "s", "pseudo-time step")
-    chunk: int = _f(500, "", "steps per solve call between convergence checks")
-    max_steps: int = _f(20000, "", "step budget")
+    dt: float = _f(5e-5, "s", "pseudo-time step (the soot sources are explicit: too large a step "
+                     "oscillates)")
+    chunk: int = _f(200, "", "steps per solve call between convergence checks")
+    max_steps: int = _f(10000, "", "step budget")
     tolerance: float = _f(1e-4, "", "converged when no soot variable changes by more than this "
                           "fraction of its largest value over a chunk")
     outlet: str = _f("outflow", "", "right boundary: 'outflow' or 'inlet' (flux condition)",

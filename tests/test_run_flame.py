@@ -1,0 +1,283 @@
+"""Burner-flame runs: soot stepped in chunks through a solved flame until it stops changing
+or the step budget is used, the profiles and rates it returns, shortened flames end to end,
+soot off, flames that fail, and bad inputs."""
+import math
+import pickle
+
+import numpy as np
+import pytest
+
+import fumivex2 as fv
+from conftest import abf_soot_model
+from fumivex2 import results as R
+from fumivex2.cases import CaseError, default_case, with_overrides
+from fumivex2.flame import run_flame, set_inlet, soot_in_flame
+from fumivex2.species import KEY_SPECIES, SpeciesError
+
+VARS = ("N_agg", "N_pri", "C_tot", "H_tot")
+SOOT = [R.N_AGG, R.N_PRI, R.C_TOT, R.H_TOT, R.FV, R.NUMBER, R.D_P, R.D_M, R.N_P, R.HC,
+        R.INCEPTION]
+# on the session's burner flame: 40 points, 1e-4 s steps in chunks of 100
+STEPPING = {"soot_solver.points": 40, "soot_solver.dt": 1e-4, "soot_solver.chunk": 100,
+            "soot_solver.max_steps": 3000, "soot_solver.tolerance": 1e-3}
+# a coarse 1 cm flame for runs end to end
+COARSE = {"flame.width": 0.01, "flame.ratio": 10.0, "flame.slope": 0.9, "flame.curve": 0.99,
+          "flame.prune": 0.0, "soot_solver.points": 30, "soot_solver.dt": 1e-4,
+          "soot_solver.chunk": 100, "soot_solver.max_steps": 300}
+
+
+def flame_case(**overrides):
+    return with_overrides(default_case("flame"), {k.replace("__", "."): v
+                                                  for k, v in overrides.items()})
+
+
+def stepping_case(**overrides):
+    return with_overrides(default_case("flame"), {**STEPPING, **overrides})
+
+
+def raw_solver(gas, flame, points, model=None):
+    """CFlameSolverOpt set up by hand: pyrene, outflow right end, 1e-4 s steps."""
+    s = fv.CFlameSolverOpt(gas, flame, np.linspace(0.0, flame.grid[-1], points),
+                           model or abf_soot_model(gas, pahs=("A4",)))
+    s.mdot_left, s.boundary_type_right, s.dt = 0.08, 1, 1e-4
+    return s
+
+
+def advance(s, steps, capsys):
+    s.n_time_steps = steps
+    s.solve()
+    capsys.readouterr()
+    return np.array([getattr(s, v + "_n") for v in VARS])
+
+
+def rel_change(new, old):
+    return max(np.abs(new[k] - old[k]).max() / np.abs(new[k]).max() for k in range(4))
+
+
+@pytest.fixture(scope="module")
+def converged(burner_flame):
+    gas, flame = burner_flame
+    calls = []
+    result = soot_in_flame(stepping_case(), gas, flame,
+                                    progress=lambda *a: calls.append(a))
+    return result, calls
+
+
+# ---- stepping and convergence --------------------------------------------------------------
+
+def test_stops_at_the_first_chunk_below_the_tolerance(burner_flame, converged, capsys):
+    gas, flame = burner_flame
+    r, calls = converged
+    steps = r.extra["steps"]
+    assert r.status == "converged" and r.ok
+    assert r.message.startswith(f"soot profiles converged after {steps} steps")
+    assert calls == [(k, 3000) for k in range(100, steps + 1, 100)]
+    # the same steps by hand, the last two chunks separately
+    s = raw_solver(gas, flame, 40)
+    before = advance(s, steps - 200, capsys)
+    middle = advance(s, 100, capsys)
+    last = advance(s, 100, capsys)
+    assert rel_change(last, middle) < 1e-3 <= rel_change(middle, before)
+    floors = np.array([getattr(s.soot_model, v + "_min") for v in VARS])
+    for k, col in enumerate(SOOT[:4]):
+        np.testing.assert_array_equal(r.profiles[col], np.maximum(last[k], floors[k]))
+    assert max(r.extra["largest change"].values()) == pytest.approx(rel_change(last, middle),
+                                                                    rel=1e-12)
+
+
+def test_budget_and_flow_time(burner_flame):
+    gas, flame = burner_flame
+    calls = []
+    r = soot_in_flame(stepping_case(**{"soot_solver.max_steps": 250}), gas, flame,
+                               progress=lambda *a: calls.append(a))
+    assert r.status == "step budget used" and r.ok and r.extra["steps"] == 250
+    assert calls == [(100, 250), (200, 250), (250, 250)]  # the last chunk is shorter
+    assert r.message.startswith("step budget used: 250 steps and the soot profiles still change")
+    # a tolerance met at once still waits until the gas has crossed the flame once
+    flow_time = np.trapezoid(1.0 / flame.velocity, flame.grid)
+    r = soot_in_flame(stepping_case(**{"soot_solver.tolerance": 10.0}), gas, flame)
+    assert r.status == "converged"
+    assert r.extra["steps"] == 100 * math.ceil(flow_time / 1e-4 / 100)
+    r = soot_in_flame(stepping_case(**{"soot_solver.tolerance": 10.0,
+                                                "soot_solver.max_steps": 300}), gas, flame)
+    assert r.status == "step budget used" and "less than the" in r.message
+
+
+# ---- what the result holds -----------------------------------------------------------------
+
+def test_profiles_rates_and_element_balance(burner_flame, converged):
+    gas, flame = burner_flame
+    r, _ = converged
+    p = r.profiles
+    x = np.linspace(0.0, 0.02, 40)
+    assert list(p.columns) == ([R.HEIGHT, R.T, R.VELOCITY, R.DENSITY]
+                               + [R.species_column(k) for k in KEY_SPECIES]
+                               + [R.species_column("A4")] + SOOT)
+    np.testing.assert_array_equal(p[R.HEIGHT], x)
+    np.testing.assert_array_equal(p[R.T], np.interp(x, flame.grid, flame.T))
+    X = np.array([np.interp(x, flame.grid, row) for row in flame.X])
+    np.testing.assert_array_equal(p["X_A4 [-]"], X[gas.species_index("A4")])
+    rho = p[R.DENSITY].to_numpy()
+    soot_mass = p[R.C_TOT] * 0.012011 + p[R.H_TOT] * 0.00100784  # kg per kg of gas
+    np.testing.assert_allclose(p[R.FV], soot_mass * rho / 1800.0, rtol=1e-12)
+    np.testing.assert_allclose(p[R.NUMBER], p[R.N_AGG] * 6.02214076e23 * rho, rtol=1e-12)
+    f_v = p[R.FV].to_numpy()
+    assert np.all(np.isfinite(p[SOOT].to_numpy()))
+    assert 1e-9 < f_v[-1] < 1e-5 and f_v[-1] > 10 * f_v[10]
+
+    rates = r.rates
+    assert rates.shape == (40, gas.n_species + 1)
+    assert list(rates.columns) == [R.HEIGHT] + [f"{n} [kmol/(m3 s)]" for n in gas.species_names]
+    W = rates.iloc[:, 1:].to_numpy().T * 1000.0  # mol/(m3 s), species x points
+    atoms = {e: np.array([gas.n_atoms(k, e) for k in range(gas.n_species)]) for e in "CO"}
+    m = abf_soot_model(gas, pahs=("A4",))
+    mu = np.interp(x, flame.grid, flame.viscosity)  # read first: it moves the phase
+    for i in (20, 39):
+        gas.TPX = p[R.T][i], 101325.0, X[:, i]
+        m.update_gas(p[R.T][i], 101325.0, rho[i], mu[i], gas.mean_molecular_weight, X[:, i])
+        m.update_solution(p[SOOT[:4]].to_numpy()[i].copy())
+        scale = np.abs(W[:, i]).max()
+        assert scale > 0
+        assert atoms["C"] @ W[:, i] == pytest.approx(-rho[i] * m.S_C_tot(), rel=1e-9)
+        assert atoms["O"] @ W[:, i] == pytest.approx(0.0, abs=1e-12 * scale)
+
+
+class FailingModel(fv.CSootModel):
+    """Carbon growth that is NaN, or raises, where the soot carbon exceeds a limit."""
+    limit, error = math.inf, None
+
+    def S_C_tot(self):
+        if self.C_tot > self.limit:
+            if self.error:
+                raise self.error
+            return math.nan
+        return super().S_C_tot()
+
+
+@pytest.mark.parametrize("error", [None, ZeroDivisionError("float division")])
+def test_a_failing_soot_state_is_located(burner_flame, capsys, error):
+    gas, flame = burner_flame
+    # by hand: the carbon limit reached after 150 steps
+    s = raw_solver(gas, flame, 40)
+    history = [advance(s, 150, capsys)]
+    FailingModel.limit, FailingModel.error = history[0][2, 1:-1].max(), error
+    while history[-1][2, 1:-1].max() <= FailingModel.limit:
+        history.append(advance(s, 1, capsys))
+    failing_step = 150 + len(history)  # the first step that evaluates carbon above the limit
+    first = int(np.argmax(history[-1][2, 1:-1] > FailingModel.limit)) + 1
+    where = f"at {np.linspace(0, 20, 40)[first]:.3g} mm above the burner"
+
+    model = abf_soot_model(gas, pahs=("A4",), cls=FailingModel)
+    r = soot_in_flame(stepping_case(), gas, flame, model=model)
+    assert r.status == "failed" and not r.ok
+    if error is None:
+        assert r.message == (f"the soot variables became NaN or infinite in step {failing_step} "
+                             f"(the C_tot source is nan {where}); profiles after "
+                             f"{failing_step - 1} steps")
+    else:
+        assert r.message == (f"the soot solver stopped in step {failing_step}: ZeroDivisionError: "
+                             f"float division (ZeroDivisionError: float division {where}); "
+                             f"profiles after {failing_step - 1} steps")
+    assert r.extra["steps"] == failing_step - 1
+    np.testing.assert_array_equal(r.profiles[R.C_TOT],
+                                  np.maximum(history[-1][2], s.soot_model.C_tot_min))
+    assert np.all(np.isfinite(r.rates.to_numpy()))
+
+
+# ---- runs end to end ------------------------------------------------------------------------
+
+def test_short_flame_end_to_end(capfd):
+    pytest.importorskip("cantera")
+    calls = []
+    r = run_flame(flame_case(**COARSE), progress=lambda *a: calls.append(a))
+    assert capfd.readouterr().out == ""  # neither the step lines nor Cantera's log
+    assert r.status == "step budget used" and r.extra["steps"] == 300
+    assert calls == [(100, 300), (200, 300), (300, 300)]
+    assert r.profiles.shape == (30, 4 + len(KEY_SPECIES) + 1 + len(SOOT))
+    assert r.profiles[R.HEIGHT].iloc[-1] == 0.01 and r.profiles[R.T].max() > 1400.0
+    assert r.rates.shape == (30, 102) and r.extra["PAHs"] == ["A4"]
+    assert r.profiles[R.FV].iloc[-1] > 1e-10
+    assert 0 < r.extra["flame time [s]"] < r.run_time
+    back = pickle.loads(pickle.dumps(r))
+    assert back.case == r.case and back.profiles.equals(r.profiles)
+
+
+def test_soot_off_on_a_mechanism_without_pahs():
+    pytest.importorskip("cantera")
+    case = flame_case(**COARSE, mechanism__file="gri30.yaml", soot__enabled=False)
+    r = run_flame(case, progress=lambda *a: pytest.fail("no soot steps"))
+    assert r.status == "completed" and r.rates is None
+    assert list(r.profiles.columns) == ([R.HEIGHT, R.T, R.VELOCITY, R.DENSITY]
+                                        + [R.species_column(k) for k in KEY_SPECIES])
+    assert len(r.profiles) == r.extra["flame points"] and r.profiles[R.T].max() > 1400.0
+    assert r.message == f"flame solved on {len(r.profiles)} points; soot off"
+
+
+def test_flames_that_fail(monkeypatch):
+    ct = pytest.importorskip("cantera")
+    # no oxygen: Cantera returns the cold mixture as its solution
+    r = run_flame(flame_case(**COARSE, inlet__composition="C2H4:1, AR:2"))
+    assert r.status == "failed" and r.message.startswith("no flame: the peak temperature is 300 K")
+    assert r.profiles[R.T].max() < 301.0 and r.rates is None
+
+    def fails(self, *args, **kwargs):
+        raise ct.CanteraError("\n" + "*" * 79 + "\nCanteraError thrown by OneDim::solve:\n"
+                              "Newton iteration failed\n" + "*" * 79 + "\n")
+
+    monkeypatch.setattr(ct.BurnerFlame, "solve", fails)
+    r = run_flame(flame_case(**COARSE))
+    assert (r.status, r.message) == ("failed",
+                                     "the burner flame did not converge: Newton iteration failed")
+    assert len(r.profiles) == 0 and R.species_column("A4") in r.profiles
+
+
+# ---- the inlet and bad inputs -----------------------------------------------------------------
+
+def test_inlet_compositions():
+    ct = pytest.importorskip("cantera")
+    gas = ct.Solution("gri30.yaml")
+    set_inlet(gas, flame_case(inlet__composition=" c2h4 : 1  o2:1.3,Ar:2.5").inlet)
+    assert gas.T == 300.0 and gas["C2H4"].X[0] == pytest.approx(1 / 4.8, rel=1e-12)
+    set_inlet(gas, flame_case(inlet__composition="C2H4:1, O2:1.3, AR:2.5",
+                                       inlet__basis="mass").inlet)
+    assert gas["O2"].Y[0] == pytest.approx(1.3 / 4.8, rel=1e-12)
+    # ethylene needs 3 O2: at equivalence ratio 2.4, 1.25 O2 with 2.5 AR per C2H4
+    inlet = flame_case(inlet__fuel="C2H4:1", inlet__oxidizer="O2:1, AR:2",
+                       inlet__equivalence_ratio=2.4, inlet__pressure=5e4).inlet
+    set_inlet(gas, inlet)
+    assert gas.P == pytest.approx(5e4, rel=1e-12)
+    assert gas["AR"].X[0] == pytest.approx(2.5 / 4.75, rel=1e-12)
+
+
+BAD = [
+    ({"inlet.composition": "C2H4:1, XX:2"}, SpeciesError,
+     "inlet.composition: species 'XX' is not in the mechanism"),
+    ({"inlet.composition": "C2H4:-1, O2:1"}, CaseError,
+     "inlet.composition: the amount of 'C2H4' must be zero or positive, got -1"),
+    ({"inlet.composition": "C2H4:0, O2:0"}, CaseError, "the amounts sum to zero"),
+    ({"inlet.composition": "C2H4=1"}, CaseError, "'C2H4=1' is not 'name:amount'"),
+    ({"inlet.composition": "O2:x"}, CaseError, "the amount of 'O2' is 'x', not a number"),
+    ({"inlet.composition": " "}, CaseError, "inlet.composition is empty"),
+    ({"inlet.composition": "O2:1, o2:2"}, CaseError, "inlet.composition names 'O2' twice"),
+    ({"inlet.fuel": "C2H4:1", "inlet.oxidizer": "AR:1"}, CaseError,
+     "inlet: fuel 'C2H4:1' and oxidiser 'AR:1' cannot be mixed at equivalence ratio 1:"),
+    ({"inlet.fuel": "C2H4:1", "inlet.equivalence_ratio": -2.0}, CaseError,
+     "inlet.equivalence_ratio must be a positive number"),
+    ({"flame.ratio": 1.5}, CaseError, "flame grid refinement: 'ratio' must be greater than 2"),
+    ({"flame.prune": 0.4}, CaseError, "flame grid refinement: 'prune' must be less than"),
+    ({"species.pahs": ["A9"]}, SpeciesError, "species 'A9' is not in the mechanism"),
+    ({"soot.sticking": [0.1, 0.2]}, SpeciesError, "soot.sticking has 2 values for 1 PAHs"),
+    ({"mechanism.file": "no-such.yaml"}, SpeciesError, "mechanism 'no-such.yaml' not found"),
+    ({"kind": "pfr"}, CaseError, "this is a 'pfr' case: a flame run needs kind = \"flame\""),
+]
+
+
+@pytest.mark.parametrize("overrides, kind, text", BAD, ids=[str(b[0]) for b in BAD])
+def test_bad_inputs(overrides, kind, text, monkeypatch):
+    ct = pytest.importorskip("cantera")
+    monkeypatch.setattr(ct.BurnerFlame, "solve", lambda *a, **k: pytest.fail("flame solved"))
+    case = with_overrides(default_case("flame"), overrides)
+    with pytest.raises(kind) as err:
+        run_flame(case)
+    assert type(err.value) is kind
+    assert text in str(err.value) and "\n" not in str(err.value)
