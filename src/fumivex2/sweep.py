@@ -106,11 +106,20 @@ def _check_key(case: Case, key: str) -> None:
     keys = _leaf_keys(case)
     if key in keys:
         return
-    close = [k for k in keys if k.rsplit(".", 1)[-1] == key]
-    close += [k for k in difflib.get_close_matches(key, keys, n=3, cutoff=0.6) if k not in close]
-    tail = key.rsplit(".", 1)[-1]
-    close += [k for k in keys if k not in close
-              and difflib.get_close_matches(tail, [k.rsplit(".", 1)[-1]], cutoff=0.75)][:3]
+    table, _, name = key.rpartition(".")
+    tables = {}
+    for k in keys:
+        t, _, n = k.rpartition(".")
+        tables.setdefault(t, []).append(n)
+    if table:  # the named table, else the tables spelt like it
+        near = [table] if table in tables else difflib.get_close_matches(
+            table, [t for t in tables if t], n=2, cutoff=0.6)
+        close = [f"{t}.{n}" for t in near
+                 for n in difflib.get_close_matches(name, tables[t], n=3, cutoff=0.6)]
+    else:  # a bare name: the keys that end in it or in something like it
+        close = [k for k in keys if k.rpartition(".")[2] == name]
+        close += [k for k in keys if k not in close and difflib.get_close_matches(
+            name, [k.rpartition(".")[2]], cutoff=0.75)]
     hint = f" (did you mean {', '.join(map(repr, close[:3]))}?)" if close else \
         " (keys are written table.name, as in the case file: see fumivex2 pfr --print-case)"
     raise CaseError(f"unknown case key {key!r} to vary{hint}")
