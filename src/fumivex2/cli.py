@@ -195,6 +195,7 @@ class _Progress:
                                        + f" {self.unit}" + " [{elapsed}<{remaining}]")
         if total != self.bar.total:
             self.bar.total = total
+        reached = min(max(reached, 0), total)  # an integrator may step past the end
         self.bar.update(reached - self.bar.n)
 
     def write(self, text: str) -> None:

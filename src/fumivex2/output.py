@@ -270,11 +270,11 @@ MAX_LEGEND = 12  # cases named in an overlay's legend
 
 
 def write_sweep(results: Iterable, folder: str | pathlib.Path, *,
-                name: str | None = None) -> pathlib.Path:
+                name: str | None = None, plots: bool = True) -> pathlib.Path:
     """Write the sweep's tables and overlays into folder: sweep_summary.csv (one row per
     case: the varied parameters, status, message and summary values), all_runs.csv (every
-    case's profiles with the varied parameters as leading columns) and, when the cases
-    have plots on, one overlay PNG per quantity (a line per case)."""
+    case's profiles with the varied parameters as leading columns) and, when `plots` and
+    the cases have plots on, one overlay PNG per quantity (a line per case)."""
     import pandas as pd
 
     folder = prepare_folder(folder)
@@ -298,7 +298,7 @@ def write_sweep(results: Iterable, folder: str | pathlib.Path, *,
         pd.concat(tables, ignore_index=True).to_csv(folder / "all_runs.csv", index=False)
     done = [(p, r) for p, r, *_ in items if r is not None and r.profiles is not None
             and len(r.profiles)]
-    if done and all(r.case.output.plots for _, r in done):
+    if plots and done and all(r.case.output.plots for _, r in done):
         notes = plot_sweep(done, folder, name=name)
         if notes:
             (folder / "plot_notes.txt").write_text("\n".join(notes) + "\n")

@@ -359,7 +359,7 @@ def run_sweep(case: Case, varies: Mapping[str, Sequence], folder: str | pathlib.
                       outcome)
     except KeyboardInterrupt:
         outcome.interrupted = True
-        _write_sweep(outcome)
+        _write_sweep(outcome, plots=False)  # the tables now; the overlays after a resume
         raise SweepInterrupted(outcome) from None
     _write_sweep(outcome)
     return outcome
@@ -493,7 +493,7 @@ def _record(outcome: SweepOutcome, record: SweepRecord, kind: str, payload, tb: 
         fh.write(json.dumps(line, default=repr) + "\n")
 
 
-def _write_sweep(outcome: SweepOutcome) -> None:
+def _write_sweep(outcome: SweepOutcome, plots: bool = True) -> None:
     finished = outcome.finished
     if finished:
-        write_sweep(finished, outcome.folder, name=outcome.records[0].case.name)
+        write_sweep(finished, outcome.folder, name=outcome.records[0].case.name, plots=plots)
