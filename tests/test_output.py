@@ -52,7 +52,7 @@ def test_write_run_writes_tables_case_summary_and_plots(tmp_path):
 
 
 def test_flame_outputs_have_rates_and_height(tmp_path):
-    case = with_overrides(default_case("flame"), {"flame.width": 0.015})
+    case = with_overrides(default_case("flame"), {"flame.width": 0.015, "output.plots": False})
     result = standin_run(case)
     folder = write_run(result, tmp_path)
     rates = pd.read_csv(folder / "rates.csv")
