@@ -9,6 +9,7 @@ import os
 import pickle
 import socket
 import time
+import warnings
 
 import numpy as np
 import pytest
@@ -56,6 +57,8 @@ def standin_run(case, *, progress=None):
         with open(log, "a") as fh:
             fh.write(json.dumps([case.reactor.length, case.soot.growth_model]) + "\n")
     time.sleep(float(os.environ.get("FUMIVEX2_TEST_SLEEP", "0")))
+    if case.species.pahs == ("A3",):
+        warnings.warn("pyrene (A4) is not in the mechanism; using A3 as the soot model's PAH")
     if case.inlet.pressure == RAISES:
         raise RuntimeError("stand-in failure\nsecond line")
     if case.inlet.pressure == CRASHES:
@@ -208,7 +211,8 @@ def test_unreachable_dask_scheduler_is_a_clear_error_after_a_bounded_wait(tmp_pa
 
 def test_failing_and_crashing_cases_do_not_stop_the_others(tmp_path):
     varies = {"inlet.pressure": [101325.0, RAISES, CRASHES, FAILS], "reactor.length": [0.15]}
-    outcome = run_sweep(small_case(), varies, tmp_path, workers=2, runner=standin_run)
+    case = small_case(**{"species.pahs": ["A3"]})
+    outcome = run_sweep(case, varies, tmp_path, workers=2, runner=standin_run)
     by_p = {r.params["inlet.pressure"]: r for r in outcome.records}
     assert by_p[101325.0].status == "completed"
     assert by_p[RAISES].status == "error"
@@ -223,6 +227,11 @@ def test_failing_and_crashing_cases_do_not_stop_the_others(tmp_path):
     summary = pd.read_csv(tmp_path / "sweep_summary.csv")
     assert sorted(summary["status"]) == ["completed", "error", "error", "failed"]
     assert any("worker process died" in n for n in outcome.notes)
+    # the runs' warnings come back from the workers, into the record and summary.txt
+    warned = "pyrene (A4) is not in the mechanism; using A3 as the soot model's PAH"
+    for p in (101325.0, RAISES, FAILS):
+        assert by_p[p].warnings == [warned]
+        assert f"warning: {warned}" in (by_p[p].folder / "summary.txt").read_text()
 
 
 def test_interrupted_sweep_keeps_finished_cases_and_resumes(tmp_path, monkeypatch):

@@ -286,7 +286,13 @@ def _cmd_sweep(args, quiet: bool) -> int:
     if not quiet:
         print(f"{total} cases on {where}; outputs in {folder}", flush=True)
 
+    shown = set()
+
     def on_case(record):
+        for text in record.warnings:  # each warning once per sweep
+            if text not in shown:
+                shown.add(text)
+                progress.write(f"fumivex2: warning: {text}")
         if record.status in ("failed", "error"):
             progress.write(f"fumivex2: case {params_label(record.params)} failed: "
                            f"{' '.join(record.message.split())}")

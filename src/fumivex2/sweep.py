@@ -31,6 +31,7 @@ import signal
 import time
 import tomllib
 import traceback
+import warnings
 from dataclasses import dataclass, field
 from typing import Any, Callable, Mapping, Sequence
 
@@ -194,6 +195,7 @@ class SweepRecord:
     message: str = ""
     result: RunResult | None = None
     resumed: bool = False
+    warnings: list = field(default_factory=list)  # warnings of the run, as text
 
     @property
     def ok(self) -> bool:
@@ -240,16 +242,26 @@ def runner_for(kind: str) -> Callable:
 
 
 def _execute(runner: Callable, case: Case) -> tuple:
-    """Run one case in a worker: ("done", result, "") or ("error", message, traceback)."""
-    try:
-        result = runner(case)
-    except Exception as e:
-        message = str(e) if isinstance(e, CaseError) else f"{type(e).__name__}: {e}"
-        return ("error", message.splitlines()[0] if message else type(e).__name__,
-                traceback.format_exc())
-    if not isinstance(result, RunResult):
-        return ("error", f"the run returned {type(result).__name__}, not a RunResult", "")
-    return ("done", result, "")
+    """Run one case in a worker: ("done", result, "", warnings) or ("error", message,
+    traceback, warnings); the warnings of the run travel back as text, so that the
+    calling process reports them (a worker's stderr may be on another machine)."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("default")
+        try:
+            result = runner(case)
+        except Exception as e:
+            message = str(e) if isinstance(e, CaseError) else f"{type(e).__name__}: {e}"
+            out = ("error", message.splitlines()[0] if message else type(e).__name__,
+                   traceback.format_exc())
+        else:
+            out = ("done", result, "") if isinstance(result, RunResult) else \
+                ("error", f"the run returned {type(result).__name__}, not a RunResult", "")
+    texts = []
+    for w in caught:
+        text = " ".join(str(w.message).split())
+        if text not in texts:
+            texts.append(text)
+    return out + (texts,)
 
 
 def _ignore_sigint() -> None:
@@ -342,8 +354,9 @@ def run_sweep(case: Case, varies: Mapping[str, Sequence], folder: str | pathlib.
     if progress:
         progress(done, total)
 
-    def finish(record, kind, payload, tb):
+    def finish(record, kind, payload, tb, texts):
         nonlocal done
+        record.warnings = list(texts)
         _record(outcome, record, kind, payload, tb)
         done += 1
         if on_case:
@@ -376,20 +389,21 @@ def _drive(submit: Callable, items: list, finish: Callable, on_break: Callable |
         for f in cf.as_completed(futures):
             item = futures.pop(f)
             try:
-                kind, payload, tb = f.result()
+                kind, payload, tb, texts = f.result()
             except cf.process.BrokenProcessPool:
                 if on_break is None:
                     finish(item, "error", "the worker process died while running this case "
-                                          "(a crash in compiled code, or out of memory)", "")
+                                          "(a crash in compiled code, or out of memory)", "", [])
                 else:
                     on_break(item)
                 continue
             except cf.CancelledError:
-                finish(item, "error", "cancelled", "")
+                finish(item, "error", "cancelled", "", [])
                 continue
             except Exception as e:  # a result that did not pickle, a lost Dask worker, ...
-                kind, payload, tb = "error", f"{type(e).__name__}: {e}", traceback.format_exc()
-            finish(item, kind, payload, tb)
+                kind, payload, tb, texts = ("error", f"{type(e).__name__}: {e}",
+                                            traceback.format_exc(), [])
+            finish(item, kind, payload, tb, texts)
     except KeyboardInterrupt:
         for f in futures:
             f.cancel()
@@ -470,7 +484,8 @@ def _record(outcome: SweepOutcome, record: SweepRecord, kind: str, payload, tb: 
     if kind == "done":
         result = payload
         record.result, record.status, record.message = result, result.status, result.message
-        write_run(result, record.folder, label=label, notes=[f"sweep parameters: {label}"])
+        write_run(result, record.folder, label=label, notes=[f"sweep parameters: {label}"]
+                  + [f"warning: {w}" for w in record.warnings])
         tmp = record.folder / (RESULT + ".tmp")
         with open(tmp, "wb") as fh:
             pickle.dump(result, fh, protocol=pickle.HIGHEST_PROTOCOL)
@@ -482,7 +497,8 @@ def _record(outcome: SweepOutcome, record: SweepRecord, kind: str, payload, tb: 
         prepare_folder(record.folder)
         (record.folder / "case.toml").write_text(case_to_toml(record.case))
         (record.folder / "summary.txt").write_text(
-            f"RUN FAILED: {payload}\nsweep parameters: {label}\n")
+            f"RUN FAILED: {payload}\nsweep parameters: {label}\n"
+            + "".join(f"warning: {w}\n" for w in record.warnings))
         if tb:
             (record.folder / "error.txt").write_text(tb)
     line = {"id": record.case_id, "params": record.params, "status": record.status,
