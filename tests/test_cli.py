@@ -107,7 +107,7 @@ def test_unreachable_dask_address(standins, capsys):
         s.bind(("127.0.0.1", 0))
         port = s.getsockname()[1]
     start = time.monotonic()
-    rc, _, err = run(capsys, "sweep", case_file(standins, SHORT), "--vary", "reactor.length=0.1",
+    rc, _, err = run(capsys, "sweep", "flame", "--vary", "flame.width=0.01",
                      "--dask", f"tcp://127.0.0.1:{port}", "--dask-timeout", "1", "-q")
     assert rc == 2 and err.count("\n") == 1
     assert f"no Dask scheduler answers at 'tcp://127.0.0.1:{port}' within 1 s" in err
@@ -146,6 +146,18 @@ def test_print_case_parses_back_to_the_default_case(standins, capsys, kind):
     rc, again, _ = run(capsys, kind, path, "--print-case")
     assert load_case(path) == parse_case(tomllib.loads(again))
     assert (load_case(path).reactor.length == 0.125) == (kind == "pfr")
+
+
+def test_build_flags_from_the_extension_symbols(tmp_path):
+    from fumivex2.cli import build_flags
+
+    plain, asan = tmp_path / "plain.so", tmp_path / "asan.so"
+    plain.write_bytes(b"\x7fELF PyInit__fumivex2 __cxa_throw")
+    asan.write_bytes(b"\x7fELF __asan_init __ubsan_handle_add_overflow PyInit__fumivex2")
+    assert build_flags(str(plain)) == "no sanitizers"
+    assert build_flags(str(asan)) == ("sanitizer build: AddressSanitizer, "
+                                      "UndefinedBehaviorSanitizer")
+    assert build_flags(str(tmp_path / "gone.so")).startswith("unknown")
 
 
 def test_info_and_help(capsys):

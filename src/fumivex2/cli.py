@@ -281,8 +281,12 @@ def _cmd_sweep(args, quiet: bool) -> int:
     else:
         folder = default_folder(case, suffix="-sweep")
     progress = _Progress("sweep", "cases", quiet)
-    where = f"Dask at {args.dask}" if args.dask else \
-        f"{min(args.workers or os.cpu_count() or 1, total)} processes"
+    if args.dask == "local":
+        where = f"a local Dask cluster of {args.workers or os.cpu_count() or 1} workers"
+    elif args.dask:
+        where = f"the Dask cluster at {args.dask}"
+    else:
+        where = f"{min(args.workers or os.cpu_count() or 1, total)} processes"
     if not quiet:
         print(f"{total} cases on {where}; outputs in {folder}", flush=True)
 
@@ -296,6 +300,8 @@ def _cmd_sweep(args, quiet: bool) -> int:
         if record.status in ("failed", "error"):
             progress.write(f"fumivex2: case {params_label(record.params)} failed: "
                            f"{' '.join(record.message.split())}")
+            if getattr(args, "debug", False) and (record.folder / "error.txt").exists():
+                progress.write(f"  traceback in {record.folder / 'error.txt'}")
 
     try:
         outcome = run_sweep(case, varies, folder, workers=args.workers, dask=args.dask,
