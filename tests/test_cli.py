@@ -112,6 +112,7 @@ def test_unreachable_dask_address(standins, capsys):
     assert rc == 2 and err.count("\n") == 1
     assert f"no Dask scheduler answers at 'tcp://127.0.0.1:{port}' within 1 s" in err
     assert time.monotonic() - start < 10.0
+    assert not any((standins / "fumivex2-out").iterdir())  # no empty sweep folder left
 
 
 def test_errors_of_the_run_itself(standins, capsys, monkeypatch):
@@ -226,7 +227,7 @@ def test_sweep_reports_failed_cases_and_goes_on(standins, capsys):
 
 
 def test_ctrl_c_during_a_sweep_keeps_finished_cases(tmp_path):
-    """SIGINT to a real fumivex2 process running a sweep on one worker."""
+    """SIGINT to a real fumivex2 process and its worker, as from a terminal."""
     script = (f"import sys, types; sys.path.insert(0, {str(TESTS)!r}); import test_sweep; "
               f"m = types.ModuleType('fumivex2.pfr'); m.run_pfr = test_sweep.standin_run; "
               f"sys.modules['fumivex2.pfr'] = m; from fumivex2.cli import main; "
@@ -236,13 +237,13 @@ def test_ctrl_c_during_a_sweep_keeps_finished_cases(tmp_path):
             "reactor.length=0.05,0.06,0.07,0.08,0.09", "--workers", "1", "--out", "sw"]
     env = dict(os.environ, FUMIVEX2_TEST_SLEEP="0.4", PYTHONPATH=os.pathsep.join(sys.path))
     proc = subprocess.Popen(argv, cwd=tmp_path, env=env, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True)
+                            stderr=subprocess.PIPE, text=True, start_new_session=True)
     index = tmp_path / "sw" / "sweep_index.jsonl"
     deadline = time.monotonic() + 60
     while not (index.exists() and index.read_text().count("\n") >= 1):
         assert proc.poll() is None and time.monotonic() < deadline
         time.sleep(0.05)
-    proc.send_signal(signal.SIGINT)
+    os.killpg(proc.pid, signal.SIGINT)  # as Ctrl-C in a terminal: to the workers too
     out, err = proc.communicate(timeout=60)
     assert proc.returncode == 130, err
     finished = len(list((tmp_path / "sw").glob("*/result.pkl")))

@@ -222,6 +222,7 @@ def _cmd_run(args, quiet: bool) -> int:
         sys.stdout.write(case_to_toml(case))
         return 0
     runner = runner_for(kind)
+    created = not (args.out and pathlib.Path(args.out).exists())
     folder = prepare_folder(args.out) if args.out else default_folder(case)
     if kind == "pfr":
         progress = _Progress("reactor", "m", quiet, "z {n:.3g}/{total:.3g}")
@@ -231,7 +232,8 @@ def _cmd_run(args, quiet: bool) -> int:
         result = runner(case, progress=progress)
     except BaseException:
         progress.close()
-        _remove_if_empty(folder)
+        if created:
+            _remove_if_empty(folder)
         raise
     progress.close()
     write_run(result, folder)
@@ -274,12 +276,12 @@ def _cmd_sweep(args, quiet: bool) -> int:
     if args.dask_timeout <= 0:
         raise CaseError(f"--dask-timeout must be a positive number of seconds, "
                         f"got {args.dask_timeout:g}")
+    latest = _latest_sweep(case) if args.resume and not args.out else None
+    created = not (args.out and pathlib.Path(args.out).exists()) and latest is None
     if args.out:
         folder = prepare_folder(args.out)
-    elif args.resume:
-        folder = _latest_sweep(case) or default_folder(case, suffix="-sweep")
     else:
-        folder = default_folder(case, suffix="-sweep")
+        folder = latest or default_folder(case, suffix="-sweep")
     progress = _Progress("sweep", "cases", quiet)
     if args.dask == "local":
         where = f"a local Dask cluster of {args.workers or os.cpu_count() or 1} workers"
@@ -313,6 +315,10 @@ def _cmd_sweep(args, quiet: bool) -> int:
         _error(f"interrupted: {n} of {total} cases finished and are in {folder}; rerun with "
                f"--resume --out {folder} to run the rest")
         return 130
+    except BaseException:  # nothing ran (no Dask scheduler, ...): no empty folder left
+        if created:
+            _remove_if_empty(folder)
+        raise
     finally:
         progress.close()
     failed = outcome.failed

@@ -18,6 +18,7 @@ so that only the case that crashes is reported as failed.
 from __future__ import annotations
 
 import concurrent.futures as cf
+import contextlib
 import difflib
 import hashlib
 import itertools
@@ -28,6 +29,7 @@ import os
 import pathlib
 import pickle
 import signal
+import threading
 import time
 import tomllib
 import traceback
@@ -286,6 +288,18 @@ def _kill_pool(executor: cf.ProcessPoolExecutor) -> None:
         p.join(5)
 
 
+@contextlib.contextmanager
+def _sigint_ignored():
+    if threading.current_thread() is not threading.main_thread():
+        yield  # signal handlers belong to the main thread
+        return
+    previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, previous)
+
+
 def _dask_client(address: str, workers: int | None, timeout: float):
     try:
         from dask.distributed import Client, LocalCluster
@@ -293,9 +307,12 @@ def _dask_client(address: str, workers: int | None, timeout: float):
         raise DaskUnavailable("--dask needs Dask: pip install 'fumivex2[dask]' "
                               "(or dask[distributed])") from None
     if address == "local":
-        cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                               processes=True, dashboard_address=None,
-                               silence_logs=logging.ERROR)
+        # the worker processes start with Ctrl-C ignored (a disposition a new process
+        # inherits), so that it reaches only this process, which stops the cluster
+        with _sigint_ignored():
+            cluster = LocalCluster(n_workers=workers or os.cpu_count() or 1,
+                                   threads_per_worker=1, processes=True,
+                                   dashboard_address=None, silence_logs=logging.ERROR)
         return Client(cluster), cluster
     logging.getLogger("distributed").setLevel(logging.CRITICAL)
     try:
@@ -329,6 +346,10 @@ def run_sweep(case: Case, varies: Mapping[str, Sequence], folder: str | pathlib.
     if workers is not None and dask not in (None, "local"):
         raise CaseError("--workers sets the size of a process pool or of --dask local; a "
                         "Dask cluster at an address has its own workers")
+    runners = {}
+    for _, variant in variants:
+        if variant.kind not in runners:
+            runners[variant.kind] = runner or runner_for(variant.kind)
     folder = prepare_folder(folder)
     records = []
     for params, variant in variants:
@@ -336,10 +357,6 @@ def run_sweep(case: Case, varies: Mapping[str, Sequence], folder: str | pathlib.
         records.append(SweepRecord(params, variant, cid, folder / case_folder_name(params, cid)))
     outcome = SweepOutcome(folder, records)
     total = len(records)
-    runners = {}
-    for r in records:
-        if r.case.kind not in runners:
-            runners[r.case.kind] = runner or runner_for(r.case.kind)
 
     done = 0
     todo = []
@@ -384,8 +401,9 @@ def _drive(submit: Callable, items: list, finish: Callable, on_break: Callable |
     broke go to on_break. On Ctrl-C, stop() cancels the rest before re-raising."""
     futures = {}
     try:
-        for item in items:
-            futures[submit(item)] = item
+        with _sigint_ignored():  # a process pool starts its workers here: Ctrl-C stays ours
+            for item in items:
+                futures[submit(item)] = item
         for f in cf.as_completed(futures):
             item = futures.pop(f)
             try:
