@@ -209,21 +209,24 @@ def test_failed_run_exits_1_and_keeps_its_results(standins, capsys):
 
 def test_sweep_reports_failed_cases_and_goes_on(standins, capsys):
     path = case_file(standins, SHORT + '[species]\npahs = ["A3"]\n')
-    rc, out, err = run(capsys, "sweep", path, "--vary", f"inlet.pressure=101325,{RAISES}",
-                       "--vary", "reactor.length=0.05,0.06", "--workers", "2", "--out", "sw")
+    vary = ["--vary", f"inlet.pressure=101325,{RAISES}", "--vary", "reactor.length=0.05,0.06"]
+    rc, out, err = run(capsys, "sweep", path, *vary, "--workers", "2")
     assert rc == 1
     assert sorted(err.splitlines()) == [
         f"fumivex2: case pressure={RAISES}, length={v} failed: RuntimeError: stand-in failure"
         for v in (0.05, 0.06)] + ["fumivex2: warning: pyrene (A4) is not in the mechanism; "
                                   "using A3 as the soot model's PAH"]
-    assert out.splitlines()[0] == "4 cases on 2 processes; outputs in sw"
+    (folder,) = (standins / "fumivex2-out").glob("ethylene-pfr-sweep-*")
+    assert out.splitlines()[0] == f"4 cases on 2 processes; outputs in {folder.relative_to(standins)}"
     assert "4 cases: 2 finished, 2 failed (see sweep_summary.csv)" in out
-    summary = pd.read_csv(standins / "sw" / "sweep_summary.csv")
+    summary = pd.read_csv(folder / "sweep_summary.csv")
     assert sorted(summary["status"]) == ["completed", "completed", "error", "error"]
-    # a rerun with --resume runs only the failed ones again
-    rc, out, _ = run(capsys, "sweep", path, "--vary", f"inlet.pressure=101325,{RAISES}",
-                     "--vary", "reactor.length=0.05,0.06", "--resume", "--out", "sw")
-    assert rc == 1 and "(2 from an earlier run)" in out
+    # --resume without --out continues the newest sweep of the case: the failed cases
+    # run again, the finished ones do not
+    rc, out, _ = run(capsys, "sweep", path, *vary, "--resume", "-q")
+    assert rc == 1 and out == f"{folder.relative_to(standins)}\n"
+    index = (folder / "sweep_index.jsonl").read_text().splitlines()
+    assert len(index) == 6 and all('"error"' in line for line in index[4:])
 
 
 def test_ctrl_c_during_a_sweep_keeps_finished_cases(tmp_path):
