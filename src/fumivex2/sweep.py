@@ -314,7 +314,9 @@ def _dask_client(address: str, workers: int | None, timeout: float):
                                    threads_per_worker=1, processes=True,
                                    dashboard_address=None, silence_logs=logging.ERROR)
         return Client(cluster), cluster
-    logging.getLogger("distributed").setLevel(logging.CRITICAL)
+    log = logging.getLogger("distributed")
+    level = log.level
+    log.setLevel(logging.CRITICAL)  # the failed attempts are summed up in one message
     try:
         client = Client(address, timeout=timeout)
     except Exception as e:  # OSError, TimeoutError, ValueError for a malformed address
@@ -322,6 +324,8 @@ def _dask_client(address: str, workers: int | None, timeout: float):
         raise DaskUnavailable(f"no Dask scheduler answers at {address!r} within {timeout:g} s "
                               f"({first[:160]}): start one with 'dask scheduler' or use "
                               f"--dask local") from None
+    finally:
+        log.setLevel(level)
     return client, None
 
 
