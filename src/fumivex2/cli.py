@@ -429,5 +429,16 @@ def _cmd_info(args, quiet: bool) -> int:
 
 
 def _own_version() -> str:
-    v = _version("fumivex2")
-    return v if v != "not installed" else "(development tree, not installed)"
+    """The installed version, or where the imported package comes from when that is not
+    the installed one (a development tree on PYTHONPATH)."""
+    from importlib import metadata
+
+    here = pathlib.Path(__file__).resolve().parent
+    try:
+        dist = metadata.distribution("fumivex2")
+    except metadata.PackageNotFoundError:
+        return f"(not installed; imported from {here})"
+    there = pathlib.Path(str(dist.locate_file("fumivex2"))).resolve()
+    if there == here:
+        return dist.version
+    return f"(imported from {here}; version {dist.version} is installed at {there})"
