@@ -126,6 +126,10 @@ def main(argv: Sequence[str] | None = None) -> int:
             _trace(debug)
             _error("interrupted")
             return 130
+        except BrokenPipeError:  # output piped into head and the like: stop quietly
+            with contextlib.suppress(OSError):
+                os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+            return 1
         except OSError as e:
             _trace(debug)
             where = f": {e.filename}" if e.filename else ""
