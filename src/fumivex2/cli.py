@@ -1,0 +1,448 @@
+"""The ``fumivex2`` command: run a reactor or a flame from a case file, sweep cases in
+parallel, show versions and the default cases.
+
+Exit status: 0 done, 1 a run failed (its partial results are written), 2 a user error
+(one line on stderr: the case file, a value, a missing file, bad --vary syntax ...),
+130 interrupted (Ctrl-C). ``--debug`` adds the traceback of any error.
+"""
+from __future__ import annotations
+
+import argparse
+import contextlib
+import os
+import pathlib
+import sys
+import traceback
+import warnings
+from typing import Callable, Sequence
+
+from .cases import Case, CaseError, case_to_toml, default_case, load_case
+
+__all__ = ["main"]
+
+EXAMPLES = """\
+examples:
+  fumivex2 pfr                          run the shipped sooting plug-flow reactor
+  fumivex2 pfr --print-case > my.toml   start a case file of your own from the default
+  fumivex2 pfr my.toml --out results/   run it, outputs into results/
+  fumivex2 flame                        run the shipped rich ethylene burner flame
+  fumivex2 sweep my.toml --vary reactor.length=0.1,0.2 \\
+                         --vary soot.growth_model=self_collision,cross_linking
+                                        four cases on all cores of this machine
+  fumivex2 sweep my.toml --vary inlet.temperature=900,1000,1100 --dask tcp://host:8786
+  fumivex2 sweep my.toml --vary inlet.temperature=900,1000,1100 --out s1 --resume
+  fumivex2 info                         versions and the default cases
+
+exit status: 0 done, 1 a run failed (partial results are written), 2 a user error,
+130 interrupted
+"""
+
+
+class _Parser(argparse.ArgumentParser):
+    """argparse with usage errors reported in one line."""
+
+    def error(self, message):
+        raise _UsageError(f"{self.prog}: error: {message} (see {self.prog} --help)")
+
+
+class _UsageError(Exception):
+    pass
+
+
+def _build_parser() -> argparse.ArgumentParser:
+    common = _Parser(add_help=False)
+    common.add_argument("-q", "--quiet", action="store_true", default=argparse.SUPPRESS,
+                        help="no progress bar or summary: print only the output folder")
+    common.add_argument("--debug", action="store_true", default=argparse.SUPPRESS,
+                        help="show the traceback of any error")
+    fmt = argparse.RawDescriptionHelpFormatter
+    parser = _Parser(prog="fumivex2", parents=[common], formatter_class=fmt, epilog=EXAMPLES,
+                     description="Soot-forming plug-flow reactors and burner flames from a "
+                                 "case file, with tables, plots and parallel sweeps.")
+    sub = parser.add_subparsers(dest="command", metavar="{pfr,flame,sweep,info}")
+    for kind, what in (("pfr", "a plug-flow reactor with soot"),
+                       ("flame", "a burner-stabilised flame with soot")):
+        p = sub.add_parser(kind, parents=[common], formatter_class=fmt, epilog=EXAMPLES,
+                           help=f"run {what}", description=f"Run {what}.")
+        p.add_argument("case", nargs="?", metavar="CASE",
+                       help="case file (TOML); default: the shipped default case")
+        p.add_argument("--out", metavar="DIR",
+                       help="output folder (default: <output.folder>/<case name>-<time>)")
+        p.add_argument("--print-case", action="store_true",
+                       help="print the case (default: the shipped one) as a commented case "
+                            "file and exit")
+    p = sub.add_parser("sweep", parents=[common], formatter_class=fmt, epilog=EXAMPLES,
+                       help="run the Cartesian product of case variants in parallel",
+                       description="Run every combination of the --vary values in parallel.")
+    p.add_argument("case", metavar="CASE",
+                   help="case file (TOML), or 'pfr' / 'flame' for a shipped default case")
+    p.add_argument("--vary", action="append", default=[], metavar="KEY=V1,V2,...",
+                   help="values of one case key (table.name); repeat for more keys")
+    p.add_argument("--workers", type=int, metavar="N",
+                   help="processes on this machine (default: the number of cores)")
+    p.add_argument("--dask", metavar="ADDRESS",
+                   help="run on a Dask cluster: tcp://host:port of its scheduler, or 'local'")
+    p.add_argument("--dask-timeout", type=float, default=5.0, metavar="SECONDS",
+                   help="give up on a Dask scheduler that does not answer (default 5)")
+    p.add_argument("--resume", action="store_true",
+                   help="skip the cases whose results are already in the sweep folder "
+                        "(--out, default: the newest sweep folder of this case)")
+    p.add_argument("--out", metavar="DIR",
+                   help="sweep folder (default: <output.folder>/<case name>-sweep-<time>)")
+    sub.add_parser("info", parents=[common], formatter_class=fmt,
+                   help="versions, build and the default cases",
+                   description="Versions of fumivex2 and its dependencies, how the extension "
+                               "was built, and the default cases.")
+    return parser
+
+
+def main(argv: Sequence[str] | None = None) -> int:
+    """Run the command line; returns the exit status."""
+    parser = _build_parser()
+    argv = list(sys.argv[1:] if argv is None else argv)
+    try:
+        args = parser.parse_args(argv)
+    except _UsageError as e:
+        _error(str(e), prefix=False)
+        return 2
+    except SystemExit as e:  # --help
+        return e.code if isinstance(e.code, int) else 0
+    debug = getattr(args, "debug", False)
+    quiet = getattr(args, "quiet", False)
+    if args.command is None:
+        _error("fumivex2: choose a command: pfr, flame, sweep or info (see fumivex2 --help)",
+               prefix=False)
+        return 2
+    handler = {"pfr": _cmd_run, "flame": _cmd_run, "sweep": _cmd_sweep, "info": _cmd_info}
+    with warnings.catch_warnings():
+        warnings.showwarning = _show_warning
+        try:
+            return handler[args.command](args, quiet)
+        except CaseError as e:
+            _trace(debug)
+            _error(str(e))
+            return 2
+        except KeyboardInterrupt:
+            _trace(debug)
+            _error("interrupted")
+            return 130
+        except BrokenPipeError:  # output piped into head and the like: stop quietly
+            with contextlib.suppress(OSError):
+                os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+            return 1
+        except OSError as e:
+            _trace(debug)
+            where = f": {e.filename}" if e.filename else ""
+            _error(f"{e.strerror or e}{where}" + ("" if debug else _DEBUG_HINT))
+            return 1
+        except Exception as e:
+            _trace(debug)
+            _error(f"{type(e).__name__}: {e}" + ("" if debug else _DEBUG_HINT))
+            return 1
+
+
+_DEBUG_HINT = " (rerun with --debug for the traceback)"
+
+
+def _error(message: str, prefix: bool = True) -> None:
+    line = " ".join(str(message).split())  # one line, whatever the message holds
+    print(f"fumivex2: error: {line}" if prefix else line, file=sys.stderr, flush=True)
+
+
+def _trace(debug: bool) -> None:
+    if debug:
+        traceback.print_exc(file=sys.stderr)
+
+
+def _show_warning(message, category, filename, lineno, file=None, line=None):
+    print(f"fumivex2: warning: {' '.join(str(message).split())}", file=sys.stderr, flush=True)
+
+
+# ---- cases ----------------------------------------------------------------------------------
+
+def _load(path: str | None, kind: str | None) -> Case:
+    """The case of the command line: a file, or the default case of kind."""
+    if path is None:
+        return default_case(kind)
+    if kind is None and path in ("pfr", "flame") and not os.path.exists(path):
+        return default_case(path)
+    case = load_case(path)
+    if kind is not None and case.kind != kind:
+        raise CaseError(f"{path!r} is a {case.kind} case: run it with fumivex2 {case.kind} "
+                        f"{path}")
+    return case
+
+
+# ---- progress -------------------------------------------------------------------------------
+
+class _Progress:
+    """A tqdm bar on stderr, shown once a run has taken a second; off when quiet, when
+    stderr is not a terminal, or without tqdm."""
+
+    def __init__(self, what: str, unit: str, quiet: bool, fmt: str = "{n:.0f}/{total:.0f}"):
+        self.bar = None
+        self.off = quiet
+        self.what, self.unit, self.fmt = what, unit, fmt
+
+    def __call__(self, reached: float, total: float) -> None:
+        if self.off:
+            return
+        if self.bar is None:
+            try:
+                from tqdm import tqdm
+            except ImportError:
+                self.off = True
+                return
+            self.bar = tqdm(total=total, desc=self.what, delay=1.0, file=sys.stderr,
+                            disable=None, leave=False, dynamic_ncols=True,
+                            bar_format="{desc}: {percentage:3.0f}%|{bar}| " + self.fmt
+                                       + f" {self.unit}" + " [{elapsed}<{remaining}]")
+        if total != self.bar.total:
+            self.bar.total = total
+        reached = min(max(reached, 0), total)  # an integrator may step past the end
+        self.bar.update(reached - self.bar.n)
+
+    def write(self, text: str) -> None:
+        if self.bar is not None:
+            self.bar.write(text, file=sys.stderr)
+        else:
+            print(text, file=sys.stderr, flush=True)
+
+    def close(self) -> None:
+        if self.bar is not None:
+            self.bar.close()
+            self.bar = None
+
+
+# ---- pfr and flame --------------------------------------------------------------------------
+
+def _cmd_run(args, quiet: bool) -> int:
+    from .output import default_folder, prepare_folder, summary_lines, write_run
+    from .sweep import runner_for
+
+    kind = args.command
+    case = _load(args.case, kind)
+    if args.print_case:
+        sys.stdout.write(case_to_toml(case))
+        return 0
+    runner = runner_for(kind)
+    created = not (args.out and pathlib.Path(args.out).exists())
+    folder = prepare_folder(args.out) if args.out else default_folder(case)
+    if kind == "pfr":
+        progress = _Progress("reactor", "m", quiet, "z {n:.3g}/{total:.3g}")
+    else:
+        progress = _Progress("flame", "steps", quiet)
+    try:
+        result = runner(case, progress=progress)
+    except BaseException:
+        progress.close()
+        if created:
+            _remove_if_empty(folder)
+        raise
+    progress.close()
+    write_run(result, folder)
+    if quiet:
+        print(folder)
+    else:
+        for line in summary_lines(result):
+            print(line)
+        print(f"outputs in {folder}")
+    if not result.ok:
+        _error(f"the run failed: {result.message} (the results up to there are in {folder})")
+        return 1
+    return 0
+
+
+def _remove_if_empty(folder: pathlib.Path) -> None:
+    with contextlib.suppress(OSError):
+        folder.rmdir()
+
+
+# ---- sweeps ---------------------------------------------------------------------------------
+
+def _cmd_sweep(args, quiet: bool) -> int:
+    from .output import default_folder, params_label, prepare_folder
+    from .sweep import SweepInterrupted, expand, parse_vary, run_sweep
+
+    case = _load(args.case, None)
+    if not args.vary:
+        raise CaseError("a sweep needs at least one --vary KEY=V1,V2,... (for example "
+                        "--vary reactor.length=0.1,0.2)")
+    varies = {}
+    for text in args.vary:
+        key, values = parse_vary(text)
+        if key in varies:
+            raise CaseError(f"--vary {key} is given twice: list all its values in one --vary")
+        varies[key] = values
+    total = len(expand(case, varies))  # every variant checked before anything runs
+    if args.workers is not None and args.workers < 1:
+        raise CaseError(f"--workers must be at least 1, got {args.workers}")
+    if args.dask_timeout <= 0:
+        raise CaseError(f"--dask-timeout must be a positive number of seconds, "
+                        f"got {args.dask_timeout:g}")
+    latest = _latest_sweep(case) if args.resume and not args.out else None
+    created = not (args.out and pathlib.Path(args.out).exists()) and latest is None
+    if args.out:
+        folder = prepare_folder(args.out)
+    else:
+        folder = latest or default_folder(case, suffix="-sweep")
+    progress = _Progress("sweep", "cases", quiet)
+    if args.dask == "local":
+        where = f"a local Dask cluster of {args.workers or os.cpu_count() or 1} workers"
+    elif args.dask:
+        where = f"the Dask cluster at {args.dask}"
+    else:
+        where = f"{min(args.workers or os.cpu_count() or 1, total)} processes"
+    if not quiet:
+        print(f"{total} cases on {where}; outputs in {folder}", flush=True)
+
+    shown = set()
+
+    def on_case(record):
+        for text in record.warnings:  # each warning once per sweep
+            if text not in shown:
+                shown.add(text)
+                progress.write(f"fumivex2: warning: {text}")
+        if record.status in ("failed", "error"):
+            progress.write(f"fumivex2: case {params_label(record.params)} failed: "
+                           f"{' '.join(record.message.split())}")
+            if getattr(args, "debug", False) and (record.folder / "error.txt").exists():
+                progress.write(f"  traceback in {record.folder / 'error.txt'}")
+
+    try:
+        outcome = run_sweep(case, varies, folder, workers=args.workers, dask=args.dask,
+                            resume=args.resume, progress=progress, on_case=on_case,
+                            dask_timeout=args.dask_timeout)
+    except SweepInterrupted as e:
+        progress.close()
+        n = len(e.outcome.finished)
+        _error(f"interrupted: {n} of {total} cases finished and are in {folder}; rerun with "
+               f"--resume --out {folder} to run the rest")
+        return 130
+    except BaseException:  # nothing ran (no Dask scheduler, ...): no empty folder left
+        if created:
+            _remove_if_empty(folder)
+        raise
+    finally:
+        progress.close()
+    failed = outcome.failed
+    resumed = sum(r.resumed for r in outcome.records)
+    if quiet:
+        print(folder)
+    else:
+        text = f"{total} cases: {total - len(failed)} finished"
+        if resumed:
+            text += f" ({resumed} from an earlier run)"
+        if failed:
+            text += f", {len(failed)} failed (see sweep_summary.csv)"
+        print(text)
+        for note in outcome.notes:
+            print(f"note: {note}")
+        print(f"outputs in {folder}")
+    return 1 if failed else 0
+
+
+def _latest_sweep(case: Case) -> pathlib.Path | None:
+    from .output import _slug
+
+    root = pathlib.Path(case.output.folder)
+    found = [p for p in root.glob(f"{_slug(case.name) or 'case'}-sweep-*")
+             if (p / "sweep_index.jsonl").is_file()]
+    return max(found, key=lambda p: p.stat().st_mtime) if found else None
+
+
+# ---- info -----------------------------------------------------------------------------------
+
+PACKAGES = (("NumPy", "numpy"), ("Cantera", "cantera"), ("SciPy", "scipy"),
+            ("pandas", "pandas"), ("Matplotlib", "matplotlib"), ("tqdm", "tqdm"),
+            ("Dask", "dask"), ("Dask distributed", "distributed"),
+            ("scikit-sundae", "scikit-sundae"))
+
+
+def _version(dist: str) -> str:
+    from importlib import metadata
+
+    try:
+        return metadata.version(dist)
+    except metadata.PackageNotFoundError:
+        return "not installed"
+
+
+def build_flags(ext_path: str | None) -> str:
+    """How the extension was built: its own build_info if it has one, else which
+    sanitizers its symbols show."""
+    from . import _fumivex2
+
+    info = getattr(_fumivex2, "build_info", None)
+    if info:
+        return str(info)
+    if not ext_path:
+        return "unknown"
+    try:
+        data = pathlib.Path(ext_path).read_bytes()
+    except OSError:
+        return "unknown (the extension file cannot be read)"
+    found = [name for name, mark in (("AddressSanitizer", b"__asan_init"),
+                                     ("UndefinedBehaviorSanitizer", b"__ubsan_handle"))
+             if mark in data]
+    return ("sanitizer build: " + ", ".join(found)) if found else "no sanitizers"
+
+
+def _case_line(case: Case) -> list:
+    i, s = case.inlet, case.soot
+    pahs = ", ".join(case.species.pahs) or "pyrene (A4)"
+    inlet = (f"{i.fuel} / {i.oxidizer} at phi {i.equivalence_ratio:g}" if i.fuel
+             else f"{i.composition} ({i.basis} fractions)")
+    lines = [f"  {case.kind:<5} {case.name!r} on {case.mechanism.file}",
+             f"        inlet {inlet}, {i.temperature:g} K, {i.pressure:g} Pa"]
+    if case.kind == "pfr":
+        r, t = case.reactor, case.temperature
+        flow = f"{r.mass_flux:g} kg/(m2 s)" if r.mass_flux else f"{r.velocity:g} m/s"
+        size = (f"{r.residence_time:g} s" if r.residence_time else f"{r.length:g} m")
+        wall = ("wall T " + ", ".join(f"{T:g}" for T in t.wall_profile[1]) + " K at z "
+                + ", ".join(f"{z:g}" for z in t.wall_profile[0]) + " m"
+                if t.mode == "wall" else "prescribed temperature history")
+        lines.append(f"        duct {r.diameter * 1e3:g} mm, {flow}, {size}; {wall}")
+    else:
+        f, ss = case.flame, case.soot_solver
+        lines.append(f"        burner {f.mass_flux:g} kg/(m2 s), domain {f.width * 1e3:g} mm; "
+                     f"soot grid {ss.points} points, dt {ss.dt:g} s, up to {ss.max_steps} "
+                     f"steps")
+    lines.append(f"        soot: {s.growth_model} growth, PAHs {pahs}"
+                 + ("" if s.enabled else " (soot off)"))
+    return lines
+
+
+def _cmd_info(args, quiet: bool) -> int:
+    import platform
+
+    from . import _fumivex2
+
+    path = getattr(_fumivex2, "__file__", None)
+    print(f"fumivex2 {_own_version()}")
+    print(f"  extension: {path or 'built in'}")
+    print(f"  build: {build_flags(path)}")
+    print(f"Python {platform.python_version()} ({sys.executable})")
+    for label, dist in PACKAGES:
+        print(f"  {label:<17} {_version(dist)}")
+    print("default cases (fumivex2 pfr --print-case, fumivex2 flame --print-case):")
+    for kind in ("pfr", "flame"):
+        for line in _case_line(default_case(kind)):
+            print(line)
+    return 0
+
+
+def _own_version() -> str:
+    """The installed version, or where the imported package comes from when that is not
+    the installed one (a development tree on PYTHONPATH)."""
+    from importlib import metadata
+
+    here = pathlib.Path(__file__).resolve().parent
+    try:
+        dist = metadata.distribution("fumivex2")
+    except metadata.PackageNotFoundError:
+        return f"(not installed; imported from {here})"
+    there = pathlib.Path(str(dist.locate_file("fumivex2"))).resolve()
+    if there == here:
+        return dist.version
+    return f"(imported from {here}; version {dist.version} is installed at {there})"

@@ -1,0 +1,153 @@
+"""Run outputs: the files of one run and of a sweep, what summary.txt says, failed runs,
+the folder names, and the choice of log axes."""
+import datetime
+import math
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+from fumivex2 import results as R
+from fumivex2.cases import default_case, load_case, with_overrides
+from fumivex2.output import (_log_scale, default_folder, species_columns, summary_lines,
+                             write_run, write_sweep)
+from fumivex2.results import RunResult
+
+pd = pytest.importorskip("pandas")
+pytest.importorskip("matplotlib")
+from test_sweep import standin_profiles, standin_run  # noqa: E402
+
+PNG = b"\x89PNG\r\n\x1a\n"
+RUN_PLOTS = ("soot_volume_fraction", "diameters", "number_density", "temperature", "species")
+
+
+def pfr_result(**overrides):
+    case = with_overrides(default_case("pfr"), {"name": "tiny reactor", "reactor.length": 0.08,
+                                                **overrides})
+    return standin_run(case)
+
+
+def test_write_run_writes_tables_case_summary_and_plots(tmp_path):
+    result = pfr_result(**{"species.pahs": ["A4"]})
+    folder = write_run(result, tmp_path / "run")
+    assert folder == tmp_path / "run"
+    profiles = pd.read_csv(folder / "profiles.csv")
+    assert list(profiles.columns) == list(result.profiles.columns)
+    np.testing.assert_allclose(profiles.to_numpy(), result.profiles.to_numpy(), rtol=1e-15)
+    assert load_case(folder / "case.toml") == result.case
+    for stem in RUN_PLOTS:
+        data = (folder / f"{stem}.png").read_bytes()
+        assert data.startswith(PNG) and len(data) > 5000, stem
+    assert not (folder / "rates.csv").exists()
+    text = (folder / "summary.txt").read_text()
+    fv = result.profiles[R.FV].iloc[-1]
+    assert f"final {R.FV}" in text and f"{fv:.4g}" in text
+    # the inception peak of the stand-in is at 0.3 of the length (row 7 of 25 at 0.3 m/...)
+    x = result.profiles[R.Z].to_numpy()
+    peak = x[np.argmax(np.exp(-((x / 0.08 - 0.3) / 0.1) ** 2))]
+    assert f"inception peak at {R.Z}" in text and f"{peak:.4g}" in text
+    assert "run time [s]" in text and "RUN FAILED" not in text
+    assert "pyplot" not in " ".join(sys.modules)  # figures without pyplot: never a window
+
+
+def test_flame_outputs_have_rates_and_height(tmp_path):
+    case = with_overrides(default_case("flame"), {"flame.width": 0.015, "output.plots": False})
+    result = standin_run(case)
+    folder = write_run(result, tmp_path)
+    rates = pd.read_csv(folder / "rates.csv")
+    assert list(rates.columns) == [R.HEIGHT, "C2H2 [kmol/(m3 s)]"]
+    assert len(rates) == len(result.profiles)
+    lines = summary_lines(result)
+    assert 3 <= len(lines) <= 5
+    assert lines[0].startswith("ethylene-flame: converged in ")
+    assert any("inception peaks at height = " in line for line in lines)
+
+
+def test_failed_run_keeps_partial_profiles_and_says_so(tmp_path):
+    result = pfr_result(**{"inlet.pressure": 99003.0})
+    folder = write_run(result, tmp_path)
+    assert len(pd.read_csv(folder / "profiles.csv")) == 10
+    text = (folder / "summary.txt").read_text()
+    assert text.splitlines()[0] == "RUN FAILED: integration failed at z = 0.0375 m"
+    assert "rows in profiles.csv" in text and text.rstrip().endswith("10")
+    # a run that failed before its first point: no rows, no plots, still a summary and case
+    empty = RunResult(result.case, result.profiles.iloc[:0], "failed", "no start")
+    folder = write_run(empty, tmp_path / "empty")
+    assert (folder / "summary.txt").read_text().startswith("RUN FAILED: no start")
+    assert not list(folder.glob("*.png")) and (folder / "case.toml").exists()
+    none = RunResult(result.case, None, "failed", "phase not built")
+    assert "phase not built" in (write_run(none, tmp_path / "none") / "summary.txt").read_text()
+
+
+def test_plots_off_and_bad_plot_data(tmp_path):
+    result = pfr_result(**{"output.plots": False})
+    assert not list(write_run(result, tmp_path / "a").glob("*.png"))
+    # all-NaN and all-zero columns still give a table and the other plots
+    result = pfr_result()
+    result.profiles[R.FV] = np.nan
+    result.profiles[R.NUMBER] = 0.0
+    folder = write_run(result, tmp_path / "b")
+    assert (folder / "profiles.csv").exists() and (folder / "temperature.png").exists()
+
+
+def test_species_plotted_are_the_key_ones_and_the_pahs():
+    result = pfr_result(**{"species.pahs": ["C14H10"], "species.aliases": [["OH", "hydroxyl"]]})
+    p = result.profiles
+    p[R.species_column("C14H10")] = 1e-8
+    p[R.species_column("hydroxyl")] = 1e-5
+    p[R.species_column("CO")] = 0.1
+    names = [c[2:-4] for c in species_columns(result)]
+    assert names == ["C2H2", "H2", "O2", "OH", "A4", "C14H10", "hydroxyl"]
+
+
+def test_log_axis_when_values_span_decades():
+    assert _log_scale([np.array([1000.0, 1700.0])]) is None
+    assert _log_scale([np.array([0.0, 0.0])]) is None
+    assert _log_scale([np.array([np.nan, -1.0])]) is None
+    lo, hi = _log_scale([np.array([0.0, 1e-30, 1e-9]), np.array([2e-6])])
+    assert math.isclose(hi, 3e-6) and math.isclose(lo, 2e-14 / 1.5)  # 8 decades below the top
+    lo, hi = _log_scale([np.array([1e-3, 1.0])])
+    assert math.isclose(lo, 1e-3 / 1.5) and math.isclose(hi, 1.5)
+
+
+def test_default_folder_is_named_after_the_case_and_never_reused(tmp_path):
+    case = with_overrides(default_case("pfr"), {"name": "my case/1",
+                                                "output.folder": str(tmp_path / "out")})
+    now = datetime.datetime(2031, 2, 3, 4, 5, 6)
+    first = default_folder(case, now=now)
+    second = default_folder(case, now=now)
+    assert first == tmp_path / "out" / "my_case_1-20310203-040506"
+    assert second == tmp_path / "out" / "my_case_1-20310203-040506-2"
+    assert first.is_dir() and second.is_dir()
+
+
+def test_write_sweep_overlays_and_tables(tmp_path):
+    base = with_overrides(default_case("pfr"), {"reactor.length": 0.1})
+    items = []
+    for length in (0.06, 0.09):
+        for model in ("self_collision", "cross_linking"):
+            params = {"reactor.length": length, "soot.growth_model": model}
+            items.append((params, standin_run(with_overrides(base, params))))
+    items.append(({"reactor.length": 0.12, "soot.growth_model": "self_collision"}, None))
+    folder = write_sweep(items, tmp_path)
+    all_runs = pd.read_csv(folder / "all_runs.csv")
+    assert list(all_runs.columns[:2]) == ["reactor.length", "soot.growth_model"]
+    assert list(all_runs.columns[2:]) == list(items[0][1].profiles.columns)
+    assert len(all_runs) == 4 * 25
+    summary = pd.read_csv(folder / "sweep_summary.csv")
+    assert list(summary["status"]) == ["completed"] * 4 + ["error"]
+    last_fv = [r.profiles[R.FV].iloc[-1] for _, r in items[:4]]
+    np.testing.assert_allclose(summary[f"final {R.FV}"][:4], last_fv, rtol=1e-15)
+    for stem in ("soot_volume_fraction", "primary_diameter", "mobility_diameter",
+                 "number_density", "temperature", "X_C2H2", "X_A4"):
+        assert (folder / f"{stem}.png").read_bytes().startswith(PNG), stem
+    assert not (folder / "X_N2.png").exists()
+
+
+def test_import_fumivex2_needs_numpy_only():
+    code = ("import sys, fumivex2, fumivex2.cli, fumivex2.sweep, fumivex2.output; "
+            "heavy = {'cantera', 'scipy', 'pandas', 'matplotlib', 'tqdm', 'dask', "
+            "'distributed', 'sksundae'}; print(sorted(heavy & set(sys.modules)))")
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert out.stdout.strip() == "[]"
