@@ -369,13 +369,19 @@ def _version(dist: str) -> str:
 
 
 def build_flags(ext_path: str | None) -> str:
-    """How the extension was built: its own build_info if it has one, else which
-    sanitizers its symbols show."""
-    from . import _fumivex2
+    """How the extension was built: the build_info.json installed beside it (build type,
+    compiler, flags, sanitizers), else which sanitizers its symbols show."""
+    import json
 
-    info = getattr(_fumivex2, "build_info", None)
-    if info:
-        return str(info)
+    if ext_path:
+        info_file = pathlib.Path(ext_path).with_name("build_info.json")
+        try:
+            info = json.loads(info_file.read_text())
+            return (f"{info.get('build_type', '?')} build, {info.get('compiler', '?')}, "
+                    f"flags '{info.get('cxx_flags', '').strip()}', "
+                    f"sanitizers {info.get('sanitizers', '?')}")
+        except (OSError, ValueError):
+            pass
     if not ext_path:
         return "unknown"
     try:
