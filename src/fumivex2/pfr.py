@@ -36,7 +36,8 @@ __all__ = ["run_pfr", "InletError", "set_inlet", "parse_composition", "build_rea
 
 METHODS = ("cvode", "BDF", "LSODA")
 _PROGRESS_CALLS = 100       # at most about this many progress reports per run
-_MAX_STEPS = 200_000        # integrator steps before a run is declared stuck
+_STUCK_STEPS = 5000         # a run is stuck when this many steps advance z by less than
+_STUCK_FRACTION = 1e-3      # this fraction of the expected length
 _USE_JACOBIAN = True        # ReactorJacobian for CVODE and BDF (False: their own differences)
 
 
@@ -436,7 +437,7 @@ class _CVODEStepper:
         def rhsfn(t, y, yp):
             yp[:] = fun(t, y)
 
-        kw = dict(rtol=rtol, atol=atol, max_step=max_step, max_num_steps=50_000)
+        kw = dict(rtol=rtol, atol=atol, max_step=max_step, max_num_steps=20_000)
         if jac is not None:
             def jacfn(t, y, yp, JJ):
                 JJ[:, :] = jac(t, y, yp)
@@ -579,6 +580,8 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
     next_report = 0.0
     z_stop = None
     stepper = None
+    # the expected length (m), against which a stuck integrator is recognised
+    scale = z_end if known else tres * reactor.y0[1] / reactor.gas.density
     try:
         if method == "cvode":
             stepper = _CVODEStepper(fun, jac, reactor.y0, z_end, ic.rtol, ic.atol, ic.max_step)
@@ -588,7 +591,7 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
         if known:
             rows_z.append(0.0)
             rows_y.append(reactor.y0.copy())
-        steps = 0
+        steps, z_checked = 0, 0.0
         if known and isinstance(stepper, _CVODEStepper):
             # CVODE runs its own step loop to each station and interpolates there
             for zi in z_st[1:]:
@@ -596,7 +599,7 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
                 rows_z.append(zi)
                 rows_y.append(y)
                 if progress is not None and zi >= next_report:
-                    progress(zi, z_end)
+                    progress(float(zi), z_end)
                     next_report = zi + z_end / _PROGRESS_CALLS
         while stepper.t < z_end:
             z_prev = stepper.t
@@ -605,12 +608,15 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
             z, y = stepper.t, stepper.y
             if not np.isfinite(y).all():
                 raise _IntegrationStop("the state became non-finite")
-            if steps >= _MAX_STEPS:
-                raise _IntegrationStop(f"{steps} steps without reaching the end")
+            if steps % _STUCK_STEPS == 0:
+                if z - z_checked < _STUCK_FRACTION * scale:
+                    raise _IntegrationStop(f"the integrator is stuck: {_STUCK_STEPS} steps "
+                                           f"advanced z by only {z - z_checked:.3g} m")
+                z_checked = z
             if not known and y[0] >= tres:
                 z_stop = _crossing(stepper, z_prev, z, tres)
                 if progress is not None:
-                    progress(z_stop, z_stop)
+                    progress(float(z_stop), float(z_stop))
                 break
             if known:
                 i = len(rows_z)
@@ -620,7 +626,7 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
                     i += 1
             if progress is not None and z >= next_report:
                 total = z_end if known else z * tres / max(y[0], 1e-300)
-                progress(min(z, total), total)
+                progress(float(min(z, total)), float(total))
                 next_report = z + total / _PROGRESS_CALLS
         else:
             if not known:
