@@ -548,6 +548,7 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
     started = time.perf_counter()
     reactor = build_reactor(case)
     method = choose_method(case.integrator.method)
+    set_up = time.perf_counter()
     rhs = reactor.rhs
     ic = case.integrator
 
@@ -642,6 +643,7 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
     else:
         z_reached, y_reached = stepper.t, stepper.y
 
+    integrated = time.perf_counter()
     # station values
     if known:
         zs, ys = np.array(rows_z), np.array(rows_y).reshape(len(rows_z), -1)
@@ -656,7 +658,8 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
     profiles, fractions = _profiles(reactor, zs, ys, pd)
 
     run_time = time.perf_counter() - started
-    extra = {"integrator": method, "mass_fractions": fractions}
+    extra = {"integrator": method, "mass_fractions": fractions,
+             "set-up time [s]": set_up - started, "integration time [s]": integrated - set_up}
     if stepper is not None:
         extra.update(stepper.stats())
     if jacobian is not None:
