@@ -12,7 +12,7 @@ from conftest import abf_soot_model
 from fumivex2 import results as R
 from fumivex2.cases import CaseError, default_case, with_overrides
 from fumivex2.flame import run_flame, set_inlet, soot_in_flame
-from fumivex2.species import KEY_SPECIES, SpeciesError
+from fumivex2.species import KEY_SPECIES, InletError, SpeciesError
 
 VARS = ("N_agg", "N_pri", "C_tot", "H_tot")
 SOOT = [R.N_AGG, R.N_PRI, R.C_TOT, R.H_TOT, R.FV, R.NUMBER, R.D_P, R.D_M, R.N_P, R.HC,
@@ -252,16 +252,16 @@ def test_inlet_compositions():
 BAD = [
     ({"inlet.composition": "C2H4:1, XX:2"}, SpeciesError,
      "inlet.composition: species 'XX' is not in the mechanism"),
-    ({"inlet.composition": "C2H4:-1, O2:1"}, CaseError,
+    ({"inlet.composition": "C2H4:-1, O2:1"}, InletError,
      "inlet.composition: the amount of 'C2H4' must be zero or positive, got -1"),
-    ({"inlet.composition": "C2H4:0, O2:0"}, CaseError, "the amounts sum to zero"),
-    ({"inlet.composition": "C2H4=1"}, CaseError, "'C2H4=1' is not 'name:amount'"),
-    ({"inlet.composition": "O2:x"}, CaseError, "the amount of 'O2' is 'x', not a number"),
-    ({"inlet.composition": " "}, CaseError, "inlet.composition is empty"),
-    ({"inlet.composition": "O2:1, o2:2"}, CaseError, "inlet.composition names 'O2' twice"),
-    ({"inlet.fuel": "C2H4:1", "inlet.oxidizer": "AR:1"}, CaseError,
+    ({"inlet.composition": "C2H4:0, O2:0"}, InletError, "the amounts sum to zero"),
+    ({"inlet.composition": "C2H4=1"}, InletError, "'C2H4=1' is not 'name:amount'"),
+    ({"inlet.composition": "O2:x"}, InletError, "the amount of 'O2' is 'x', not a number"),
+    ({"inlet.composition": " "}, InletError, "inlet.composition is empty"),
+    ({"inlet.composition": "O2:1, o2:2"}, InletError, "inlet.composition names 'O2' twice"),
+    ({"inlet.fuel": "C2H4:1", "inlet.oxidizer": "AR:1"}, InletError,
      "inlet: fuel 'C2H4:1' and oxidiser 'AR:1' cannot be mixed at equivalence ratio 1:"),
-    ({"inlet.fuel": "C2H4:1", "inlet.equivalence_ratio": -2.0}, CaseError,
+    ({"inlet.fuel": "C2H4:1", "inlet.equivalence_ratio": -2.0}, InletError,
      "inlet.equivalence_ratio must be a positive number"),
     ({"flame.ratio": 1.5}, CaseError, "flame grid refinement: 'ratio' must be greater than 2"),
     ({"flame.prune": 0.4}, CaseError, "flame grid refinement: 'prune' must be less than"),

@@ -237,12 +237,9 @@ def test_bad_reactor_cases_raise_one_clear_error():
     with pytest.raises(SpeciesError, match=r"species 'C2H44' is not in the mechanism "
                                            r"\(close: C2H4"):
         run(**{"inlet.composition": "C2H44:1, O2:1"})
-    with pytest.raises(InletError, match="adds up to 0: the amounts must add up to a positive"):
+    # (the inlet parser's messages are tested with the flame run, which shares it)
+    with pytest.raises(InletError, match="the amounts sum to zero"):
         run(**{"inlet.composition": "C2H4:0, O2:0"})
-    with pytest.raises(InletError, match="amount of O2 is -1.0"):
-        run(**{"inlet.composition": "C2H4:1, O2:-1"})
-    with pytest.raises(InletError, match=r"'C2H4=1' is not 'name:amount'"):
-        run(**{"inlet.composition": "C2H4=1"})
     with pytest.raises(SpeciesError, match="inlet.fuel: species 'XYZ'"):
         run(**{"inlet.fuel": "XYZ:1"})
     with pytest.raises(InletError, match="equivalence_ratio must be a positive number"):

@@ -14,7 +14,7 @@ import pathlib
 import sys
 import traceback
 import warnings
-from typing import Callable, Sequence
+from typing import Sequence
 
 from .cases import Case, CaseError, case_to_toml, default_case, load_case
 

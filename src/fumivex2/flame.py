@@ -13,16 +13,15 @@ from __future__ import annotations
 
 import contextlib
 import math
-import re
 import time
 import warnings
 from typing import Callable, Optional
 
 from . import results as R
-from .cases import Case, CaseError, InletSpec
+from .cases import Case, CaseError
 from .results import RunResult
-from .species import KEY_SPECIES, SpeciesError, configure_soot_model, find_species, \
-    map_species, open_mechanism
+from .species import (case_soot_model, cantera_message, open_mechanism,  # noqa: F401
+                      report_species, set_inlet)
 
 __all__ = ["run_flame", "soot_in_flame", "solve_burner_flame", "set_inlet", "FlameFailure"]
 
@@ -53,96 +52,6 @@ class _Sink:
         pass
 
 
-# ---- inlet ----------------------------------------------------------------------------------
-
-def _resolve(gas, name: str, where: str) -> str:
-    names = list(gas.species_names)
-    if name in names:
-        return name
-    lower = {n.lower(): n for n in names}
-    if name.lower() in lower:
-        return lower[name.lower()]
-    import difflib
-    close = difflib.get_close_matches(name, names, n=3, cutoff=0.6)
-    hint = f" (close: {', '.join(close)})" if close else ""
-    raise SpeciesError(f"{where}: species {name!r} is not in the mechanism{hint}")
-
-
-def parse_composition(gas, text: str, where: str) -> dict:
-    """{mechanism species name: amount} from 'name:amount, name:amount' (commas or spaces
-    between pairs); names are matched ignoring case. Amounts must be finite and not
-    negative, and sum to a positive value."""
-    if not isinstance(text, str) or not text.strip():
-        raise CaseError(f"{where} is empty: give amounts like 'C2H4:1, O2:1.3, AR:2.5'")
-    items = [t for t in re.split(r"[,\s]+", re.sub(r"\s*:\s*", ":", text.strip())) if t]
-    out: dict = {}
-    for item in items:
-        name, sep, amount = item.rpartition(":")
-        if not sep or not name:
-            raise CaseError(f"{where}: {item!r} is not 'name:amount' (as in 'C2H4:1, O2:1.3')")
-        try:
-            value = float(amount)
-        except ValueError:
-            raise CaseError(f"{where}: the amount of {name!r} is {amount!r}, not a number") \
-                from None
-        if not math.isfinite(value) or value < 0:
-            raise CaseError(f"{where}: the amount of {name!r} must be zero or positive, "
-                            f"got {amount}")
-        species = _resolve(gas, name, where)
-        if species in out:
-            raise CaseError(f"{where} names {species!r} twice")
-        out[species] = value
-    if sum(out.values()) <= 0:
-        raise CaseError(f"{where}: the amounts sum to zero; at least one must be positive")
-    return out
-
-
-def _first_line(error: BaseException) -> str:
-    """The message of a Cantera error without its frame of asterisks and origin line."""
-    for line in str(error).splitlines():
-        line = line.strip()
-        if line and not set(line) <= {"*"} and not line.startswith("CanteraError thrown by"):
-            return line
-    return str(error).strip() or type(error).__name__
-
-
-def set_inlet(gas, inlet: InletSpec) -> None:
-    """Sets the phase to the inlet: temperature, pressure and either the composition (mole
-    or mass fractions) or the fuel and oxidiser mixed at the equivalence ratio."""
-    import cantera as ct
-    import numpy as np
-
-    T, P = inlet.temperature, inlet.pressure
-    try:
-        if inlet.fuel:
-            phi = inlet.equivalence_ratio
-            if not (math.isfinite(phi) and phi > 0):
-                raise CaseError(f"inlet.equivalence_ratio must be a positive number, got {phi!r}")
-            fuel = parse_composition(gas, inlet.fuel, "inlet.fuel")
-            oxidizer = parse_composition(gas, inlet.oxidizer, "inlet.oxidizer")
-            gas.TP = T, P
-            mixing = (f"inlet: fuel {inlet.fuel!r} and oxidiser {inlet.oxidizer!r} cannot be "
-                      f"mixed at equivalence ratio {phi:g}")
-            try:
-                gas.set_equivalence_ratio(phi, fuel, oxidizer, basis=inlet.basis)
-            except ct.CanteraError as e:
-                raise CaseError(f"{mixing}: {_first_line(e)}") from None
-            if not np.all(np.isfinite(gas.X)):  # Cantera leaves NaN for an oxidiser without O
-                raise CaseError(f"{mixing}: they give no valid mixture (does the oxidiser "
-                                f"contain oxygen?)")
-            gas.TP = T, P
-        else:
-            comp = parse_composition(gas, inlet.composition, "inlet.composition")
-            if inlet.basis == "mass":
-                gas.TPY = T, P, comp
-            else:
-                gas.TPX = T, P, comp
-    except ct.CanteraError as e:
-        raise CaseError(f"inlet: the mechanism refuses this state: {_first_line(e)}") from None
-    if not (np.all(np.isfinite(gas.X)) and math.isfinite(gas.density) and gas.density > 0):
-        raise CaseError("inlet: the composition gives no valid gas state")
-
-
 # ---- the flame ------------------------------------------------------------------------------
 
 def solve_burner_flame(gas, case: Case):
@@ -156,23 +65,23 @@ def solve_burner_flame(gas, case: Case):
     try:
         flame = ct.BurnerFlame(gas, width=spec.width)
     except ct.CanteraError as e:
-        raise CaseError(f"flame: {_first_line(e)}") from None
+        raise CaseError(f"flame: {cantera_message(e)}") from None
     flame.burner.mdot = spec.mass_flux
     try:
         flame.set_refine_criteria(ratio=spec.ratio, slope=spec.slope, curve=spec.curve,
                                   prune=spec.prune)
     except ct.CanteraError as e:
-        raise CaseError(f"flame grid refinement: {_first_line(e)}") from None
+        raise CaseError(f"flame grid refinement: {cantera_message(e)}") from None
     try:
         flame.transport_model = spec.transport
     except ct.CanteraError as e:
-        raise CaseError(f"flame.transport {spec.transport!r}: {_first_line(e)}") from None
+        raise CaseError(f"flame.transport {spec.transport!r}: {cantera_message(e)}") from None
     try:
         with contextlib.redirect_stdout(_Sink()), warnings.catch_warnings():
             warnings.simplefilter("ignore", RuntimeWarning)  # from Cantera's blow-off check
             flame.solve(loglevel=0, auto=True)
     except ct.CanteraError as e:
-        raise FlameFailure(f"the burner flame did not converge: {_first_line(e)}") from None
+        raise FlameFailure(f"the burner flame did not converge: {cantera_message(e)}") from None
     except (ArithmeticError, LookupError, ValueError) as e:
         # raised by Cantera's own Python callbacks on a flame that has gone out
         raise FlameFailure(f"the burner flame did not converge: Cantera's solver stopped with "
@@ -188,25 +97,9 @@ def solve_burner_flame(gas, case: Case):
 # ---- profiles -------------------------------------------------------------------------------
 
 def _profile_species(gas, case: Case, model=None) -> list:
-    """(column name, species index) for the key species (by the soot model's names) and the
-    PAHs (by their mechanism names)."""
-    if model is not None:
-        names = list(model.species_names)
-        out = [(k, names.index(k)) for k in KEY_SPECIES]
-        return out + [(gas.species_names[i], i) for i in model.PAH_index_in_gas]
-    try:
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore")
-            mapping = map_species(gas, case.species.aliases, case.species.pahs)
-        return [(k, i) for k, _, i in mapping.key] + [(p[0], p[1]) for p in mapping.pahs]
-    except SpeciesError:
-        out = []
-        for k in KEY_SPECIES:
-            try:
-                out.append((k, find_species(gas, k, case.species.aliases)))
-            except SpeciesError:
-                pass
-        return out
+    """(column name, species index) of the key species and the PAHs a run reports."""
+    key, pahs = report_species(gas, case, model)
+    return list(key) + list(pahs)
 
 
 def _gas_table(height, T, velocity, density, X, species) -> dict:
@@ -233,15 +126,6 @@ def _empty_profiles(gas, case: Case, model=None):
 
 
 # ---- soot -----------------------------------------------------------------------------------
-
-def build_soot_model(gas, case: Case):
-    """The case's soot model for the phase (see species.configure_soot_model)."""
-    return configure_soot_model(
-        gas, pahs=case.species.pahs, growth_model=case.soot.growth_model,
-        aliases=case.species.aliases, alpha_model=case.soot.alpha_model,
-        coalescence=case.soot.coalescence, validation=case.soot.validation,
-        sticking=case.soot.sticking, switches=case.soot.switches)
-
 
 def _soot_state(solver):
     import numpy as np
@@ -318,7 +202,7 @@ def soot_in_flame(case: Case, gas, flame, *, model=None, progress: Progress = No
     started = time.perf_counter()
     spec = case.soot_solver
     if model is None:
-        model = build_soot_model(gas, case)
+        model = case_soot_model(gas, case)
     species = _profile_species(gas, case, model)
     fgrid = np.asarray(flame.grid, dtype=float)
     grid = np.linspace(fgrid[0], fgrid[-1], spec.points)
@@ -452,7 +336,7 @@ def run_flame(case: Case, *, progress: Progress = None) -> RunResult:
     set_inlet(gas, case.inlet)
     inlet_state = gas.TPX
     # species and options are checked before the (long) flame solve
-    model = build_soot_model(gas, case) if case.soot.enabled else None
+    model = case_soot_model(gas, case) if case.soot.enabled else None
     gas.TPX = inlet_state
     try:
         flame = solve_burner_flame(gas, case)

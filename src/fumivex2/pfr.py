@@ -29,8 +29,9 @@ from typing import Callable
 import numpy as np
 
 from . import results as R
-from .cases import Case, CaseError, InletSpec
+from .cases import Case, CaseError
 from .results import RunResult
+from .species import InletError, cantera_message, parse_composition, set_inlet  # noqa: F401
 
 __all__ = ["run_pfr", "InletError", "set_inlet", "parse_composition", "build_reactor",
            "Reactor", "ReactorJacobian", "available_methods", "choose_method"]
@@ -42,95 +43,8 @@ _STUCK_FRACTION = 1e-3      # this fraction of the expected length
 _USE_JACOBIAN = True        # ReactorJacobian for CVODE and BDF (False: their own differences)
 
 
-class InletError(CaseError):
-    """An inlet composition or condition that cannot be used."""
-
-
 class _IntegrationStop(Exception):
     """Raised inside the right-hand side to stop the integrator (the reason is the text)."""
-
-
-# ---- inlet --------------------------------------------------------------------------------
-
-def parse_composition(text: str, gas, what: str = "inlet.composition") -> dict:
-    """{mechanism species name: amount} from 'name:amount, ...'. Names are matched exactly,
-    else ignoring case; amounts must be finite and non-negative and add up to a positive
-    value. Unknown species raise SpeciesError with close matches, the rest InletError."""
-    from .species import SpeciesError
-    import difflib
-
-    if not isinstance(text, str) or not text.strip():
-        raise InletError(f"{what} is empty: give it as 'name:amount, ...', e.g. 'C2H4:1, O2:3'")
-    names = list(gas.species_names)
-    lower = {n.lower(): n for n in names}
-    out: dict = {}
-    for part in text.split(","):
-        part = part.strip()
-        if not part:
-            continue
-        name, sep, amount = part.partition(":")
-        name = name.strip()
-        if not sep or not name:
-            raise InletError(f"{what}: {part!r} is not 'name:amount' (e.g. 'C2H4:1')")
-        try:
-            value = float(amount)
-        except ValueError:
-            raise InletError(f"{what}: the amount of {name} is {amount.strip()!r}, "
-                             f"not a number") from None
-        if not math.isfinite(value) or value < 0:
-            raise InletError(f"{what}: the amount of {name} is {value!r}; amounts must be "
-                             f"zero or positive")
-        key = name if name in names else lower.get(name.lower())
-        if key is None:
-            close = difflib.get_close_matches(name, names, n=3, cutoff=0.6)
-            hint = f" (close: {', '.join(close)})" if close else ""
-            raise SpeciesError(f"{what}: species {name!r} is not in the mechanism{hint}")
-        out[key] = out.get(key, 0.0) + value
-    total = sum(out.values())
-    if not total > 0:
-        raise InletError(f"{what} {text!r} adds up to {total:g}: the amounts must add up to "
-                         f"a positive value")
-    return out
-
-
-def set_inlet(gas, inlet: InletSpec) -> None:
-    """Set the phase to the inlet: temperature, pressure and either the composition (mole or
-    mass basis) or fuel and oxidiser at the equivalence ratio."""
-    import cantera as ct
-
-    if inlet.fuel.strip():
-        phi = inlet.equivalence_ratio
-        if not (math.isfinite(phi) and phi > 0):
-            raise InletError(f"inlet.equivalence_ratio must be a positive number, got {phi!r}")
-        fuel = parse_composition(inlet.fuel, gas, "inlet.fuel")
-        oxidizer = parse_composition(inlet.oxidizer, gas, "inlet.oxidizer")
-        gas.TP = inlet.temperature, inlet.pressure
-        try:
-            gas.set_equivalence_ratio(phi, fuel, oxidizer, basis=inlet.basis)
-        except ct.CanteraError as e:
-            raise InletError(f"inlet: equivalence ratio {phi:g} of fuel {inlet.fuel!r} in "
-                             f"oxidiser {inlet.oxidizer!r} cannot be set: "
-                             f"{_first_line(str(e))}") from None
-        if not np.all(np.isfinite(gas.Y)):
-            raise InletError(f"inlet: fuel {inlet.fuel!r} and oxidiser {inlet.oxidizer!r} "
-                             f"give no mixture at equivalence ratio {phi:g}")
-        return
-    composition = parse_composition(inlet.composition, gas)
-    try:
-        if inlet.basis == "mass":
-            gas.TPY = inlet.temperature, inlet.pressure, composition
-        else:
-            gas.TPX = inlet.temperature, inlet.pressure, composition
-    except ct.CanteraError as e:
-        raise InletError(f"inlet state cannot be set: {_first_line(str(e))}") from None
-
-
-def _first_line(text: str) -> str:
-    for line in text.splitlines():
-        s = line.strip()
-        if s and not set(s) <= {"*"} and "thrown by" not in s and not s.startswith("Cantera"):
-            return s
-    return text.strip()
 
 
 # ---- the reactor --------------------------------------------------------------------------
@@ -156,57 +70,20 @@ class Reactor:
         return len(self.gas.species_names)
 
 
-def _output_species(gas, case: Case):
-    """Key species and PAHs to report when the soot model is off: those the mechanism has
-    (an explicit PAH list must be complete)."""
-    from .species import KEY_SPECIES, DEFAULT_PAHS, SpeciesError, find_species
-
-    key = []
-    for k in KEY_SPECIES:
-        try:
-            key.append((k, find_species(gas, k, case.species.aliases)))
-        except SpeciesError:
-            pass
-    names = list(gas.species_names)
-    if case.species.pahs:
-        idx = [find_species(gas, p, case.species.aliases) for p in case.species.pahs]
-    else:
-        idx = []
-        for p in DEFAULT_PAHS:
-            try:
-                idx = [find_species(gas, p, case.species.aliases)]
-                break
-            except SpeciesError:
-                continue
-    return tuple(key), tuple((names[i], i) for i in idx)
-
-
 def build_reactor(case: Case) -> Reactor:
     """Phase, soot model and CPFROde of a plug-flow case, with the inlet state vector."""
     from ._fumivex2 import CPFROde
-    from .species import configure_soot_model, map_species, open_mechanism
+    from .species import case_soot_model, open_mechanism, report_species, set_inlet
 
     if case.kind != "pfr":
         raise CaseError(f"case {case.name!r} is a {case.kind} case: run it with run_flame")
     gas = open_mechanism(case.mechanism.file, case.mechanism.phase)
     set_inlet(gas, case.inlet)
-    model = None
-    if case.soot.enabled:
-        s = case.soot
-        model = configure_soot_model(
-            gas, pahs=case.species.pahs, growth_model=s.growth_model,
-            aliases=case.species.aliases, alpha_model=s.alpha_model,
-            coalescence=s.coalescence, validation=s.validation, sticking=s.sticking,
-            switches=s.switches)
-        mapping = map_species(gas, case.species.aliases, case.species.pahs)
-        key = tuple((k, i) for k, _, i in mapping.key)
-        pahs = tuple((p[0], p[1]) for p in mapping.pahs)
-    else:
-        key, pahs = _output_species(gas, case)
+    model = case_soot_model(gas, case) if case.soot.enabled else None
+    key, pahs = report_species(gas, case, model)
 
     rc = case.reactor
-    # deposition writes a per-instance attribute that only a subclass instance can hold
-    rhs = (_DepositingPFR if (rc.wall_deposition and model is not None) else CPFROde)(gas)
+    rhs = CPFROde(gas)
     if model is not None:
         rhs.soot_model = model
         rhs._enable_wall_deposition = bool(rc.wall_deposition)
@@ -235,28 +112,6 @@ def build_reactor(case: Case) -> Reactor:
     else:
         length = rc.length
     return Reactor(gas, rhs, model, key, pahs, y0, float(length))
-
-
-def _depositing_type():
-    from ._fumivex2 import CPFROde
-
-    class DepositingPFR(CPFROde):
-        """CPFROde that can hold deposit_thickness_growth_rate (wall deposition)."""
-
-    return DepositingPFR
-
-
-class _LazyType:
-    def __init__(self, make):
-        self._make, self._type = make, None
-
-    def __call__(self, *args):
-        if self._type is None:
-            self._type = self._make()
-        return self._type(*args)
-
-
-_DepositingPFR = _LazyType(_depositing_type)
 
 
 # ---- Jacobian -----------------------------------------------------------------------------
@@ -557,7 +412,7 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
         try:
             dy = rhs(z, y)
         except Exception as e:   # the phase's, the model's or NumPy's error at this state
-            raise _IntegrationStop(f"{type(e).__name__}: {_first_line(str(e))}") from e
+            raise _IntegrationStop(f"{type(e).__name__}: {cantera_message(e)}") from e
         if not np.isfinite(dy).all():
             bad = int(np.flatnonzero(~np.isfinite(dy))[0])
             raise _IntegrationStop(f"non-finite derivative of {_state_name(reactor, bad)}")

@@ -16,7 +16,9 @@ import contextlib
 import difflib
 import importlib.resources
 import io
+import math
 import pathlib
+import re
 import warnings
 from dataclasses import dataclass
 from typing import Any, Iterable, Sequence
@@ -24,8 +26,9 @@ from typing import Any, Iterable, Sequence
 from .cases import (ALPHA_MODELS, COALESCENCE_TYPES, GROWTH_MODELS, SWITCHES, VALIDATION_CASES,
                     CaseError)
 
-__all__ = ["KEY_SPECIES", "SpeciesError", "SpeciesMap", "open_mechanism", "map_species",
-           "configure_soot_model", "shipped_mechanism"]
+__all__ = ["KEY_SPECIES", "SpeciesError", "InletError", "SpeciesMap", "open_mechanism",
+           "map_species", "configure_soot_model", "shipped_mechanism", "parse_composition",
+           "set_inlet", "case_soot_model", "report_species", "cantera_message"]
 
 KEY_SPECIES = ("C2H2", "H2", "H", "CO", "O2", "OH", "H2O")
 # the aromatics by ring count, with the formula names other mechanisms use
@@ -35,6 +38,19 @@ DEFAULT_PAHS = ("A4", "A3", "A2")  # pyrene, else the largest of phenanthrene/na
 
 class SpeciesError(CaseError):
     """A species, mechanism or soot-model option that cannot be used."""
+
+
+class InletError(CaseError):
+    """An inlet composition or condition that cannot be used."""
+
+
+def cantera_message(error: BaseException) -> str:
+    """The message of a Cantera error without its frame of asterisks and origin line."""
+    for line in str(error).splitlines():
+        line = line.strip()
+        if line and not set(line) <= {"*"} and "thrown by" not in line:
+            return line
+    return str(error).strip() or type(error).__name__
 
 
 def shipped_mechanism(name: str = "abf.yaml") -> pathlib.Path:
@@ -59,10 +75,7 @@ def open_mechanism(file: str = "abf.yaml", phase: str = ""):
             raise SpeciesError(f"mechanism {file!r} not found: give a path to a Cantera YAML "
                                f"file or the name of one Cantera ships (e.g. 'gri30.yaml')") \
                 from None
-        first = next((line.strip() for line in text.splitlines()
-                      if line.strip() and not set(line.strip()) <= {"*"}
-                      and "thrown by" not in line), text.strip())
-        raise SpeciesError(f"mechanism {file!r} cannot be read: {first}") from None
+        raise SpeciesError(f"mechanism {file!r} cannot be read: {cantera_message(e)}") from None
     if getattr(gas, "transport_model", "none") in ("none", "None", ""):
         raise SpeciesError(f"mechanism {file!r} has no transport data, but the soot model needs "
                            f"the gas viscosity: use a mechanism with transport data "
@@ -203,3 +216,124 @@ def configure_soot_model(gas, pahs: Sequence[str] = (), growth_model: str = "sel
     elif growth_model.startswith("self_collision"):
         model.initialize_stick_eff()
     return model
+
+
+# ---- the inlet ------------------------------------------------------------------------------
+
+def _resolve(gas, name: str, where: str) -> str:
+    names = list(gas.species_names)
+    if name in names:
+        return name
+    lower = {n.lower(): n for n in names}
+    if name.lower() in lower:
+        return lower[name.lower()]
+    close = difflib.get_close_matches(name, names, n=3, cutoff=0.6)
+    hint = f" (close: {', '.join(close)})" if close else ""
+    raise SpeciesError(f"{where}: species {name!r} is not in the mechanism{hint}")
+
+
+def parse_composition(gas, text: str, where: str = "inlet.composition") -> dict:
+    """{mechanism species name: amount} from 'name:amount, name:amount' (commas or spaces
+    between pairs); names are matched exactly, else ignoring case. Amounts must be finite
+    and not negative, and sum to a positive value. Unknown species raise SpeciesError (with
+    close matches), anything else InletError."""
+    if not isinstance(text, str) or not text.strip():
+        raise InletError(f"{where} is empty: give amounts like 'C2H4:1, O2:1.3, AR:2.5'")
+    items = [t for t in re.split(r"[,\s]+", re.sub(r"\s*:\s*", ":", text.strip())) if t]
+    out: dict = {}
+    for item in items:
+        name, sep, amount = item.rpartition(":")
+        if not sep or not name:
+            raise InletError(f"{where}: {item!r} is not 'name:amount' (as in 'C2H4:1, O2:1.3')")
+        try:
+            value = float(amount)
+        except ValueError:
+            raise InletError(f"{where}: the amount of {name!r} is {amount!r}, not a number") \
+                from None
+        if not math.isfinite(value) or value < 0:
+            raise InletError(f"{where}: the amount of {name!r} must be zero or positive, "
+                             f"got {amount}")
+        species = _resolve(gas, name, where)
+        if species in out:
+            raise InletError(f"{where} names {species!r} twice")
+        out[species] = value
+    if sum(out.values()) <= 0:
+        raise InletError(f"{where}: the amounts sum to zero; at least one must be positive")
+    return out
+
+
+def set_inlet(gas, inlet) -> None:
+    """Sets the phase to an InletSpec: temperature, pressure and either the composition
+    (mole or mass fractions) or the fuel and oxidiser mixed at the equivalence ratio."""
+    import cantera as ct
+    import numpy as np
+
+    T, P = inlet.temperature, inlet.pressure
+    try:
+        if inlet.fuel:
+            phi = inlet.equivalence_ratio
+            if not (math.isfinite(phi) and phi > 0):
+                raise InletError(f"inlet.equivalence_ratio must be a positive number, got {phi!r}")
+            fuel = parse_composition(gas, inlet.fuel, "inlet.fuel")
+            oxidizer = parse_composition(gas, inlet.oxidizer, "inlet.oxidizer")
+            gas.TP = T, P
+            mixing = (f"inlet: fuel {inlet.fuel!r} and oxidiser {inlet.oxidizer!r} cannot be "
+                      f"mixed at equivalence ratio {phi:g}")
+            try:
+                gas.set_equivalence_ratio(phi, fuel, oxidizer, basis=inlet.basis)
+            except ct.CanteraError as e:
+                raise InletError(f"{mixing}: {cantera_message(e)}") from None
+            if not np.all(np.isfinite(gas.X)):  # Cantera leaves NaN for an oxidiser without O
+                raise InletError(f"{mixing}: they give no valid mixture (does the oxidiser "
+                                 f"contain oxygen?)")
+            gas.TP = T, P
+        else:
+            comp = parse_composition(gas, inlet.composition, "inlet.composition")
+            if inlet.basis == "mass":
+                gas.TPY = T, P, comp
+            else:
+                gas.TPX = T, P, comp
+    except ct.CanteraError as e:
+        raise InletError(f"inlet: the mechanism refuses this state: {cantera_message(e)}") \
+            from None
+    if not (np.all(np.isfinite(gas.X)) and math.isfinite(gas.density) and gas.density > 0):
+        raise InletError("inlet: the composition gives no valid gas state")
+
+
+# ---- a case's soot model and reported species ---------------------------------------------
+
+def case_soot_model(gas, case):
+    """The soot model a case asks for, for phase `gas` (see configure_soot_model)."""
+    s = case.soot
+    return configure_soot_model(
+        gas, pahs=case.species.pahs, growth_model=s.growth_model, aliases=case.species.aliases,
+        alpha_model=s.alpha_model, coalescence=s.coalescence, validation=s.validation,
+        sticking=s.sticking, switches=s.switches)
+
+
+def report_species(gas, case, model=None) -> tuple:
+    """The species a run reports: ((model name, index) of the key species, (mechanism name,
+    index) of the PAHs). With a soot model, its own; without one, those the mechanism has
+    (an explicit PAH list must be complete)."""
+    names = list(gas.species_names)
+    if model is not None:
+        soot_names = list(model.species_names)
+        key = tuple((k, soot_names.index(k)) for k in KEY_SPECIES)
+        return key, tuple((names[i], i) for i in model.PAH_index_in_gas)
+    key = []
+    for k in KEY_SPECIES:
+        try:
+            key.append((k, find_species(gas, k, case.species.aliases)))
+        except SpeciesError:
+            pass
+    if case.species.pahs:
+        idx = [find_species(gas, p, case.species.aliases) for p in case.species.pahs]
+    else:
+        idx = []
+        for p in DEFAULT_PAHS:
+            try:
+                idx = [find_species(gas, p, case.species.aliases)]
+                break
+            except SpeciesError:
+                continue
+    return tuple(key), tuple((names[i], i) for i in idx)
