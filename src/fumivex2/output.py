@@ -80,11 +80,11 @@ def _slug(text: str) -> str:
 # ---- one run ------------------------------------------------------------------------------
 
 def write_run(result: RunResult, folder: str | pathlib.Path, *, label: str | None = None,
-              notes: Sequence[str] = ()) -> pathlib.Path:
+              notes: Sequence[str] = (), plots: bool = True) -> pathlib.Path:
     """Write one run into folder (created if needed) and return the folder:
     profiles.csv, case.toml (the case as run), summary.txt, rates.csv (flames) and, unless
-    the case's output.plots is false, one PNG per quantity. `label` is added to the plot
-    titles; `notes` are extra lines for summary.txt."""
+    `plots` or the case's output.plots is false, one PNG per quantity. `label` is added to
+    the plot titles; `notes` are extra lines for summary.txt."""
     folder = prepare_folder(folder)
     notes = list(notes)
     profiles = result.profiles
@@ -94,7 +94,7 @@ def write_run(result: RunResult, folder: str | pathlib.Path, *, label: str | Non
     if result.rates is not None:
         result.rates.to_csv(folder / "rates.csv", index=False)
     (folder / "case.toml").write_text(case_to_toml(result.case))
-    if result.case.output.plots and has_rows:
+    if plots and result.case.output.plots and has_rows:
         notes += plot_run(result, folder, label=label)
     (folder / "summary.txt").write_text(summary_text(result, notes))
     return folder

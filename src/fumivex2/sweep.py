@@ -506,8 +506,10 @@ def _record(outcome: SweepOutcome, record: SweepRecord, kind: str, payload, tb: 
     if kind == "done":
         result = payload
         record.result, record.status, record.message = result, result.status, result.message
+        # the sweep's plots are the overlays of all cases; per case, the tables only (drawn
+        # here, in the one calling process, they would serialise the whole sweep)
         write_run(result, record.folder, label=label, notes=[f"sweep parameters: {label}"]
-                  + [f"warning: {w}" for w in record.warnings])
+                  + [f"warning: {w}" for w in record.warnings], plots=False)
         tmp = record.folder / (RESULT + ".tmp")
         with open(tmp, "wb") as fh:
             pickle.dump(result, fh, protocol=pickle.HIGHEST_PROTOCOL)
