@@ -60,22 +60,22 @@ def solve_burner_flame(gas, case: Case):
     FlameFailure when the flame does not converge or does not burn."""
     import cantera as ct
 
-    spec = case.flame
+    settings = case.flame
     T_in = gas.T
     try:
-        flame = ct.BurnerFlame(gas, width=spec.width)
+        flame = ct.BurnerFlame(gas, width=settings.width)
     except ct.CanteraError as e:
         raise CaseError(f"flame: {cantera_message(e)}") from None
-    flame.burner.mdot = spec.mass_flux
+    flame.burner.mdot = settings.mass_flux
     try:
-        flame.set_refine_criteria(ratio=spec.ratio, slope=spec.slope, curve=spec.curve,
-                                  prune=spec.prune)
+        flame.set_refine_criteria(ratio=settings.ratio, slope=settings.slope, curve=settings.curve,
+                                  prune=settings.prune)
     except ct.CanteraError as e:
         raise CaseError(f"flame grid refinement: {cantera_message(e)}") from None
     try:
-        flame.transport_model = spec.transport
+        flame.transport_model = settings.transport
     except ct.CanteraError as e:
-        raise CaseError(f"flame.transport {spec.transport!r}: {cantera_message(e)}") from None
+        raise CaseError(f"flame.transport {settings.transport!r}: {cantera_message(e)}") from None
     try:
         with contextlib.redirect_stdout(_Sink()), warnings.catch_warnings():
             warnings.simplefilter("ignore", RuntimeWarning)  # from Cantera's blow-off check
@@ -90,7 +90,7 @@ def solve_burner_flame(gas, case: Case):
     if rise < MIN_FLAME_RISE:
         raise FlameFailure(f"no flame: the peak temperature is {flame.T.max():.0f} K, "
                            f"{rise:.0f} K above the burner; the mixture does not burn at "
-                           f"{spec.mass_flux:g} kg/(m2 s) in {spec.width:g} m", flame)
+                           f"{settings.mass_flux:g} kg/(m2 s) in {settings.width:g} m", flame)
     return flame
 
 
@@ -200,26 +200,26 @@ def soot_in_flame(case: Case, gas, flame, *, model=None, progress: Progress = No
     from ._fumivex2 import CFlameSolverOpt
 
     started = time.perf_counter()
-    spec = case.soot_solver
+    settings = case.soot_solver
     if model is None:
         model = case_soot_model(gas, case)
     species = _profile_species(gas, case, model)
     fgrid = np.asarray(flame.grid, dtype=float)
-    grid = np.linspace(fgrid[0], fgrid[-1], spec.points)
+    grid = np.linspace(fgrid[0], fgrid[-1], settings.points)
     P = float(flame.P)
     mdot = float(flame.burner.mdot)  # kg/(m2 s), the same at every height of a burner flame
 
     solver = CFlameSolverOpt(gas, flame, grid, model)
     solver.P = P
     solver.mdot_left = mdot
-    if spec.outlet == "outflow":
+    if settings.outlet == "outflow":
         solver.boundary_type_right = 1
     else:
         # flux condition: the gas crosses the right end with the burner mass flux and
         # carries the soot floors in
         solver.boundary_type_right = 0
         solver.mdot_right = mdot
-    solver.dt = spec.dt
+    solver.dt = settings.dt
     # soot cannot be steady before the gas has crossed the domain once: convergence is only
     # declared after this much pseudo-time
     slowness = 1.0 / np.asarray(flame.velocity, dtype=float)  # s/m
@@ -228,8 +228,8 @@ def soot_in_flame(case: Case, gas, flame, *, model=None, progress: Progress = No
     state = _soot_state(solver)
     steps, last, change, failure = 0, 0, None, None
     sink = _Sink()
-    while steps < spec.max_steps:
-        n = min(spec.chunk, spec.max_steps - steps)
+    while steps < settings.max_steps:
+        n = min(settings.chunk, settings.max_steps - steps)
         solver.n_time_steps = n
         try:
             with contextlib.redirect_stdout(sink):
@@ -254,11 +254,11 @@ def soot_in_flame(case: Case, gas, flame, *, model=None, progress: Progress = No
             break
         with np.errstate(divide="ignore", invalid="ignore"):
             # per full chunk: a shorter last chunk counts as if it had run chunk steps
-            change = np.abs(new - state).max(axis=1) / np.abs(new).max(axis=1) * (spec.chunk / n)
+            change = np.abs(new - state).max(axis=1) / np.abs(new).max(axis=1) * (settings.chunk / n)
         state, steps, last = new, steps + n, n
         if progress is not None:
-            progress(steps, spec.max_steps)
-        if steps * spec.dt >= flow_time and np.all(change < spec.tolerance):
+            progress(steps, settings.max_steps)
+        if steps * settings.dt >= flow_time and np.all(change < settings.tolerance):
             break
 
     # the gas on the soot grid, interpolated as the solver does
@@ -305,12 +305,12 @@ def soot_in_flame(case: Case, gas, flame, *, model=None, progress: Progress = No
     else:
         k = int(np.argmax(change))
         detail = (f"largest change over the last {last} steps {change[k]:.1e} of "
-                  f"{SOOT_VARIABLES[k]}'s largest value; tolerance {spec.tolerance:g}")
-        if steps * spec.dt >= flow_time and np.all(change < spec.tolerance):
+                  f"{SOOT_VARIABLES[k]}'s largest value; tolerance {settings.tolerance:g}")
+        if steps * settings.dt >= flow_time and np.all(change < settings.tolerance):
             status, message = "converged", f"soot profiles converged after {steps} steps ({detail})"
-        elif np.all(change < spec.tolerance):
+        elif np.all(change < settings.tolerance):
             status = "step budget used"
-            message = (f"step budget used: {steps} steps of {spec.dt:g} s are less than the "
+            message = (f"step budget used: {steps} steps of {settings.dt:g} s are less than the "
                        f"{flow_time:.3g} s the gas takes through the flame ({detail}); raise "
                        f"soot_solver.max_steps or soot_solver.dt")
         else:
