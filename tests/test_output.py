@@ -5,6 +5,8 @@ import math
 import subprocess
 import sys
 
+import pathlib
+
 import numpy as np
 import pytest
 
@@ -143,6 +145,18 @@ def test_write_sweep_overlays_and_tables(tmp_path):
                  "number_density", "temperature", "X_C2H2", "X_A4"):
         assert (folder / f"{stem}.png").read_bytes().startswith(PNG), stem
     assert not (folder / "X_N2.png").exists()
+    # the overlays can be drawn by an executor's map (the sweep's idle workers): the same
+    # files, every one drawn through it
+    drawn = []
+
+    def mapper(fn, jobs):
+        jobs = list(jobs)
+        drawn.extend(job[0] for job in jobs)
+        return map(fn, jobs)
+
+    again = write_sweep(items, tmp_path / "mapped", mapper=mapper)
+    assert sorted(p.name for p in again.glob("*.png")) == sorted(p.name for p in folder.glob("*.png"))
+    assert sorted(pathlib.Path(d).name for d in drawn) == sorted(p.name for p in folder.glob("*.png"))
 
 
 def test_import_fumivex2_needs_numpy_only():

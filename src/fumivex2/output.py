@@ -16,7 +16,7 @@ import datetime
 import math
 import pathlib
 import re
-from typing import Any, Iterable, Mapping, Sequence
+from typing import Any, Callable, Iterable, Mapping, Sequence
 
 from .cases import Case, CaseError, case_to_toml
 from .results import D_M, D_P, FV, NUMBER, T, RunResult
@@ -162,6 +162,17 @@ def _log_scale(arrays) -> tuple | None:
     return max(lo, hi * 1e-8) / 1.5, hi * 1.5
 
 
+def plot_job(job: tuple) -> str | None:
+    """Draw one overlay (path, series, xlabel, ylabel, title, legend); a note if it failed.
+    A module-level function, so that worker processes can run it."""
+    path, series, xlabel, ylabel, title, legend = job
+    try:
+        _save_plot(path, series, xlabel, ylabel, title, legend=legend)
+    except Exception as e:
+        return f"plot {pathlib.Path(path).name} not written: {type(e).__name__}: {e}"
+    return None
+
+
 def _save_plot(path, series, xlabel, ylabel, title, *, legend):
     """One PNG with a line per (name, x, y) of series."""
     from matplotlib.figure import Figure
@@ -272,11 +283,13 @@ MAX_LEGEND = 12  # cases named in an overlay's legend
 
 
 def write_sweep(results: Iterable, folder: str | pathlib.Path, *,
-                name: str | None = None, plots: bool = True) -> pathlib.Path:
+                name: str | None = None, plots: bool = True,
+                mapper: Callable | None = None) -> pathlib.Path:
     """Write the sweep's tables and overlays into folder: sweep_summary.csv (one row per
     case: the varied parameters, status, message and summary values), all_runs.csv (every
     case's profiles with the varied parameters as leading columns) and, when `plots` and
-    the cases have plots on, one overlay PNG per quantity (a line per case)."""
+    the cases have plots on, one overlay PNG per quantity (a line per case). `mapper`
+    (an executor's map, on this machine) draws the overlays in parallel."""
     import pandas as pd
 
     folder = prepare_folder(folder)
@@ -301,15 +314,16 @@ def write_sweep(results: Iterable, folder: str | pathlib.Path, *,
     done = [(p, r) for p, r, *_ in items if r is not None and r.profiles is not None
             and len(r.profiles)]
     if plots and done and all(r.case.output.plots for _, r in done):
-        notes = plot_sweep(done, folder, name=name)
+        notes = plot_sweep(done, folder, name=name, mapper=mapper)
         if notes:
             (folder / "plot_notes.txt").write_text("\n".join(notes) + "\n")
     return folder
 
 
-def plot_sweep(done: Sequence[tuple], folder: pathlib.Path, *, name: str | None = None) -> list:
-    """One overlay per quantity (and per plotted species); returns notes for plots that
-    could not be drawn."""
+def plot_sweep(done: Sequence[tuple], folder: pathlib.Path, *, name: str | None = None,
+               mapper: Callable | None = None) -> list:
+    """One overlay per quantity (and per plotted species), drawn by mapper (an executor's
+    map) or here; returns notes for plots that could not be drawn."""
     notes = []
     first = done[0][1]
     xcol = first.position_column()
@@ -321,6 +335,7 @@ def plot_sweep(done: Sequence[tuple], folder: pathlib.Path, *, name: str | None 
     for c in species:
         quantities[f"X_{_slug(_legend_name(c))}"] = (f"{_legend_name(c)} mole fraction", c)
     legend = len(done) <= MAX_LEGEND
+    jobs = []
     for stem, (what, col) in quantities.items():
         series = [(params_label(p), r.profiles[r.position_column()].to_numpy(dtype=float),
                    r.profiles[col].to_numpy(dtype=float))
@@ -328,8 +343,6 @@ def plot_sweep(done: Sequence[tuple], folder: pathlib.Path, *, name: str | None 
         if not series:
             continue
         title = f"{name}: {what}, {len(series)} cases" + ("" if legend else " (legend omitted)")
-        try:
-            _save_plot(folder / f"{stem}.png", series, xcol, col, title, legend=legend)
-        except Exception as e:
-            notes.append(f"plot {stem}.png not written: {type(e).__name__}: {e}")
+        jobs.append((str(folder / f"{stem}.png"), series, xcol, col, title, legend))
+    notes += [n for n in (mapper or map)(plot_job, jobs) if n]
     return notes

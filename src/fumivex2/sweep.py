@@ -385,17 +385,25 @@ def run_sweep(case: Case, varies: Mapping[str, Sequence], folder: str | pathlib.
         if progress:
             progress(done, total)
 
+    written = []
+
+    def write_with(mapper):
+        # the overlays drawn on the pool's idle workers, while it is still there
+        _write_sweep(outcome, mapper=mapper)
+        written.append(True)
+
     try:
         if todo and dask:
             _run_dask(dask, workers, dask_timeout, todo, runners, finish)
         elif todo:
             _run_pool(min(workers or os.cpu_count() or 1, len(todo)), todo, runners, finish,
-                      outcome)
+                      outcome, after=write_with)
     except KeyboardInterrupt:
         outcome.interrupted = True
         _write_sweep(outcome, plots=False)  # the tables now; the overlays after a resume
         raise SweepInterrupted(outcome) from None
-    _write_sweep(outcome)
+    if not written:
+        _write_sweep(outcome)
     return outcome
 
 
@@ -435,12 +443,16 @@ def _drive(submit: Callable, items: list, finish: Callable, on_break: Callable |
 
 
 def _run_pool(workers: int, todo: list, runners: dict, finish: Callable,
-              outcome: SweepOutcome) -> None:
+              outcome: SweepOutcome, after: Callable | None = None) -> None:
+    """Run the cases on a process pool; `after(pool.map)` runs before the pool closes when
+    every case ran (the pool's processes are on this machine and idle then)."""
     broken = []
     pool = _process_pool(workers)
     try:
         _drive(lambda r: pool.submit(_execute, runners[r.case.kind], r.case), todo, finish,
                on_break=broken.append, stop=lambda: _kill_pool(pool))
+        if after is not None and not broken:
+            after(pool.map)
     finally:
         pool.shutdown(wait=True, cancel_futures=True)
     if not broken:
@@ -533,7 +545,8 @@ def _record(outcome: SweepOutcome, record: SweepRecord, kind: str, payload, tb: 
         fh.write(json.dumps(line, default=repr) + "\n")
 
 
-def _write_sweep(outcome: SweepOutcome, plots: bool = True) -> None:
+def _write_sweep(outcome: SweepOutcome, plots: bool = True, mapper: Callable | None = None) -> None:
     finished = outcome.finished
     if finished:
-        write_sweep(finished, outcome.folder, name=outcome.records[0].case.name, plots=plots)
+        write_sweep(finished, outcome.folder, name=outcome.records[0].case.name, plots=plots,
+                    mapper=mapper)
