@@ -22,6 +22,7 @@ Cantera, SciPy, pandas and scikit-sundae are imported inside the functions.
 from __future__ import annotations
 
 import math
+import threading
 import time
 from dataclasses import dataclass
 from typing import Callable
@@ -203,15 +204,20 @@ def _rate_derivatives(gas):
     switch of Cantera is process-wide and is put back as it was."""
     try:
         import cantera._utils as cu
-        previous = bool(cu._USE_SPARSE)
+        cu._USE_SPARSE  # noqa: B018 (present in this Cantera version?)
     except (ImportError, AttributeError):
         return np.asarray(gas.net_production_rates_ddCi)
     import cantera as ct
-    try:
-        ct.use_sparse(True)
-        return gas.net_production_rates_ddCi
-    finally:
-        ct.use_sparse(previous)
+    with _SPARSE_SWITCH:  # runs in threads of one process (Dask) switch it one at a time
+        previous = bool(cu._USE_SPARSE)
+        try:
+            ct.use_sparse(True)
+            return gas.net_production_rates_ddCi
+        finally:
+            ct.use_sparse(previous)
+
+
+_SPARSE_SWITCH = threading.Lock()
 
 
 def _dense(matrix) -> np.ndarray:
