@@ -861,14 +861,10 @@ void fs_dealloc(PyObject* self) {
   Py_TYPE(self)->tp_free(self);
 }
 
-PyObject* unpickle_fs(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return unpickle(args, nargs, kwnames, &FlameSolverType, g_pickle);
-}
-
 }  // namespace
 
 PyMethodDef g_unpickle_flame_solver = {
-    "__pyx_unpickle_CFlameSolver", (PyCFunction)(void (*)(void))unpickle_fs,
+    "__pyx_unpickle_CFlameSolver", (PyCFunction)(void (*)(void))reconstruct<&FlameSolverType, &g_pickle>,
     METH_FASTCALL | METH_KEYWORDS,
     "__pyx_unpickle_CFlameSolver(__pyx_type, long __pyx_checksum, __pyx_state)"};
 

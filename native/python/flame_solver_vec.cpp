@@ -569,14 +569,10 @@ void fs_dealloc(PyObject* self) {
   Py_TYPE(self)->tp_free(self);
 }
 
-PyObject* unpickle_fs(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return unpickle(args, nargs, kwnames, &FlameVecType, g_pickle);
-}
-
 }  // namespace
 
 PyMethodDef g_unpickle_flame_solver_vec = {
-    "__pyx_unpickle_CFlameSolverOpt", (PyCFunction)(void (*)(void))unpickle_fs,
+    "__pyx_unpickle_CFlameSolverOpt", (PyCFunction)(void (*)(void))reconstruct<&FlameVecType, &g_pickle>,
     METH_FASTCALL | METH_KEYWORDS,
     "__pyx_unpickle_CFlameSolverOpt(__pyx_type, long __pyx_checksum, __pyx_state)"};
 

@@ -747,14 +747,10 @@ void pfr_dealloc(PyObject* self) {
   Py_TYPE(self)->tp_free(self);
 }
 
-PyObject* unpickle_pfr(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-  return unpickle(args, nargs, kwnames, &PlugFlowType, g_pickle);
-}
-
 }  // namespace
 
 PyMethodDef g_unpickle_plug_flow = {
-    "__pyx_unpickle_CPFROde", (PyCFunction)(void (*)(void))unpickle_pfr,
+    "__pyx_unpickle_CPFROde", (PyCFunction)(void (*)(void))reconstruct<&PlugFlowType, &g_pickle>,
     METH_FASTCALL | METH_KEYWORDS,
     "__pyx_unpickle_CPFROde(__pyx_type, long __pyx_checksum, __pyx_state)"};
 

@@ -144,15 +144,10 @@ void gas_dealloc(PyObject* self) {
   Py_TYPE(self)->tp_free(self);
 }
 
-PyObject* unpickle_soot_gas(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) {
-  return unpickle(args, nargs, kwnames, &SootGasType, g_pickle);
-}
-
 }  // namespace
 
 PyMethodDef g_unpickle_soot_gas = {
-    "__pyx_unpickle_CSootGas", (PyCFunction)(void (*)(void))unpickle_soot_gas,
+    "__pyx_unpickle_CSootGas", (PyCFunction)(void (*)(void))reconstruct<&SootGasType, &g_pickle>,
     METH_FASTCALL | METH_KEYWORDS,
     "__pyx_unpickle_CSootGas(__pyx_type, long __pyx_checksum, __pyx_state)"};
 

@@ -734,15 +734,10 @@ void soot_dealloc(PyObject* self) {
   Py_TYPE(self)->tp_free(self);
 }
 
-PyObject* unpickle_soot_model(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) {
-  return unpickle(args, nargs, kwnames, &SootModelType, g_pickle);
-}
-
 }  // namespace
 
 PyMethodDef g_unpickle_soot_model = {
-    "__pyx_unpickle_CSootModel", (PyCFunction)(void (*)(void))unpickle_soot_model,
+    "__pyx_unpickle_CSootModel", (PyCFunction)(void (*)(void))reconstruct<&SootModelType, &g_pickle>,
     METH_FASTCALL | METH_KEYWORDS,
     "__pyx_unpickle_CSootModel(__pyx_type, long __pyx_checksum, __pyx_state)"};
 

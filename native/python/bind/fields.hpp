@@ -134,6 +134,12 @@ PyObject* setstate(PyObject* self, PyObject* state, const PickleInfo& info);
 PyObject* unpickle(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                    PyTypeObject* base, const PickleInfo& info);
 
+// The module-level reconstructor of one type, as a METH_FASTCALL | METH_KEYWORDS function.
+template <PyTypeObject* Type, const PickleInfo* Info>
+PyObject* reconstruct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return unpickle(args, nargs, kwnames, Type, *Info);
+}
+
 // obj.__copy__() and obj.__deepcopy__(memo): the object's reduction rebuilt
 // (memo null: shallow). The host's copy functions take bound methods of
 // built-in types as atoms, so a copy would keep slots bound to the original;
