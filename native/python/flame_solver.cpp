@@ -164,7 +164,6 @@ const Names& names() {
 // ---- small Python helpers (throwing) ---------------------------------------------
 
 Ref get(PyObject* o, PyObject* name) { return Ref(check(PyObject_GetAttr(o, name))); }
-Ref new_float(double v) { return Ref(check(PyFloat_FromDouble(v))); }
 Ref new_int(long v) { return Ref(check(PyLong_FromLong(v))); }
 
 Ref call(PyObject* fn, std::initializer_list<PyObject*> args) {
