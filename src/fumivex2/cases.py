@@ -1,7 +1,7 @@
 """Case files: what one reactor or flame run is, as a small TOML file and as frozen,
 picklable dataclasses.
 
-A case file has a ``kind`` ("pfr" or "flame") and tables mirroring the dataclasses
+A case file has a ``kind`` ("pfr", "flame" or "counterflow") and tables mirroring the dataclasses
 below; every field has a default and a unit, so a file need only say what differs.
 ``default_case(kind)`` gives the shipped default cases, ``case_to_toml(case)`` writes any
 case back as a commented file, ``load_case(path)`` reads one, and ``with_overrides(case,
@@ -20,12 +20,14 @@ from typing import Any, Mapping
 
 __all__ = [
     "Case", "CaseError", "MechanismSpec", "SpeciesSpec", "InletSpec", "ReactorSpec",
-    "TemperatureSpec", "SootSpec", "IntegratorSpec", "FlameSpec", "SootSolverSpec",
-    "OutputSpec", "default_case", "load_case", "parse_case", "case_to_toml",
+    "TemperatureSpec", "SootSpec", "IntegratorSpec", "FlameSpec", "CounterflowSpec",
+    "SootSolverSpec", "OutputSpec", "default_case", "load_case", "parse_case", "case_to_toml",
     "with_overrides", "case_fields",
 ]
 
-KINDS = ("pfr", "flame")
+KINDS = ("pfr", "flame", "counterflow")
+# the kinds whose soot is carried through a Cantera flame by the flame soot solver
+FLAME_KINDS = ("flame", "counterflow")
 GROWTH_MODELS = ("reactive_dimerization", "self_collision", "self_collision_lump",
                  "cross_linking", "irreversible_dimerization")
 ALPHA_MODELS = ("constant", "empirical", "composition")
@@ -40,9 +42,10 @@ class CaseError(ValueError):
     """A case file or case value that cannot be used; the message says what to do."""
 
 
-def _f(default, unit: str, doc: str, choices: tuple = ()):
-    """A case field with its unit, meaning and (for text fields) allowed values."""
-    meta = {"unit": unit, "doc": doc, "choices": choices}
+def _f(default, unit: str, doc: str, choices: tuple = (), path_or_table: bool = False):
+    """A case field with its unit, meaning and (for text fields) allowed values;
+    path_or_table: a table field that also takes the path of a file (text)."""
+    meta = {"unit": unit, "doc": doc, "choices": choices, "path_or_table": path_or_table}
     if isinstance(default, (list, dict)):
         raise TypeError("use tuples for sequence defaults")
     return field(default=default, metadata=meta)
@@ -126,26 +129,61 @@ class IntegratorSpec:
 @dataclass(frozen=True)
 class FlameSpec:
     width: float = _f(0.02, "m", "domain width above the burner")
-    mass_flux: float = _f(0.08, "kg/(m^2 s)", "burner mass flux")
-    transport: str = _f("mixture-averaged", "", "transport model of the flame",
-                        ("mixture-averaged", "multicomponent"))
-    ratio: float = _f(3.0, "", "grid refinement: largest ratio of neighbouring spacings")
+    mass_flux: float = _f(0.08, "kg/(m^2 s)", "burner mass flux (0: use velocity)")
+    velocity: float = _f(0.0, "m/s", "gas velocity leaving the burner at the inlet state "
+                         "(used when mass_flux is 0)")
+    temperature_profile: tuple = _f(
+        (), "m, K", "imposed gas temperature: heights above the burner (row 1) and "
+        "temperatures (row 2), linear in between, end values held; or the path of a CSV file "
+        "(relative to the case file) with columns 'height above burner [mm|cm|m]' and "
+        "'T [K]'; empty = solve the energy equation", path_or_table=True)
+    transport: str = _f("mixture-averaged", "", "transport model of the flame (every flame "
+                        "kind)", ("mixture-averaged", "multicomponent"))
+    ratio: float = _f(3.0, "", "grid refinement (every flame kind): largest ratio of "
+                      "neighbouring spacings")
     slope: float = _f(0.3, "", "grid refinement: largest relative jump between points")
     curve: float = _f(0.5, "", "grid refinement: largest relative change of slope")
     prune: float = _f(0.1, "", "grid refinement: remove points below this fraction of the criteria")
 
 
 @dataclass(frozen=True)
+class CounterflowSpec:
+    width: float = _f(0.008, "m", "distance between the fuel and the oxidiser inlet")
+    pressure: float = _f(101325.0, "Pa", "pressure")
+    fuel: str = _f("C2H4:1", "", "fuel stream mole fractions as 'name:amount, ...' "
+                   "(normalised)")
+    fuel_temperature: float = _f(300.0, "K", "fuel stream temperature")
+    fuel_mass_flux: float = _f(0.0, "kg/(m^2 s)", "fuel stream mass flux (0: use fuel_velocity)")
+    fuel_velocity: float = _f(0.2, "m/s", "fuel stream velocity at the fuel inlet "
+                              "(used when fuel_mass_flux is 0)")
+    oxidizer: str = _f("O2:0.35, N2:0.65", "", "oxidiser stream mole fractions")
+    oxidizer_temperature: float = _f(300.0, "K", "oxidiser stream temperature")
+    oxidizer_mass_flux: float = _f(0.0, "kg/(m^2 s)", "oxidiser stream mass flux (0: use "
+                                   "oxidizer_velocity)")
+    oxidizer_velocity: float = _f(0.0, "m/s", "oxidiser stream velocity at its inlet, towards "
+                                  "the fuel (0 with mass_flux 0: the velocity that balances the "
+                                  "momentum of the fuel stream)")
+
+
+@dataclass(frozen=True)
 class SootSolverSpec:
     points: int = _f(150, "", "points of the soot grid (uniform over the flame width)")
-    dt: float = _f(5e-5, "s", "pseudo-time step (the soot sources are explicit: too large a step "
-                     "oscillates)")
-    chunk: int = _f(200, "", "steps per solve call between convergence checks")
-    max_steps: int = _f(10000, "", "step budget")
-    tolerance: float = _f(1e-4, "", "converged when no soot variable changes by more than this "
-                          "fraction of its largest value over a chunk")
-    outlet: str = _f("outflow", "", "right boundary: 'outflow' or 'inlet' (flux condition)",
-                     ("outflow", "inlet"))
+    method: str = _f("steady", "", "'steady': Newton on the steady soot equations (pseudo-time "
+                     "stepping as the fallback); 'pseudo-time': implicit pseudo-time steps only",
+                     ("steady", "pseudo-time"))
+    tolerance: float = _f(1e-6, "", "converged when the scaled residual of the steady soot "
+                          "equations (largest over points and variables, each relative to the "
+                          "largest term of its equations) is below this")
+    max_iterations: int = _f(200, "", "Newton iteration budget of the steady solve")
+    dt: float = _f(5e-5, "s", "pseudo-time step (the soot sources are explicit: too large a "
+                   "step oscillates or settles where the steady equations do not hold, which "
+                   "the residual test reports as not converged)")
+    chunk: int = _f(200, "", "pseudo-time steps per solve call between residual checks")
+    max_steps: int = _f(10000, "", "pseudo-time step budget (also of the fallback of the "
+                        "steady solve)")
+    outlet: str = _f("outflow", "", "right boundary of a burner flame: 'outflow' or 'inlet' "
+                     "(flux condition); a counterflow flame's oxidiser inlet is always a flux "
+                     "condition", ("outflow", "inlet"))
 
 
 @dataclass(frozen=True)
@@ -158,7 +196,8 @@ class OutputSpec:
 @dataclass(frozen=True)
 class Case:
     name: str = _f("case", "", "case name, used in output folder names")
-    kind: str = _f("pfr", "", "'pfr' (plug-flow reactor) or 'flame' (burner flame)", KINDS)
+    kind: str = _f("pfr", "", "'pfr' (plug-flow reactor), 'flame' (burner flame) or "
+                   "'counterflow' (counterflow diffusion flame)", KINDS)
     mechanism: MechanismSpec = field(default_factory=MechanismSpec)
     species: SpeciesSpec = field(default_factory=SpeciesSpec)
     inlet: InletSpec = field(default_factory=InletSpec)
@@ -167,6 +206,7 @@ class Case:
     soot: SootSpec = field(default_factory=SootSpec)
     integrator: IntegratorSpec = field(default_factory=IntegratorSpec)
     flame: FlameSpec = field(default_factory=FlameSpec)
+    counterflow: CounterflowSpec = field(default_factory=CounterflowSpec)
     soot_solver: SootSolverSpec = field(default_factory=SootSolverSpec)
     output: OutputSpec = field(default_factory=OutputSpec)
 
@@ -174,19 +214,25 @@ class Case:
         _validate(self)
 
 
-# tables that belong to one kind only (left out of that kind's printed file)
-_PFR_ONLY = ("reactor", "temperature", "integrator")
-_FLAME_ONLY = ("flame", "soot_solver")
+# the tables each kind leaves out of its printed file (they belong to other kinds)
+_SKIPPED = {"pfr": ("flame", "counterflow", "soot_solver"),
+            "flame": ("reactor", "temperature", "integrator", "counterflow"),
+            "counterflow": ("reactor", "temperature", "integrator", "inlet")}
+_TITLES = {"pfr": "plug-flow reactor", "flame": "burner flame",
+           "counterflow": "counterflow diffusion flame"}
 
 
 def default_case(kind: str = "pfr") -> Case:
-    """The shipped default case: a sooting ethylene-rich plug-flow reactor ("pfr") or a rich
-    premixed ethylene burner flame ("flame"), both on the Appel-Bockhorn-Frenklach mechanism."""
+    """The shipped default case: a sooting ethylene-rich plug-flow reactor ("pfr"), a rich
+    premixed ethylene burner flame ("flame") or ethylene against 35 % oxygen in nitrogen
+    ("counterflow"), all on the Appel-Bockhorn-Frenklach mechanism."""
     if kind == "pfr":
         return Case(name="ethylene-pfr", kind="pfr")
     if kind == "flame":
         return Case(name="ethylene-flame", kind="flame",
                     inlet=InletSpec(temperature=300.0, composition="C2H4:1, O2:1.3, AR:2.5"))
+    if kind == "counterflow":
+        return Case(name="ethylene-counterflow", kind="counterflow")
     raise CaseError(f"unknown case kind {kind!r}: use one of {', '.join(KINDS)}")
 
 
@@ -205,18 +251,77 @@ def load_case(path: str | pathlib.Path) -> Case:
         data = tomllib.loads(text)
     except tomllib.TOMLDecodeError as e:
         raise CaseError(f"case file {str(p)!r} is not valid TOML: {e}") from None
-    return parse_case(data, source=str(p))
+    return parse_case(data, source=str(p), folder=p.parent)
 
 
-def parse_case(data: Mapping[str, Any], source: str = "case") -> Case:
+def parse_case(data: Mapping[str, Any], source: str = "case",
+               folder: str | pathlib.Path | None = None) -> Case:
     """A case from the tables of a parsed case file; unknown keys are refused with close
     matches, values are converted to the field types. Tables of the other kind are
-    accepted and ignored."""
+    accepted and ignored. A temperature profile given as a CSV file is read here (its path
+    relative to `folder`, default the working directory), so the case holds the table."""
     if not isinstance(data, Mapping):
         raise CaseError(f"{source}: a case is a table of keys, got {type(data).__name__}")
     kind = data.get("kind", "pfr")
     base = default_case(kind) if kind in KINDS else Case()
-    return _build(Case, data, base, source, "")
+    case = _build(Case, data, base, source, "")
+    profile = case.flame.temperature_profile
+    if isinstance(profile, str) and profile.strip():
+        path = pathlib.Path(folder or ".") / profile
+        table = read_temperature_profile(path, f"{source}: 'flame.temperature_profile'")
+        case = replace(case, flame=replace(case.flame, temperature_profile=table))
+    elif isinstance(profile, str):
+        case = replace(case, flame=replace(case.flame, temperature_profile=()))
+    return case
+
+
+# heights in a temperature-profile file, by unit: factor to m
+_LENGTH_UNITS = {"m": 1.0, "cm": 0.01, "mm": 0.001}
+
+
+def read_temperature_profile(path: str | pathlib.Path, where: str = "temperature profile"):
+    """((heights m), (T K)) from a CSV file whose header names the columns
+    'height above burner [mm|cm|m]' and 'T [K]' (in either order); every other row two
+    numbers, heights increasing."""
+    import csv
+    import re
+
+    path = pathlib.Path(path)
+    try:
+        with open(path, newline="") as fh:
+            rows = [r for r in csv.reader(fh) if r and any(c.strip() for c in r)]
+    except FileNotFoundError:
+        raise CaseError(f"{where}: file {str(path)!r} does not exist") from None
+    except (OSError, UnicodeDecodeError) as e:
+        raise CaseError(f"{where}: file {str(path)!r} cannot be read: {e}") from None
+    if not rows:
+        raise CaseError(f"{where}: file {str(path)!r} is empty")
+    header = [re.match(r"^\s*(.*?)\s*\[\s*(.*?)\s*\]\s*$", c) for c in rows[0]]
+    expect = ("the header must name two columns 'height above burner [mm]' (or [cm], [m]) "
+              "and 'T [K]'")
+    if len(rows[0]) != 2 or not all(header):
+        raise CaseError(f"{where}: {str(path)!r}: {expect}, got {','.join(rows[0])!r}")
+    names = {m.group(1).lower(): (k, m.group(2)) for k, m in enumerate(header)}
+    if set(names) != {"height above burner", "t"}:
+        raise CaseError(f"{where}: {str(path)!r}: {expect}, got {','.join(rows[0])!r}")
+    kz, zunit = names["height above burner"]
+    kt, tunit = names["t"]
+    if zunit not in _LENGTH_UNITS or tunit != "K":
+        raise CaseError(f"{where}: {str(path)!r}: units [{zunit}], [{tunit}]: heights in mm, cm "
+                        f"or m, temperatures in K")
+    z, T = [], []
+    for n, row in enumerate(rows[1:], start=2):
+        try:
+            if len(row) != 2:
+                raise ValueError
+            z.append(float(row[kz]) * _LENGTH_UNITS[zunit])
+            T.append(float(row[kt]))
+        except ValueError:
+            raise CaseError(f"{where}: {str(path)!r} line {n}: two numbers expected, got "
+                            f"{','.join(row)!r}") from None
+    table = (tuple(z), tuple(T))
+    _check_table(where, table)
+    return table
 
 
 def _build(cls, data: Mapping[str, Any], base, source: str, prefix: str):
@@ -262,6 +367,13 @@ def _convert(value, current, f, where: str):
             hint = f" in {unit}" if unit else ""
             raise CaseError(f"{where} must be a number{hint}, got {value!r}")
         return float(value)
+    if f.metadata.get("path_or_table"):
+        if isinstance(value, str):
+            return value
+        if not isinstance(value, (list, tuple)):
+            raise CaseError(f"{where} must be a table [[positions], [values]] or the path of "
+                            f"a CSV file, got {value!r}")
+        return _freeze(value)
     if isinstance(current, str):
         if not isinstance(value, str):
             raise CaseError(f"{where} must be text, got {value!r}")
@@ -305,8 +417,21 @@ def _validate(case: Case) -> None:
     positive = {
         "inlet.pressure": case.inlet.pressure, "inlet.temperature": case.inlet.temperature,
         "integrator.rtol": case.integrator.rtol, "flame.width": case.flame.width,
-        "flame.mass_flux": case.flame.mass_flux, "soot_solver.dt": case.soot_solver.dt,
+        "soot_solver.dt": case.soot_solver.dt,
+        "soot_solver.tolerance": case.soot_solver.tolerance,
+        "counterflow.width": case.counterflow.width,
+        "counterflow.pressure": case.counterflow.pressure,
+        "counterflow.fuel_temperature": case.counterflow.fuel_temperature,
+        "counterflow.oxidizer_temperature": case.counterflow.oxidizer_temperature,
     }
+    if case.flame.mass_flux == 0.0:
+        positive["flame.velocity"] = case.flame.velocity
+    else:
+        positive["flame.mass_flux"] = case.flame.mass_flux
+    if case.counterflow.fuel_mass_flux == 0.0:
+        positive["counterflow.fuel_velocity"] = case.counterflow.fuel_velocity
+    else:
+        positive["counterflow.fuel_mass_flux"] = case.counterflow.fuel_mass_flux
     if case.reactor.perimeter == 0.0 and case.reactor.area == 0.0:
         positive["reactor.diameter"] = case.reactor.diameter
     else:
@@ -324,18 +449,27 @@ def _validate(case: Case) -> None:
         if not (isinstance(v, (int, float)) and math.isfinite(v) and v > 0):
             raise CaseError(f"{name} must be a positive number, got {v!r}")
     for name, v in (("integrator.atol", case.integrator.atol),
-                    ("integrator.max_step", case.integrator.max_step)):
+                    ("integrator.max_step", case.integrator.max_step),
+                    ("counterflow.oxidizer_mass_flux", case.counterflow.oxidizer_mass_flux),
+                    ("counterflow.oxidizer_velocity", case.counterflow.oxidizer_velocity)):
         if not (math.isfinite(v) and v >= 0):
             raise CaseError(f"{name} must be zero or positive, got {v!r}")
     for name, v in (("soot_solver.points", case.soot_solver.points),
                     ("soot_solver.chunk", case.soot_solver.chunk),
                     ("soot_solver.max_steps", case.soot_solver.max_steps),
+                    ("soot_solver.max_iterations", case.soot_solver.max_iterations),
                     ("output.stations", case.output.stations)):
         if v < (2 if name.endswith("points") or name.endswith("stations") else 1):
             raise CaseError(f"{name} is {v}: too small")
     for name, table in (("temperature.wall_profile", case.temperature.wall_profile),
                         ("temperature.history", case.temperature.history)):
         _check_table(name, table)
+    profile = case.flame.temperature_profile
+    if profile and not isinstance(profile, str):
+        _check_table("flame.temperature_profile", profile)
+        if min(profile[1]) <= 0:
+            raise CaseError(f"flame.temperature_profile: temperatures must be positive, got "
+                            f"{list(profile[1])!r}")
     for pair in case.species.aliases:
         if not (isinstance(pair, tuple) and len(pair) == 2 and all(isinstance(p, str) for p in pair)):
             raise CaseError(f"species.aliases must be pairs of names like [\"C2H2\", \"c2h2\"], "
@@ -402,8 +536,8 @@ def _toml_value(v) -> str:
 
 def case_to_toml(case: Case, commented: bool = True) -> str:
     """The case as a TOML case file (with each field's meaning and unit as comments)."""
-    skip = _FLAME_ONLY if case.kind == "pfr" else _PFR_ONLY
-    lines = [f"# fumivex2 {'plug-flow reactor' if case.kind == 'pfr' else 'burner flame'} case"]
+    skip = _SKIPPED[case.kind]
+    lines = [f"# fumivex2 {_TITLES[case.kind]} case"]
     if commented:
         lines.append("# Every key is optional: a missing key takes the value shown here.")
     table = None

@@ -12,11 +12,13 @@ from typing import Any
 
 from .cases import Case
 
-__all__ = ["RunResult", "COLUMNS", "soot_state_columns", "species_column"]
+__all__ = ["RunResult", "COLUMNS", "soot_state_columns", "species_column", "POSITIONS",
+           "NOT_CONVERGED"]
 
 # position columns
 Z = "z [m]"
 HEIGHT = "height above burner [m]"
+POSITION = "position [m]"  # counterflow flames: from the fuel inlet
 RESIDENCE_TIME = "residence time [s]"
 # gas columns
 T = "T [K]"
@@ -35,6 +37,11 @@ D_M = "mobility diameter [nm]"
 N_P = "primaries per aggregate [-]"
 HC = "H/C [-]"
 INCEPTION = "inception rate [1/(m3 s)]"
+
+# the position column of each run kind
+POSITIONS = {"pfr": Z, "flame": HEIGHT, "counterflow": POSITION}
+# statuses of runs that ended with results that are not converged
+NOT_CONVERGED = ("step budget used", "not converged")
 
 COLUMNS = {name: value for name, value in globals().items()
            if name.isupper() and isinstance(value, str) and "[" in value}
@@ -68,7 +75,8 @@ def soot_state_columns(model, density: float) -> dict:
 class RunResult:
     """The outcome of one run: `profiles` (a pandas DataFrame, one row per station or grid
     point, units in the column names), the `case`, whether it finished (`status`:
-    "completed", "converged", "step budget used" or "failed") and a one-line `message`;
+    "completed", "converged", "step budget used", "not converged" or "failed") and a
+    one-line `message`;
     flames also carry `rates`, the gas-species rates due to soot from
     update_wdot_correction (kmol/(m3 s), one column per species)."""
     case: Case
@@ -83,8 +91,13 @@ class RunResult:
     def ok(self) -> bool:
         return self.status != "failed"
 
+    @property
+    def converged(self) -> bool:
+        """False when the run ended with results that are not converged."""
+        return self.status not in NOT_CONVERGED and self.ok
+
     def position_column(self) -> str:
-        return HEIGHT if self.case.kind == "flame" else Z
+        return POSITIONS.get(self.case.kind, Z)
 
     def summary(self) -> dict:
         """Final soot volume fraction, diameters, number density, where inception peaks,
