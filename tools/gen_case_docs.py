@@ -20,8 +20,10 @@ commented default file:
 
     python3 -m fumivex2 pfr --print-case > my-reactor.toml
     python3 -m fumivex2 flame --print-case > my-flame.toml
+    python3 -m fumivex2 counterflow --print-case > my-counterflow.toml
 
-and run it with `python3 -m fumivex2 pfr my-reactor.toml` (or `flame`). From Python,
+and run it with `python3 -m fumivex2 pfr my-reactor.toml` (or `flame`, `counterflow`; see
+[flames](flames.md) for the flame kinds with worked examples). From Python,
 `fumivex2.load_case(path)` reads a file, `fumivex2.default_case("pfr")` gives the default and
 `with_overrides(case, {"reactor.length": 0.2})` a variant; see [the Python API](api.md).
 
@@ -51,8 +53,9 @@ flame case) are accepted and ignored, so one file can carry both. Every such mis
 one-line message naming the key (see [getting started](getting-started.md#when-something-is-wrong)).
 """
 
-APPLIES = {"reactor": "pfr", "temperature": "pfr", "integrator": "pfr",
-           "flame": "flame", "soot_solver": "flame"}
+APPLIES = {"reactor": ("pfr",), "temperature": ("pfr",), "integrator": ("pfr",),
+           "inlet": ("pfr", "flame"), "flame": ("flame", "counterflow"),
+           "counterflow": ("counterflow",), "soot_solver": ("flame", "counterflow")}
 
 TABLE_NOTES = {
     "": "Top-level keys.",
@@ -70,9 +73,15 @@ TABLE_NOTES = {
     "soot": "The soot model's options by name; what they mean physically is in "
             "[the soot model](soot-model.md).",
     "integrator": "The stiff ODE integrator of the reactor.",
-    "flame": "The burner-stabilised flame solved by Cantera first.",
-    "soot_solver": "The flame soot solver that carries soot through the converged flame, in "
-                   "chunks of `chunk` steps until the profiles settle or `max_steps` is spent.",
+    "flame": "The burner-stabilised flame solved by Cantera first: freely burning, or with "
+             "`temperature_profile` imposed (energy equation off). The transport model and the "
+             "grid refinement criteria apply to counterflow flames too.",
+    "counterflow": "The counterflow diffusion flame: fuel stream at position 0, oxidiser "
+                   "stream at `width`; see [flames](flames.md#counterflow-diffusion-flames).",
+    "soot_solver": "The soot stage that carries soot through the converged flame: the steady "
+                   "solve (pseudo-time stepping as its fallback) or pseudo-time steps in "
+                   "chunks; converged only when the scaled residual of the steady soot "
+                   "equations is below `tolerance`. See [flames](flames.md#the-soot-stage).",
     "output": "Where and what the command line writes.",
 }
 
@@ -92,7 +101,8 @@ def case_docs() -> str:
     from fumivex2.cases import case_fields, default_case
 
     pfr = case_fields(default_case("pfr"))
-    flame = {(t, n): v for t, n, v, *_ in case_fields(default_case("flame"))}
+    others = {kind: {(t, n): v for t, n, v, *_ in case_fields(default_case(kind))}
+              for kind in ("flame", "counterflow")}
     lines = [INTRO]
     table = None
     for tname, name, value, unit, doc, choices in pfr:
@@ -103,11 +113,12 @@ def case_docs() -> str:
             lines += ["", f"## {title}", ""]
             note = TABLE_NOTES.get(tname, "")
             if applies:
-                note += f" Used by `{applies}` runs only."
+                note += " Used by " + " and ".join(f"`{a}`" for a in applies) + " runs only."
             lines += [note.strip(), "", "| Key | Default | Unit | Meaning |", "|---|---|---|---|"]
         default = f"`{_value(value)}`"
-        if flame[(tname, name)] != value:
-            default += f" (flame: `{_value(flame[(tname, name)])}`)"
+        for kind, values in others.items():
+            if values[(tname, name)] != value:
+                default += f" ({kind}: `{_value(values[(tname, name)])}`)"
         meaning = doc.strip()
         meaning = meaning[0].upper() + meaning[1:]
         if choices:

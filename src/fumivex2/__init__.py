@@ -42,7 +42,8 @@ del _enum, _member
 # The run layer, imported on first use (it needs Cantera, SciPy and pandas, which
 # `import fumivex2` does not).
 _LAZY = {
-    "run_pfr": "pfr", "run_flame": "flame", "RunResult": "results",
+    "run_pfr": "pfr", "run_flame": "flame", "run_counterflow": "counterflow",
+    "RunResult": "results",
     "Case": "cases", "CaseError": "cases", "default_case": "cases", "load_case": "cases",
     "with_overrides": "cases", "configure_soot_model": "species", "open_mechanism": "species",
 }

@@ -3,7 +3,9 @@ parallel, show versions and the default cases.
 
 Exit status: 0 done, 1 a run failed (its partial results are written), 2 a user error
 (one line on stderr: the case file, a value, a missing file, bad --vary syntax ...),
-130 interrupted (Ctrl-C). ``--debug`` adds the traceback of any error.
+3 a run ended without converged results (the soot stage's step budget used or not
+converged; its results are written), 130 interrupted (Ctrl-C). ``--debug`` adds the
+traceback of any error.
 """
 from __future__ import annotations
 
@@ -26,6 +28,7 @@ examples:
   fumivex2 pfr --print-case > my.toml   start a case file of your own from the default
   fumivex2 pfr my.toml --out results/   run it, outputs into results/
   fumivex2 flame                        run the shipped rich ethylene burner flame
+  fumivex2 counterflow                  run the shipped ethylene counterflow flame
   fumivex2 sweep my.toml --vary reactor.length=0.1,0.2 \\
                          --vary soot.growth_model=self_collision,cross_linking
                                         four cases on all cores of this machine
@@ -34,8 +37,11 @@ examples:
   fumivex2 info                         versions and the default cases
 
 exit status: 0 done, 1 a run failed (partial results are written), 2 a user error,
-130 interrupted
+3 not converged (results are written), 130 interrupted
 """
+
+EXIT_DONE, EXIT_FAILED, EXIT_USAGE, EXIT_NOT_CONVERGED, EXIT_INTERRUPTED = 0, 1, 2, 3, 130
+RUN_KINDS = ("pfr", "flame", "counterflow")
 
 
 class _Parser(argparse.ArgumentParser):
@@ -59,9 +65,10 @@ def _build_parser() -> argparse.ArgumentParser:
     parser = _Parser(prog="fumivex2", parents=[common], formatter_class=fmt, epilog=EXAMPLES,
                      description="Soot-forming plug-flow reactors and burner flames from a "
                                  "case file, with tables, plots and parallel sweeps.")
-    sub = parser.add_subparsers(dest="command", metavar="{pfr,flame,sweep,info}")
+    sub = parser.add_subparsers(dest="command", metavar="{pfr,flame,counterflow,sweep,info}")
     for kind, what in (("pfr", "a plug-flow reactor with soot"),
-                       ("flame", "a burner-stabilised flame with soot")):
+                       ("flame", "a burner-stabilised flame with soot"),
+                       ("counterflow", "a counterflow diffusion flame with soot")):
         p = sub.add_parser(kind, parents=[common], formatter_class=fmt, epilog=EXAMPLES,
                            help=f"run {what}", description=f"Run {what}.")
         p.add_argument("case", nargs="?", metavar="CASE",
@@ -75,7 +82,8 @@ def _build_parser() -> argparse.ArgumentParser:
                        help="run the Cartesian product of case variants in parallel",
                        description="Run every combination of the --vary values in parallel.")
     p.add_argument("case", metavar="CASE",
-                   help="case file (TOML), or 'pfr' / 'flame' for a shipped default case")
+                   help="case file (TOML), or 'pfr' / 'flame' / 'counterflow' for a shipped "
+                        "default case")
     p.add_argument("--vary", action="append", default=[], metavar="KEY=V1,V2,...",
                    help="values of one case key (table.name); repeat for more keys")
     p.add_argument("--workers", type=int, metavar="N",
@@ -110,10 +118,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     debug = getattr(args, "debug", False)
     quiet = getattr(args, "quiet", False)
     if args.command is None:
-        _error("fumivex2: choose a command: pfr, flame, sweep or info (see fumivex2 --help)",
-               prefix=False)
+        _error("fumivex2: choose a command: pfr, flame, counterflow, sweep or info (see "
+               "fumivex2 --help)", prefix=False)
         return 2
-    handler = {"pfr": _cmd_run, "flame": _cmd_run, "sweep": _cmd_sweep, "info": _cmd_info}
+    handler = {"pfr": _cmd_run, "flame": _cmd_run, "counterflow": _cmd_run,
+               "sweep": _cmd_sweep, "info": _cmd_info}
     with warnings.catch_warnings():
         warnings.showwarning = _show_warning
         try:
@@ -164,7 +173,7 @@ def _load(path: str | None, kind: str | None) -> Case:
     """The case of the command line: a file, or the default case of kind."""
     if path is None:
         return default_case(kind)
-    if kind is None and path in ("pfr", "flame") and not os.path.exists(path):
+    if kind is None and path in RUN_KINDS and not os.path.exists(path):
         return default_case(path)
     case = load_case(path)
     if kind is not None and case.kind != kind:
@@ -177,26 +186,45 @@ def _load(path: str | None, kind: str | None) -> Case:
 
 class _Progress:
     """A tqdm bar on stderr, shown once a run has taken a second; off when quiet, when
-    stderr is not a terminal, or without tqdm."""
+    stderr is not a terminal, or without tqdm. A run in stages (Cantera's flame solve,
+    then the soot stage) starts each with stage(what, unit): the bar then shows that
+    stage; a total of None shows the count reached and the elapsed time only (Cantera's
+    grid size as it refines)."""
 
     def __init__(self, what: str, unit: str, quiet: bool, fmt: str = "{n:.0f}/{total:.0f}"):
         self.bar = None
         self.off = quiet
         self.what, self.unit, self.fmt = what, unit, fmt
+        self.name = what
 
-    def __call__(self, reached: float, total: float) -> None:
+    def stage(self, what: str, unit: str = "") -> None:
+        self.close()
+        self.what, self.unit = f"{self.name}: {what}", unit
+        if not self.off and not unit:  # a stage without counts: its name and elapsed time
+            self(0, None)
+
+    def __call__(self, reached: float, total: float | None) -> None:
         if self.off:
             return
+        if self.bar is not None and (total is None) != (self.bar.total is None):
+            self.close()
         if self.bar is None:
             try:
                 from tqdm import tqdm
             except ImportError:
                 self.off = True
                 return
+            if total is None:
+                unit = f" {self.unit}" if self.unit else ""
+                fmt = "{desc}: " + ("{n:.0f}" + unit + " " if self.unit else "") + "[{elapsed}]"
+            else:
+                fmt = ("{desc}: {percentage:3.0f}%|{bar}| " + self.fmt + f" {self.unit}"
+                       + " [{elapsed}<{remaining}]")
             self.bar = tqdm(total=total, desc=self.what, delay=1.0, file=sys.stderr,
-                            disable=None, leave=False, dynamic_ncols=True,
-                            bar_format="{desc}: {percentage:3.0f}%|{bar}| " + self.fmt
-                                       + f" {self.unit}" + " [{elapsed}<{remaining}]")
+                            disable=None, leave=False, dynamic_ncols=True, bar_format=fmt)
+        if total is None:
+            self.bar.update(reached - self.bar.n)
+            return
         if total != self.bar.total:
             self.bar.total = total
         reached = min(max(reached, 0), total)  # an integrator may step past the end
@@ -231,7 +259,7 @@ def _cmd_run(args, quiet: bool) -> int:
     if kind == "pfr":
         progress = _Progress("reactor", "m", quiet, "z {n:.3g}/{total:.3g}")
     else:
-        progress = _Progress("flame", "steps", quiet)
+        progress = _Progress(kind, "steps", quiet)
     try:
         result = runner(case, progress=progress)
     except BaseException:
@@ -248,9 +276,15 @@ def _cmd_run(args, quiet: bool) -> int:
             print(line)
         print(f"outputs in {folder}")
     if not result.ok:
-        _error(f"the run failed: {result.message} (the results up to there are in {folder})")
-        return 1
-    return 0
+        rows = 0 if result.profiles is None else len(result.profiles)
+        where = (f"the results up to there are in {folder}" if rows else
+                 f"nothing was computed; the case and summary are in {folder}")
+        _error(f"the run failed: {result.message} ({where})")
+        return EXIT_FAILED
+    if not result.converged:
+        _error(f"the run did not converge: {result.message} (its results are in {folder})")
+        return EXIT_NOT_CONVERGED
+    return EXIT_DONE
 
 
 def _remove_if_empty(folder: pathlib.Path) -> None:
@@ -262,6 +296,7 @@ def _remove_if_empty(folder: pathlib.Path) -> None:
 
 def _cmd_sweep(args, quiet: bool) -> int:
     from .output import default_folder, params_label, prepare_folder
+    from .results import NOT_CONVERGED
     from .sweep import SweepInterrupted, expand, parse_vary, run_sweep
 
     case = _load(args.case, None)
@@ -335,11 +370,18 @@ def _cmd_sweep(args, quiet: bool) -> int:
             text += f" ({resumed} from an earlier run)"
         if failed:
             text += f", {len(failed)} failed (see sweep_summary.csv)"
+        unconverged = sum(r.status in NOT_CONVERGED for r in outcome.records)
+        if unconverged:
+            text += f", {unconverged} not converged"
         print(text)
         for note in outcome.notes:
             print(f"note: {note}")
         print(f"outputs in {folder}")
-    return 1 if failed else 0
+    if failed:
+        return EXIT_FAILED
+    if any(r.status in NOT_CONVERGED for r in outcome.records):
+        return EXIT_NOT_CONVERGED
+    return EXIT_DONE
 
 
 def _latest_sweep(case: Case) -> pathlib.Path | None:
@@ -409,11 +451,18 @@ def _case_line(case: Case) -> list:
                 + ", ".join(f"{z:g}" for z in t.wall_profile[0]) + " m"
                 if t.mode == "wall" else "prescribed temperature history")
         lines.append(f"        duct {r.diameter * 1e3:g} mm, {flow}, {size}; {wall}")
-    else:
+    elif case.kind == "flame":
         f, ss = case.flame, case.soot_solver
-        lines.append(f"        burner {f.mass_flux:g} kg/(m2 s), domain {f.width * 1e3:g} mm; "
-                     f"soot grid {ss.points} points, dt {ss.dt:g} s, up to {ss.max_steps} "
-                     f"steps")
+        flow = f"{f.mass_flux:g} kg/(m2 s)" if f.mass_flux else f"{f.velocity:g} m/s"
+        temp = "imposed temperature" if f.temperature_profile else "freely burning"
+        lines.append(f"        burner {flow}, domain {f.width * 1e3:g} mm, {temp}; "
+                     f"soot grid {ss.points} points, {ss.method} solve")
+    else:
+        c, ss = case.counterflow, case.soot_solver
+        lines[-1] = (f"        fuel {c.fuel} at {c.fuel_temperature:g} K against {c.oxidizer} "
+                     f"at {c.oxidizer_temperature:g} K, {c.pressure:g} Pa")
+        lines.append(f"        {c.width * 1e3:g} mm apart; soot grid {ss.points} points, "
+                     f"{ss.method} solve")
     lines.append(f"        soot: {s.growth_model} growth, PAHs {pahs}"
                  + ("" if s.enabled else " (soot off)"))
     return lines
@@ -431,8 +480,8 @@ def _cmd_info(args, quiet: bool) -> int:
     print(f"Python {platform.python_version()} ({sys.executable})")
     for label, dist in PACKAGES:
         print(f"  {label:<17} {_version(dist)}")
-    print("default cases (fumivex2 pfr --print-case, fumivex2 flame --print-case):")
-    for kind in ("pfr", "flame"):
+    print("default cases (fumivex2 KIND --print-case):")
+    for kind in RUN_KINDS:
         for line in _case_line(default_case(kind)):
             print(line)
     return 0

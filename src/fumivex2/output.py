@@ -211,14 +211,18 @@ def summary_text(result: RunResult, notes: Sequence[str] = ()) -> str:
     the names), then notes."""
     s = result.summary()
     lines = []
+    rows = 0 if result.profiles is None else len(result.profiles)
     if not result.ok:
         lines.append(f"RUN FAILED: {result.message}")
-        lines.append("(the profiles computed before the failure are in profiles.csv)")
+        lines.append("(the profiles computed before the failure are in profiles.csv)" if rows
+                     else "(nothing was computed: profiles.csv holds the column names only)")
+        lines.append("")
+    elif not result.converged:
+        lines.append(f"NOT CONVERGED: {result.message}")
         lines.append("")
     width = max(len(k) for k in s)
     for k, v in s.items():
         lines.append(f"{k:<{width}}  {_fmt(v)}")
-    rows = 0 if result.profiles is None else len(result.profiles)
     lines.append(f"{'rows in profiles.csv':<{width}}  {rows}")
     if notes:
         lines.append("")
@@ -230,7 +234,7 @@ def summary_lines(result: RunResult) -> list:
     """Three to five short lines for the terminal."""
     s = result.summary()
     pos = result.position_column()
-    where = "height" if result.case.kind == "flame" else "z"
+    where = {"flame": "height", "counterflow": "position"}.get(result.case.kind, "z")
     lines = [f"{result.case.name}: {result.status} in {result.run_time:.3g} s"
              + (f" ({result.message})" if result.message else "")]
     fv = s.get(f"final {FV}")

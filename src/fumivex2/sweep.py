@@ -232,11 +232,12 @@ class SweepInterrupted(KeyboardInterrupt):
 
 def runner_for(kind: str) -> Callable:
     """The run function of a case kind, looked up as a module attribute at call time
-    (fumivex2.pfr.run_pfr, fumivex2.flame.run_flame)."""
+    (fumivex2.pfr.run_pfr, fumivex2.flame.run_flame, fumivex2.counterflow.run_counterflow)."""
     import importlib
 
     module, name = {"pfr": ("fumivex2.pfr", "run_pfr"),
-                    "flame": ("fumivex2.flame", "run_flame")}[kind]
+                    "flame": ("fumivex2.flame", "run_flame"),
+                    "counterflow": ("fumivex2.counterflow", "run_counterflow")}[kind]
     try:
         return getattr(importlib.import_module(module), name)
     except (ImportError, AttributeError) as e:
