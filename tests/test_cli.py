@@ -137,7 +137,7 @@ def test_errors_of_the_run_itself(standins, capsys, monkeypatch):
 
 # ---- printing cases and info ------------------------------------------------------------------
 
-@pytest.mark.parametrize("kind", ["pfr", "flame"])
+@pytest.mark.parametrize("kind", ["pfr", "flame", "counterflow"])
 def test_print_case_parses_back_to_the_default_case(standins, capsys, kind):
     rc, out, err = run(capsys, kind, "--print-case")
     assert rc == 0 and err == ""
@@ -205,6 +205,41 @@ def test_failed_run_exits_1_and_keeps_its_results(standins, capsys):
                    "(the results up to there are in res)\n")
     assert len(pd.read_csv(standins / "res" / "profiles.csv")) == 10
     assert "outputs in res" in out
+
+
+STATUSES = {0.008: "converged", 0.009: "step budget used", 0.01: "not converged", 0.011: "failed"}
+
+
+def standin_counterflow(case, *, progress=None):
+    """A stand-in for run_counterflow that ends as its counterflow.width says (STATUSES)."""
+    from test_sweep import standin_profiles
+
+    status = STATUSES[case.counterflow.width]
+    profiles = standin_profiles(default_case("flame")).rename(columns={R.HEIGHT: R.POSITION})
+    return R.RunResult(case, profiles, status, f"stand-in {status}", run_time=0.01)
+
+
+@pytest.mark.parametrize("width, code", [(0.008, 0), (0.009, 3), (0.01, 3), (0.011, 1)])
+def test_exit_status_says_how_the_soot_stage_ended(standins, capsys, monkeypatch, width, code):
+    """Results that did not converge are written and exit 3, distinct from a failure (1);
+    a sweep with such a case (and none failed) exits 3 too."""
+    module = types.ModuleType("fumivex2.counterflow")
+    module.run_counterflow = standin_counterflow
+    monkeypatch.setitem(sys.modules, "fumivex2.counterflow", module)
+    path = case_file(standins, f'kind = "counterflow"\n[counterflow]\nwidth = {width}\n'
+                               f'[output]\nplots = false\n')
+    rc, out, err = run(capsys, "counterflow", path, "--out", "res")
+    assert rc == code and "outputs in res" in out
+    assert len(pd.read_csv(standins / "res" / "profiles.csv")) > 10
+    summary = (standins / "res" / "summary.txt").read_text()
+    assert summary.startswith({0: "case", 1: "RUN FAILED", 3: "NOT CONVERGED"}[code])
+    said = {0: "", 1: "the run failed", 3: "the run did not converge"}[code]
+    assert err.startswith(f"fumivex2: error: {said}: stand-in {STATUSES[width]} (") or not said
+    assert (err == "") == (code == 0)
+    if code == 3:
+        rc, out, err = run(capsys, "sweep", path, "--vary", f"counterflow.width=0.008,{width}",
+                           "--workers", "1", "--out", "sw")
+        assert rc == 3 and "1 not converged" in out
 
 
 def test_sweep_reports_failed_cases_and_goes_on(standins, capsys):
