@@ -1,0 +1,142 @@
+"""Flame kinds in the run layer: a low-pressure burner flame with an imposed temperature
+profile (the profile at every grid point, the pressure through to the soot solver and the
+soot model, the burner given by velocity), the counterflow diffusion flame (streams, soot
+entering at the floors through both inlets and gathering at the stagnation plane), flames
+that do not burn, and temperature-profile files."""
+import numpy as np
+import pytest
+
+import fumivex2 as fv
+from conftest import ABF, abf_soot_model
+from fumivex2 import results as R
+from fumivex2.cases import CaseError, default_case, load_case, with_overrides
+
+VARS = ("N_agg", "N_pri", "C_tot", "H_tot")
+COARSE = {"flame.ratio": 6.0, "flame.slope": 0.8, "flame.curve": 0.95, "flame.prune": 0.0}
+# a measured-like profile of a 5 kPa flame: heights m, T K
+PROFILE = ((0.0, 0.002, 0.005, 0.01, 0.03, 0.05), (400.0, 700.0, 1500.0, 1900.0, 1800.0, 1700.0))
+
+
+class RecordingModel(fv.CSootModel):
+    """Records the pressure of every update_gas call (a Python override: the solver then
+    calls the model through Python)."""
+
+    def update_gas(self, T, P, rho, mu, mw, X):
+        self.pressures.append(P)
+        return super().update_gas(T, P, rho, mu, mw, X)
+
+
+@pytest.fixture(scope="module")
+def low_pressure():
+    """(case, gas, flame) of a rich ethylene flame at 5 kPa, 5 cm, the burner given as
+    0.5 m/s at the inlet state, the temperature imposed."""
+    pytest.importorskip("cantera")
+    from fumivex2.flame import solve_burner_flame
+    from fumivex2.species import open_mechanism, set_inlet
+
+    case = with_overrides(default_case("flame"), {
+        **COARSE, "inlet.pressure": 5000.0, "flame.width": 0.05, "flame.mass_flux": 0.0,
+        "flame.velocity": 0.5, "flame.temperature_profile": [list(r) for r in PROFILE],
+        "soot_solver.points": 40, "soot_solver.method": "pseudo-time",
+        "soot_solver.chunk": 20, "soot_solver.max_steps": 20})
+    gas = open_mechanism("abf.yaml")
+    set_inlet(gas, case.inlet)
+    rho_in = 5000.0 * gas.mean_molecular_weight / 1000.0 / (8.31446261815324 * 300.0)
+    flame = solve_burner_flame(gas, case)
+    return case, gas, flame, rho_in
+
+
+def test_imposed_profile_low_pressure_and_velocity(low_pressure):
+    from fumivex2.flame import soot_in_flame
+    from fumivex2.soot_stage import Boundaries, make_soot_solver
+
+    case, gas, flame, rho_in = low_pressure
+    # the table at every point of the refined grid, the burner face included
+    np.testing.assert_allclose(flame.T, np.interp(flame.grid, *PROFILE), rtol=1e-12)
+    assert len(flame.grid) > 10 and flame.P == 5000.0
+    assert flame.burner.mdot == pytest.approx(0.5 * rho_in, rel=1e-9)
+    # the pressure reaches the solver, the soot model inside it, and the phase
+    solver = make_soot_solver(case, gas, flame, abf_soot_model(gas, pahs=("A4",)),
+                              Boundaries(0.01))
+    assert solver.P == 5000.0
+    model = abf_soot_model(gas, pahs=("A4",), cls=RecordingModel)
+    model.pressures = []
+    r = soot_in_flame(case, gas, flame, model=model)
+    assert r.status in ("converged", "step budget used") and r.extra["steps"] == 20
+    assert len(model.pressures) > 40 * 20 and set(model.pressures) == {5000.0}
+    assert model.P == 5000.0 and gas.P == pytest.approx(5000.0, rel=1e-12)
+    assert r.extra["pressure [Pa]"] == 5000.0
+
+
+@pytest.fixture(scope="module")
+def counterflow():
+    pytest.importorskip("cantera")
+    from fumivex2.counterflow import run_counterflow
+
+    case = with_overrides(default_case("counterflow"), {**COARSE, "soot_solver.points": 80})
+    return run_counterflow(case)
+
+
+def test_counterflow_soot_enters_at_floors_and_gathers_at_the_stagnation_plane(counterflow):
+    import cantera as ct
+
+    r = counterflow
+    assert r.status == "converged", r.message
+    p = r.profiles
+    z, u, f_v = (p[c].to_numpy() for c in (R.POSITION, R.VELOCITY, R.FV))
+    # stagnation plane from the profiles: where u changes sign, linear in between
+    k = int(np.nonzero((u[:-1] > 0) & (u[1:] <= 0))[0][0])
+    z0 = z[k] + (z[k + 1] - z[k]) * u[k] / (u[k] - u[k + 1])
+    assert abs(r.extra["stagnation plane [m]"] - z0) < z[1] - z[0]
+    assert 0.0 < z0 < r.extra["flame (peak T) [m]"] < 0.008  # soot side: fuel side of the flame
+    assert abs(z[np.argmax(f_v)] - z0) < 3 * (z[1] - z[0])
+    assert f_v.max() > 1e4 * min(f_v[0], f_v[-1])
+    # the floors at both inlets
+    m = fv.CSootModel()
+    floors = [getattr(m, v + "_min") for v in VARS]
+    for col, floor in zip((R.N_AGG, R.N_PRI, R.C_TOT, R.H_TOT), floors):
+        assert p[col].iloc[0] == pytest.approx(floor, rel=1e-3)
+        assert p[col].iloc[-1] == pytest.approx(floor, rel=1e-3)
+    # the streams: 0.2 m/s of ethylene, the oxidiser at the same momentum flux
+    gas = ct.Solution(str(ABF))
+    gas.TPX = 300.0, 101325.0, "C2H4:1"
+    fuel = 0.2 * gas.density
+    rho_f = gas.density
+    gas.TPX = 300.0, 101325.0, "O2:0.35, N2:0.65"
+    assert r.extra["fuel mass flux [kg/(m2 s)]"] == pytest.approx(fuel, rel=1e-9)
+    assert (r.extra["oxidiser mass flux [kg/(m2 s)]"] ** 2 / gas.density
+            == pytest.approx(fuel ** 2 / rho_f, rel=1e-9))
+
+
+def test_a_flame_that_does_not_burn_says_so(tmp_path):
+    pytest.importorskip("cantera")
+    from fumivex2.flame import run_flame
+    from fumivex2.output import write_run
+
+    # the user's case: Cantera's solver gives up on the way (no solution to write)
+    r = run_flame(with_overrides(default_case("flame"), {"inlet.composition": "C2H4:1, AR:5"}))
+    assert r.status == "failed"
+    assert r.message.startswith("the flame does not burn at these conditions: ")
+    assert r.message.endswith("; nothing was computed to write") and len(r.profiles) == 0
+    summary = write_run(r, tmp_path) / "summary.txt"
+    assert "nothing was computed" in summary.read_text()
+    assert "profiles computed before" not in summary.read_text()
+
+
+def test_temperature_profile_files(tmp_path):
+    (tmp_path / "T.csv").write_text("height above burner [mm],T [K]\n0,400\n1.5,900\n20,1800\n")
+    (tmp_path / "case.toml").write_text('kind = "flame"\n[flame]\ntemperature_profile = "T.csv"\n')
+    case = load_case(tmp_path / "case.toml")  # relative to the case file, read into the case
+    assert case.flame.temperature_profile == ((0.0, 0.0015, 0.02), (400.0, 900.0, 1800.0))
+    bad = {"height [mm],T [K]\n0,400\n": "the header must name two columns",
+           "height above burner [in],T [K]\n0,400\n": "heights in mm, cm or m",
+           "height above burner [cm],T [K]\n0,400\n1,x\n": "line 3: two numbers expected",
+           "height above burner [m],T [K]\n0.1,400\n0.05,500\n": "must increase"}
+    for text, message in bad.items():
+        (tmp_path / "T.csv").write_text(text)
+        with pytest.raises(CaseError) as e:
+            load_case(tmp_path / "case.toml")
+        assert type(e.value) is CaseError and message in str(e.value)
+        assert "\n" not in str(e.value)
+    with pytest.raises(CaseError, match="flame.velocity must be a positive number"):
+        with_overrides(default_case("flame"), {"flame.mass_flux": 0.0})
