@@ -18,6 +18,11 @@ extern PyMethodDef g_unpickle_plug_flow;
 extern PyTypeObject FlameSolverType;
 extern PyMethodDef g_unpickle_flame_solver;
 extern PyMethodDef g_unpickle_flame_solver_vec;
+extern PyTypeObject FlameVecType;
+// solve_steady and steady_residual (steady_solve.cpp) and their report type
+extern PyMethodDef g_solve_steady;
+extern PyMethodDef g_steady_residual;
+int ready_steady_report(PyObject* module);
 
 // PyType_Ready and publish in the module; -1 with an exception on failure.
 int ready_soot_model(PyObject* module);

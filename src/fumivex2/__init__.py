@@ -14,10 +14,13 @@ from ._fumivex2 import (  # noqa: F401
     CSootGas,
     CSootModel,
     PAH_GROWTH_MODELS,
+    SteadyReport,
     SOOT_COALES_TYPES,
     VALIDATION_CASES,
     VI,
     boundary_type,
+    solve_steady,
+    steady_residual,
 )
 
 __all__ = [
@@ -31,6 +34,9 @@ __all__ = [
     "VALIDATION_CASES",
     "VI",
     "boundary_type",
+    "SteadyReport",
+    "solve_steady",
+    "steady_residual",
 ]
 # every enumeration member is also a module attribute
 for _enum in (PAH_GROWTH_MODELS, SOOT_COALES_TYPES, VALIDATION_CASES, VI, boundary_type):

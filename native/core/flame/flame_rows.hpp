@@ -64,6 +64,15 @@ double interior_diag(double rho, double u, double q, double dz_i, double dz_next
   return Div::div(rho, dt) + Div::div(-rho * u, dz_next) - diffusion_diag;
 }
 
+// Diagonal of interior row i in the steady equations: interior_diag without
+// the time term rho/dt, same branches and operation order otherwise.
+template <class Div>
+double steady_interior_diag(double rho, double u, double q, double dz_i, double dz_next) {
+  const double diffusion_diag = q * (Div::div(-1.0, dz_next) - Div::div(1.0, dz_i));
+  if (std::isgreater(u, 0.0)) return Div::div(rho * u, dz_i) - diffusion_diag;
+  return Div::div(-rho * u, dz_next) - diffusion_diag;
+}
+
 template <class Div>
 double interior_upper(double rho, double u, double q, double dz_next) {
   if (std::isgreater(u, 0.0)) return -q * Div::div(1.0, dz_next);

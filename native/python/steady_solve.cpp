@@ -1,0 +1,322 @@
+// solve_steady(solver, *, rtol, max_iterations) and steady_residual(solver):
+// the steady soot solve of a flame (fv::flame::solve_steady) on the profiles a
+// CFlameSolver or CFlameSolverOpt has read from its flame.
+//
+// Everything is read from the solver through its attributes, as a user would
+// (so a subclass's properties are honoured): the profiles rho, u, dz, T, mu
+// and X, P, the boundary data and the current-level soot arrays. The gas is
+// frozen: the phase is given each point's state once, before the solve, and
+// its mean molecular weight read there; each evaluation then hands the soot
+// model the same update_gas arguments the pseudo-time solvers would. An exact
+// CSootModel is called in C++, anything else through Python (SootCalls).
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bind/args.hpp"
+#include "bind/errors.hpp"
+#include "bind/numpy.hpp"
+#include "common/errors.hpp"
+#include "flame/steady.hpp"
+#include "soot_calls.hpp"
+#include "types.hpp"
+
+namespace fv::py {
+
+namespace {
+
+using fv::flame::kSteadyVars;
+using fv::flame::SootPoint;
+using fv::flame::SteadyProblem;
+using fv::flame::SteadyReport;
+
+constexpr const char* kVarNames[kSteadyVars] = {"N_agg", "N_pri", "C_tot", "H_tot"};
+
+Ref attr(PyObject* o, const char* name) { return Ref(check(PyObject_GetAttrString(o, name))); }
+
+double attr_double(PyObject* o, const char* name) {
+  Ref v = attr(o, name);
+  double d;
+  if (!to_double(v.get(), &d)) throw_pending();
+  return d;
+}
+
+// getattr(o, name) as n doubles: any 1-D sequence of numbers, converted by
+// NumPy; ValueError for another length.
+std::vector<double> attr_profile(PyObject* o, const char* name, long n) {
+  Ref v = attr(o, name);
+  Ref a(check(PyArray_FROMANY(v.get(), NPY_DOUBLE, 1, 1, NPY_ARRAY_CARRAY_RO)));
+  auto* x = reinterpret_cast<PyArrayObject*>(a.get());
+  const long len = static_cast<long>(PyArray_DIM(x, 0));
+  if (n >= 0 && len != n)
+    throw Error(ErrorKind::Value, std::string("steady soot solve: the solver's ") + name +
+                                      " has " + std::to_string(len) + " values for " +
+                                      std::to_string(n) + " grid points");
+  const double* d = static_cast<const double*>(PyArray_DATA(x));
+  return std::vector<double>(d, d + len);
+}
+
+// The soot model at the solver's frozen gas, point by point.
+class BoundModel final : public fv::flame::PointModel {
+ public:
+  BoundModel(PyObject* model, double P) : model_(Ref::borrow(model)), calls_(model_.get()), P_(P) {}
+
+  std::vector<double> T, rho, mu, mean_MW;  // K, kg/m^3, Pa s, kg/kmol
+  std::vector<Ref> X;                        // mole fractions of each point (copies)
+
+  void evaluate(long i, const SootPoint& N, bool sources, double& D, SootPoint& S) override {
+    const auto j = static_cast<std::size_t>(i);
+    calls_.update_gas(T[j], P_, rho[j], mu[j], mean_MW[j], X[j].get());
+    calls_.update_solution(N.data());
+    D = calls_.diffus_coeff();
+    if (!sources) return;
+    int done = 0;
+    if (!calls_.sources(S.data(), done))
+      for (int k = 0; k < kSteadyVars; ++k) S[k] = calls_.source(static_cast<SootSource>(k));
+  }
+
+ private:
+  Ref model_;
+  SootCalls calls_;
+  double P_;
+};
+
+// Everything the steady solve needs from one solver.
+struct Setup {
+  SteadyProblem problem;
+  std::vector<SootPoint> N;
+  std::unique_ptr<BoundModel> model;
+  double dt = 0.0;
+  bool arrays = false;  // CFlameSolver (NumPy arrays) rather than CFlameSolverOpt
+};
+
+Setup read_solver(PyObject* solver) {
+  Setup s;
+  if (PyObject_TypeCheck(solver, &FlameSolverType)) {
+    s.arrays = true;
+  } else if (!PyObject_TypeCheck(solver, &FlameVecType)) {
+    PyErr_Format(PyExc_TypeError,
+                 "the steady soot solve needs a CFlameSolver or CFlameSolverOpt, not %.200s",
+                 Py_TYPE(solver)->tp_name);
+    throw_pending();
+  }
+  SteadyProblem& p = s.problem;
+  p.rho = attr_profile(solver, "rho", -1);
+  const long n = static_cast<long>(p.rho.size());
+  if (n < 2)
+    throw Error(ErrorKind::Value, "steady soot solve: the solver has " + std::to_string(n) +
+                                      " grid points; at least two are needed");
+  p.u = attr_profile(solver, "u", n);
+  p.dz = attr_profile(solver, "dz", n);
+  p.mdot_left = attr_double(solver, "mdot_left");
+  p.mdot_right = attr_double(solver, "mdot_right");
+  {
+    Ref b = attr(solver, "boundary_type_right");
+    int v;
+    if (!to_int(b.get(), &v)) throw_pending();
+    p.boundary_type_right = v;
+  }
+  for (int k = 0; k < kSteadyVars; ++k) {
+    const std::string name = kVarNames[k];
+    if (s.arrays) {
+      p.in_left[k] = p.in_right[k] = attr_double(solver, (name + "_in").c_str());
+    } else {
+      p.in_left[k] = attr_double(solver, (name + "_in_left").c_str());
+      p.in_right[k] = attr_double(solver, (name + "_in_right").c_str());
+    }
+  }
+  s.N.assign(static_cast<std::size_t>(n), SootPoint{});
+  for (int k = 0; k < kSteadyVars; ++k) {
+    const std::vector<double> v = attr_profile(solver, (std::string(kVarNames[k]) + "_n").c_str(), n);
+    for (long i = 0; i < n; ++i) s.N[static_cast<std::size_t>(i)][k] = v[static_cast<std::size_t>(i)];
+  }
+  s.dt = attr_double(solver, "dt");
+  const double P = attr_double(solver, "P");
+
+  Ref model = attr(solver, "soot_model");
+  const char* floors[kSteadyVars] = {"N_agg_min", "N_pri_min", "C_tot_min", "H_tot_min"};
+  for (int k = 0; k < kSteadyVars; ++k) p.floor[k] = std::fabs(attr_double(model.get(), floors[k]));
+  s.model = std::make_unique<BoundModel>(model.get(), P);
+  BoundModel& bm = *s.model;
+  bm.T = attr_profile(solver, "T", n);
+  bm.mu = attr_profile(solver, "mu", n);
+  bm.rho = p.rho;
+
+  // the phase at each point, once: gas.TPX = (T, P, X[:, i]), then its mean molar mass
+  Ref gas = attr(solver, "gas");
+  Ref X = attr(solver, "X");
+  Ref all(check(PySlice_New(nullptr, nullptr, nullptr)));
+  bm.X.reserve(static_cast<std::size_t>(n));
+  bm.mean_MW.reserve(static_cast<std::size_t>(n));
+  for (long i = 0; i < n; ++i) {
+    Ref index(check(PyLong_FromLong(i)));
+    Ref key(check(PyTuple_Pack(2, all.get(), index.get())));
+    Ref column(check(PyObject_GetItem(X.get(), key.get())));
+    Ref copy(check(PyArray_FROMANY(column.get(), NPY_DOUBLE, 1, 1,
+                                   NPY_ARRAY_CARRAY | NPY_ARRAY_ENSURECOPY)));
+    Ref T(check(PyFloat_FromDouble(bm.T[static_cast<std::size_t>(i)])));
+    Ref Pv(check(PyFloat_FromDouble(P)));
+    Ref state(check(PyTuple_Pack(3, T.get(), Pv.get(), copy.get())));
+    if (PyObject_SetAttrString(gas.get(), "TPX", state.get()) < 0) throw_pending();
+    bm.mean_MW.push_back(attr_double(gas.get(), "mean_molecular_weight"));
+    bm.X.push_back(std::move(copy));
+  }
+  return s;
+}
+
+// The result into the solver's current-level arrays (and the new-level ones,
+// which equal them after a pseudo-time solve too).
+void write_solution(PyObject* solver, const Setup& s) {
+  const long n = static_cast<long>(s.N.size());
+  for (int k = 0; k < kSteadyVars; ++k) {
+    std::vector<double> v(static_cast<std::size_t>(n));
+    for (long i = 0; i < n; ++i) v[static_cast<std::size_t>(i)] = s.N[static_cast<std::size_t>(i)][k];
+    const std::string name = kVarNames[k];
+    if (s.arrays) {
+      npy_intp dims[1] = {n};
+      Ref a(check(PyArray_SimpleNew(1, dims, NPY_DOUBLE)));
+      std::copy(v.begin(), v.end(), static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(a.get()))));
+      if (PyObject_SetAttrString(solver, (name + "_n").c_str(), a.get()) < 0 ||
+          PyObject_SetAttrString(solver, (name + "_n1").c_str(), a.get()) < 0)
+        throw_pending();
+    } else {
+      for (const char* level : {"_n", "_n1"}) {
+        Ref list(check(new_list(v)));
+        if (PyObject_SetAttrString(solver, (name + level).c_str(), list.get()) < 0) throw_pending();
+      }
+    }
+  }
+}
+
+// ---- the report ------------------------------------------------------------------------
+
+PyTypeObject* g_report_type = nullptr;
+
+PyStructSequence_Field g_report_fields[] = {
+    {"converged", "True when the scaled residual is below rtol"},
+    {"iterations", "Newton steps tried (accepted and rejected)"},
+    {"residual", "final scaled residual: max over points and variables of |R| divided by the "
+                 "largest term of that variable's equations"},
+    {"seconds", "wall-clock time of the solve, s"},
+    {"evaluations", "soot-model point evaluations"},
+    {"rejected", "Newton steps rejected (pseudo-time step reduced)"},
+    {"message", "one line saying how the solve ended"},
+    {nullptr, nullptr}};
+
+PyStructSequence_Desc g_report_desc = {
+    "fumivex2._fumivex2.SteadyReport",
+    "How a steady soot solve ended: converged, iterations, residual, seconds, evaluations, "
+    "rejected, message.",
+    g_report_fields, 7};
+
+PyObject* make_report(const SteadyReport& r, double seconds, double rtol) {
+  char text[320];
+  if (r.converged)
+    std::snprintf(text, sizeof text,
+                  "converged: scaled residual %.3g < %.3g after %d Newton steps (%d rejected)",
+                  r.residual, rtol, r.iterations, r.rejected);
+  else
+    std::snprintf(text, sizeof text,
+                  "not converged: scaled residual %.3g (tolerance %.3g) after %d Newton steps "
+                  "(%d rejected); largest in %s at grid point %ld",
+                  r.residual, rtol, r.iterations, r.rejected, kVarNames[r.worst_variable],
+                  r.worst_point);
+  Ref out(check(PyStructSequence_New(g_report_type)));
+  PyObject* items[7] = {PyBool_FromLong(r.converged), PyLong_FromLong(r.iterations),
+                        PyFloat_FromDouble(r.residual), PyFloat_FromDouble(seconds),
+                        PyLong_FromLong(r.evaluations), PyLong_FromLong(r.rejected),
+                        PyUnicode_FromString(text)};
+  bool ok = true;
+  for (int j = 0; j < 7; ++j) {
+    if (!items[j]) ok = false;
+    PyStructSequence_SET_ITEM(out.get(), j, items[j]);  // steals, null included
+  }
+  if (!ok) throw_pending();
+  return out.release();
+}
+
+// ---- the module functions ------------------------------------------------------------------
+
+PyObject* py_solve_steady(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  if (nargs != 1) {
+    PyErr_Format(PyExc_TypeError, "solve_steady() takes exactly 1 positional argument (%zd given)",
+                 nargs);
+    return nullptr;
+  }
+  fv::flame::SteadyOptions options;
+  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t j = 0; j < nkw; ++j) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, j);
+    PyObject* value = args[nargs + j];
+    if (PyUnicode_CompareWithASCIIString(key, "rtol") == 0) {
+      if (!to_double(value, &options.rtol)) return nullptr;
+      if (!(options.rtol > 0.0)) {
+        PyErr_SetString(PyExc_ValueError, "solve_steady(): rtol must be a positive number");
+        return nullptr;
+      }
+    } else if (PyUnicode_CompareWithASCIIString(key, "max_iterations") == 0) {
+      if (!to_int(value, &options.max_iterations)) return nullptr;
+      if (options.max_iterations < 0) {
+        PyErr_SetString(PyExc_ValueError, "solve_steady(): max_iterations must be 0 or more");
+        return nullptr;
+      }
+    } else {
+      PyErr_Format(PyExc_TypeError, "solve_steady() got an unexpected keyword argument '%U'",
+                   key);
+      return nullptr;
+    }
+  }
+  PyObject* solver = args[0];
+  Ref held = Ref::borrow(solver);
+  return guarded([&] {
+    const auto start = std::chrono::steady_clock::now();
+    Setup s = read_solver(solver);
+    if (s.dt > 0.0 && std::isfinite(s.dt)) options.dtau = s.dt;
+    const SteadyReport r = fv::flame::solve_steady(s.problem, *s.model, s.N, options);
+    write_solution(solver, s);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return make_report(r, seconds, options.rtol);
+  });
+}
+
+PyObject* py_steady_residual(PyObject*, PyObject* solver) {
+  Ref held = Ref::borrow(solver);
+  return guarded([&] {
+    Setup s = read_solver(solver);
+    const SteadyReport r = fv::flame::steady_residual(s.problem, *s.model, s.N);
+    return PyFloat_FromDouble(r.residual);
+  });
+}
+
+}  // namespace
+
+PyMethodDef g_solve_steady = {
+    "solve_steady", (PyCFunction)(void (*)(void))py_solve_steady, METH_FASTCALL | METH_KEYWORDS,
+    "solve_steady(solver, *, rtol=1e-10, max_iterations=200)\n--\n\n"
+    "Steady soot profiles of a flame solver (CFlameSolver or CFlameSolverOpt) whose solve()\n"
+    "has read the flame: the steady form of its discrete equations, solved by Newton's method\n"
+    "with pseudo-transient continuation from its current-level arrays. The result is written\n"
+    "into N_agg_n ... H_tot_n (and the _n1 arrays), also when the solve does not converge.\n"
+    "Returns a SteadyReport (converged, iterations, residual, seconds, evaluations, rejected,\n"
+    "message); the residual is the largest |R| of any point divided by the largest term of\n"
+    "that variable's equations."};
+
+PyMethodDef g_steady_residual = {
+    "steady_residual", py_steady_residual, METH_O,
+    "steady_residual(solver)\n--\n\n"
+    "Scaled residual of the steady soot equations at the solver's current-level arrays (the\n"
+    "measure solve_steady converges on); the arrays are not changed."};
+
+int ready_steady_report(PyObject* module) {
+  if (!g_report_type) {
+    g_report_type = PyStructSequence_NewType(&g_report_desc);
+    if (!g_report_type) return -1;
+  }
+  return PyModule_AddObjectRef(module, "SteadyReport", reinterpret_cast<PyObject*>(g_report_type));
+}
+
+}  // namespace fv::py
