@@ -281,3 +281,19 @@ def test_bad_inputs(overrides, kind, text, monkeypatch):
         run_flame(case)
     assert type(err.value) is kind
     assert text in str(err.value) and "\n" not in str(err.value)
+
+
+def test_a_large_step_is_never_converged(burner_flame):
+    """dt = 1e-3 makes the explicit sources oscillate: the pseudo-time path must not call
+    that converged; the steady path converges on the same flame and grid."""
+    gas, flame = burner_flame
+    big = stepping_case(**{"soot_solver.points": 150, "soot_solver.dt": 1e-3,
+                           "soot_solver.tolerance": 1e-6,
+                           "soot_solver.max_steps": 600})
+    r = soot_in_flame(big, gas, flame)
+    assert r.status == "step budget used" and r.extra["residual"] > 1e-6
+    steady = soot_in_flame(with_overrides(big, {"soot_solver.method": "steady"}), gas, flame)
+    assert steady.status == "converged" and steady.extra["soot path"] == "steady"
+    assert steady.extra["residual"] < 1e-6
+    # the oscillating state is far from the steady one
+    assert abs(r.profiles[R.FV].iloc[-1] / steady.profiles[R.FV].iloc[-1] - 1) > 1e-3
