@@ -17,6 +17,16 @@ COARSE = {"flame.ratio": 6.0, "flame.slope": 0.8, "flame.curve": 0.95, "flame.pr
 PROFILE = ((0.0, 0.002, 0.005, 0.01, 0.03, 0.05), (400.0, 700.0, 1500.0, 1900.0, 1800.0, 1700.0))
 
 
+class Recorder(list):
+    """A progress display that records its stages and reports."""
+
+    def stage(self, what, unit=""):
+        self.append(("stage", what, unit))
+
+    def __call__(self, done, total):
+        self.append((done, total))
+
+
 class RecordingModel(fv.CSootModel):
     """Records the pressure of every update_gas call (a Python override: the solver then
     calls the model through Python)."""
@@ -42,15 +52,21 @@ def low_pressure():
     gas = open_mechanism("abf.yaml")
     set_inlet(gas, case.inlet)
     rho_in = 5000.0 * gas.mean_molecular_weight / 1000.0 / (8.31446261815324 * 300.0)
-    flame = solve_burner_flame(gas, case)
-    return case, gas, flame, rho_in
+    progress = Recorder()
+    flame = solve_burner_flame(gas, case, progress)
+    return case, gas, flame, rho_in, progress
 
 
 def test_imposed_profile_low_pressure_and_velocity(low_pressure):
     from fumivex2.flame import soot_in_flame
     from fumivex2.soot_stage import Boundaries, make_soot_solver
 
-    case, gas, flame, rho_in = low_pressure
+    case, gas, flame, rho_in, progress = low_pressure
+    # Cantera's solve reported as a stage: the grid size each time a grid is solved
+    assert progress[0] == ("stage", "burner flame (Cantera)", "grid points")
+    sizes = [done for done, total in progress[1:]]
+    assert all(total is None for _, total in progress[1:]) and len(sizes) >= 2
+    assert sizes == sorted(sizes) and sizes[-1] == len(flame.grid)
     # the table at every point of the refined grid, the burner face included
     np.testing.assert_allclose(flame.T, np.interp(flame.grid, *PROFILE), rtol=1e-12)
     assert len(flame.grid) > 10 and flame.P == 5000.0

@@ -49,15 +49,20 @@ class _CanteraLog:
     def __init__(self, progress):
         self.progress = progress
         self.refinements = 0
-        self.text = ""
+        self.text = ""      # the tail of the log, for messages
+        self.pending = ""   # the line being written (Cantera writes lines in pieces)
 
     def write(self, text: str) -> int:
-        self.text = (self.text + text)[-4000:]  # the tail, for messages
+        self.text = (self.text + text)[-4000:]
         if self.progress is not None:
-            if "Refining grid" in text:
-                self.refinements += 1
-            for m in self.SOLVED.finditer(text):
-                self.progress(int(m.group(1)), None)
+            lines = (self.pending + text).split("\n")
+            self.pending = lines.pop()
+            for line in lines:
+                if "Refining grid" in line:
+                    self.refinements += 1
+                m = self.SOLVED.search(line)
+                if m:
+                    self.progress(int(m.group(1)), None)
         return len(text)
 
     def flush(self) -> None:
