@@ -51,6 +51,8 @@ SPECIES_UNITS = {"-": 1.0, "ppm": 1e-6}
 # other spellings of the number-density units
 _UNIT_ALIASES = {"1/m^3": "1/m3", "m^-3": "1/m3", "m-3": "1/m3",
                  "1/cm^3": "1/cm3", "cm^-3": "1/cm3", "cm-3": "1/cm3"}
+# position quantities of the run kinds (reactor, burner flame, counterflow flame)
+_POSITIONS = ("z", "height above burner", "position")
 _HEADER = re.compile(r"^\s*(?P<q>[^\[\]]*?)\s*\[\s*(?P<u>[^\[\]]*?)\s*\]\s*$")
 _MISSING = {"", "nan"}
 
@@ -105,6 +107,9 @@ def _parse_header(cell: str, where: str, position: str) -> tuple:
         column, units = species_column(q[2:]), SPECIES_UNITS
     elif q in QUANTITIES or (q.lower() in QUANTITIES and q.lower() != "t"):
         column, units = QUANTITIES[q if q in QUANTITIES else q.lower()]
+    elif q.lower() in _POSITIONS:
+        raise CaseError(f"{where}: column {cell.strip()!r} is the position of another kind "
+                        f"of run: this run's position is '{pos_q} [m]' (or [cm], [mm])")
     else:
         raise CaseError(f"{where}: column {cell.strip()!r}: unknown quantity {q!r}; known "
                         f"quantities: {_known_quantities(position)}")
@@ -197,13 +202,16 @@ def load_data(case: Case) -> list:
 
 def data_specs_from_args(values: Sequence[str]) -> tuple:
     """DataSpec entries of the command line's --data FILE or FILE:LABEL (paths relative to
-    the current folder). The text is a file name when such a file exists; otherwise it is
-    split at its last ':' into file and label."""
+    the current folder). The file is the text up to the first ':' after which the text
+    before it names an existing file (so both file names and labels may hold ':'); without
+    such a file, the text up to the first ':'."""
     out = []
     for text in values:
         file, label = text, ""
-        if not os.path.exists(text) and ":" in text:
-            file, label = text.rsplit(":", 1)
+        if not os.path.isfile(text) and ":" in text:
+            cuts = [i for i, ch in enumerate(text) if ch == ":"]
+            i = next((i for i in cuts if os.path.isfile(text[:i])), cuts[0])
+            file, label = text[:i], text[i + 1:]
         if not file:
             raise CaseError(f"--data {text!r}: give a CSV file, optionally followed by "
                             f":LABEL")
