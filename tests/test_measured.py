@@ -3,13 +3,14 @@ markers and plotted units in the figures, metrics.csv and summary.txt, [[data]] 
 files and --data on the command line; every bad data file gives one CaseError line."""
 import dataclasses
 import math
+import pathlib
 
 import numpy as np
 import pytest
 
 from fumivex2 import results as R
 from fumivex2.cases import CaseError, DataSpec, default_case, load_case, with_overrides
-from fumivex2.measured import agreement, agreement_rows, read_data
+from fumivex2.measured import agreement, load_data, read_data
 from fumivex2.output import C_TOT_FLOOR, run_figures, write_run, write_sweep
 
 pd = pytest.importorskip("pandas")
@@ -18,6 +19,7 @@ from test_cli import run, standins  # noqa: E402,F401
 from test_sweep import standin_run  # noqa: E402
 
 HAB = R.HEIGHT
+EXAMPLES = pathlib.Path(__file__).resolve().parents[1] / "examples" / "measured"
 
 
 def write(tmp_path, text, name="data.csv"):
@@ -212,6 +214,8 @@ def test_data_in_case_files_and_on_the_command_line(standins, capsys):
                                 '[output]\nplots = false\n')
     case = load_case(sub / "f.toml")
     assert case.data == (DataSpec(file=str(sub / "T.csv"), label=""),)  # from the case's folder
+    shipped = load_data(load_case(EXAMPLES / "flame.toml"))     # the docs' worked example
+    assert [len(d.x) for d in shipped] == [9] and shipped[0].label == "illustrative data"
     rc, out, err = run(capsys, "flame", str(sub / "f.toml"), "--out", "res",
                        "--data", "cases/T.csv:Label: with colon")
     assert rc == 0, err
