@@ -120,7 +120,9 @@ class IntegratorSpec:
     method: str = _f("auto", "", "stiff integrator: 'auto' (the fastest available), 'cvode' "
                      "(scikit-sundae), 'BDF' or 'LSODA' (SciPy)", ("auto", "cvode", "BDF", "LSODA"))
     rtol: float = _f(1e-8, "", "relative tolerance")
-    atol: float = _f(1e-20, "", "absolute tolerance (soot variables are ~1e-8 mol/kg and less)")
+    atol: float = _f(1e-20, "", "absolute tolerance of the mass fractions (the other components "
+                     "have their own: residence time 1e-12 s, mass flux 1e-12 of the inlet's, "
+                     "T 1e-6 K, each soot variable its floor)")
     max_step: float = _f(0.0, "m", "largest step (0 = no limit)")
 
 
