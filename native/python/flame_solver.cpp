@@ -479,7 +479,11 @@ void interior_point(PyObject* self, long i, double dt) {
     try {
       batched = SootCalls(model.get()).sources(S, done);
     } catch (...) {
-      for (int k = 0; k < done; ++k) interior_row_rhs(self, kVariables[k], i, rho, dt, S[k]);
+      // the rows of the terms computed before the failure; their stores run
+      // NumPy (and any Python __setitem__) with the failure's error put aside
+      while_unwinding([&] {
+        for (int k = 0; k < done; ++k) interior_row_rhs(self, kVariables[k], i, rho, dt, S[k]);
+      });
       throw;
     }
   }
@@ -704,7 +708,7 @@ PyObject* py_solve(PyObject* self, PyObject*) {
     solve(self);
     return Py_NewRef(Py_None);
   });
-  obj(self)->point->clear();  // kept for one call only
+  obj(self)->point->clear_after_call();  // kept for one call only
   return r;
 }
 
@@ -713,7 +717,7 @@ PyObject* py_update_wdot_correction(PyObject* self, PyObject*) {
     update_wdot_correction(self);
     return Py_NewRef(Py_None);
   });
-  obj(self)->point->clear();
+  obj(self)->point->clear_after_call();
   return r;
 }
 

@@ -278,7 +278,9 @@ void step(PyObject* self, double dt) {
     try {
       batched = Model(o).calls.sources(S, done);
     } catch (...) {
-      for (int k = 0; k < done; ++k) fv::flame::interior_source(s, i, k, dt, S[k]);
+      while_unwinding([&] {
+        for (int k = 0; k < done; ++k) fv::flame::interior_source(s, i, k, dt, S[k]);
+      });
       throw;
     }
     for (int k = 0; k < kSootVarCount; ++k) {
@@ -319,7 +321,7 @@ PyObject* py_solve(PyObject* self, PyObject*) {
     solve(self);
     return Py_NewRef(Py_None);
   });
-  obj(self)->point->clear();  // kept for one call only
+  obj(self)->point->clear_after_call();  // kept for one call only
   return r;
 }
 
@@ -341,7 +343,7 @@ PyObject* py_update_wdot_correction(PyObject* self, PyObject*) {
     }
     return Py_NewRef(Py_None);
   });
-  obj(self)->point->clear();  // kept for one call only
+  obj(self)->point->clear_after_call();  // kept for one call only
   return r;
 }
 

@@ -396,25 +396,27 @@ PyObject* call_own_int(PyObject* self, Own which, long value) {
 }
 
 PyObject* check_name_of_species(PyObject* self, PyObject*) {
-  PyObject* names = obj(self)->species_names ? obj(self)->species_names : Py_None;
   for (const char* species : kKeySpecies) {
     Ref name(PyUnicode_FromString(species));
     if (!name) return nullptr;
-    const int found = PySequence_Contains(names, name.get());
+    // read afresh for each name and owned while the elements' __eq__ runs,
+    // which may rebind species_names
+    Ref names = Ref::borrow(obj(self)->species_names ? obj(self)->species_names : Py_None);
+    const int found = PySequence_Contains(names.get(), name.get());
     if (found < 0) return nullptr;
     if (!found) {
       PyErr_Format(PyExc_ValueError, "%s does not exist in species list!", species);
       return nullptr;
     }
   }
-  PyObject* print = PyDict_GetItemString(PyEval_GetBuiltins(), "print");  // borrowed
+  Ref print = Ref::borrow(PyDict_GetItemString(PyEval_GetBuiltins(), "print"));
   if (!print) {
     PyErr_SetString(PyExc_RuntimeError, "print is not available");
     return nullptr;
   }
   Ref line(PyUnicode_FromString("Key species are found in species list"));
   if (!line) return nullptr;
-  Ref r(PyObject_CallOneArg(print, line.get()));
+  Ref r(PyObject_CallOneArg(print.get(), line.get()));
   if (!r) return nullptr;
   Py_RETURN_TRUE;
 }
