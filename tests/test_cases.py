@@ -82,6 +82,9 @@ def test_overrides_make_variants_and_check_them():
     ({"species": {"pahs": [4]}}, r"species names"),
     ({"soot_solver": {"points": 1}}, r"soot_solver.points is 1: too small"),
     ([1, 2], r"a case is a table"),
+    ({"data": {"file": "a.csv"}}, r"'data' must be an array of tables \(\[\[data\]\] with file, label"),
+    ({"data": [{"fil": "a.csv"}]}, r"unknown key 'data\[0\].fil' \(did you mean 'file'\?\)"),
+    ({"data": [{"label": "x"}]}, r"each \[\[data\]\] table needs a file"),
 ])
 def test_bad_values_give_one_clear_message(data, message):
     with pytest.raises(CaseError, match=message) as e:

@@ -208,14 +208,20 @@ def test_failed_integration_keeps_the_stations_reached():
 def test_reactor_jacobian_gas_block_matches_differences():
     require_abf()
     from scipy.integrate import solve_ivp
-    from fumivex2.pfr import ReactorJacobian, build_reactor
+    from fumivex2.pfr import ReactorJacobian, absolute_tolerances, build_reactor
     reactor = build_reactor(case(**{"reactor.length": 0.02}))
     f = reactor.rhs
-    sol = solve_ivp(f, (0, 0.02), reactor.y0, method="BDF", rtol=1e-8, atol=1e-20)
-    z, y = sol.t[-1], sol.y[:, -1]
-    J = ReactorJacobian(reactor, f)(z, y)
     K = reactor.n_species
-    analytic = set(range(3, 3 + K)) - set(ReactorJacobian(reactor, f).fd_columns)
+    atol = absolute_tolerances(reactor, 3e-19)
+    m = reactor.model
+    # one tolerance per block, each on its own scale
+    assert list(atol[:3]) == [1e-12, 1e-12 * reactor.y0[1], 1e-6]
+    assert (atol[3:3 + K] == 3e-19).all()
+    assert list(atol[3 + K:]) == [m.N_agg_min, m.N_pri_min, m.C_tot_min, m.H_tot_min]
+    sol = solve_ivp(f, (0, 0.02), reactor.y0, method="BDF", rtol=1e-8, atol=atol)
+    z, y = sol.t[-1], sol.y[:, -1]
+    J = ReactorJacobian(reactor, f, atol / 1e-8)(z, y)
+    analytic = set(range(3, 3 + K)) - set(ReactorJacobian(reactor, f, atol / 1e-8).fd_columns)
     columns = [j for j in sorted(analytic) if y[j] > 1e-3]        # major species
     assert len(columns) >= 3
     for j in columns:

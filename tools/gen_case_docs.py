@@ -58,7 +58,8 @@ APPLIES = {"reactor": ("pfr",), "temperature": ("pfr",), "integrator": ("pfr",),
            "counterflow": ("counterflow",), "soot_solver": ("flame", "counterflow")}
 
 TABLE_NOTES = {
-    "": "Top-level keys.",
+    "": "Top-level keys. `data` is an array of tables, one `[[data]]` per measured-data file "
+        "with `file` and `label`; see [measured data](data.md).",
     "mechanism": "The gas-phase mechanism (Cantera YAML). It must carry transport data: the "
                  "soot model needs the gas viscosity. See [species mapping](species.md).",
     "species": "How the soot model's species are found in the mechanism; see "

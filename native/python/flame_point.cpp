@@ -90,6 +90,12 @@ void PointObjects::clear() {
   Py_CLEAR(tpx_);
 }
 
+void PointObjects::clear_after_call() {
+  SavedError saved;
+  clear();
+  saved.restore();
+}
+
 int PointObjects::traverse(visitproc visit, void* arg) {
   for (PyObject* c : columns_) Py_VISIT(c);
   Py_VISIT(tpx_);

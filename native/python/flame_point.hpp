@@ -33,6 +33,9 @@ class PointObjects {
   // gas.TPX = (T, P, col)
   void assign_TPX(PyObject* gas, double T, double P, PyObject* col);
   void clear();
+  // clear() at the end of a solver's call, with the error the call may have
+  // left pending put aside while the kept objects are released
+  void clear_after_call();
   int traverse(visitproc visit, void* arg);
 
  private:

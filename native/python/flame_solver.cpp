@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bind/args.hpp"
+#include "bind/entry.hpp"
 #include "bind/errors.hpp"
 #include "bind/fields.hpp"
 #include "bind/items.hpp"
@@ -479,7 +480,11 @@ void interior_point(PyObject* self, long i, double dt) {
     try {
       batched = SootCalls(model.get()).sources(S, done);
     } catch (...) {
-      for (int k = 0; k < done; ++k) interior_row_rhs(self, kVariables[k], i, rho, dt, S[k]);
+      // the rows of the terms computed before the failure; their stores run
+      // NumPy (and any Python __setitem__) with the failure's error put aside
+      while_unwinding([&] {
+        for (int k = 0; k < done; ++k) interior_row_rhs(self, kVariables[k], i, rho, dt, S[k]);
+      });
       throw;
     }
   }
@@ -704,7 +709,7 @@ PyObject* py_solve(PyObject* self, PyObject*) {
     solve(self);
     return Py_NewRef(Py_None);
   });
-  obj(self)->point->clear();  // kept for one call only
+  obj(self)->point->clear_after_call();  // kept for one call only
   return r;
 }
 
@@ -713,7 +718,7 @@ PyObject* py_update_wdot_correction(PyObject* self, PyObject*) {
     update_wdot_correction(self);
     return Py_NewRef(Py_None);
   });
-  obj(self)->point->clear();
+  obj(self)->point->clear_after_call();
   return r;
 }
 
@@ -735,10 +740,11 @@ PyObject* get_grid(PyObject* self, void*) { return Py_NewRef(obj(self)->z); }
 // ---- fields ---------------------------------------------------------------------------
 
 #define FV_NUM(n) \
-  {#n, get_number<&FlameNumbers::n>, set_number<&FlameNumbers::n>, Access::RW, FieldKind::Number}
+  field<get_number<&FlameNumbers::n>, set_number<&FlameNumbers::n>>(#n, \
+      Access::RW, FieldKind::Number)
 #define FV_OBJ(n, kind)                                                                       \
-  {#n, get_object<&FlameSolverObject::n>, set_object<&FlameSolverObject::n, kind>, Access::RW, \
-   FieldKind::Object}
+  field<get_object<&FlameSolverObject::n>, set_object<&FlameSolverObject::n, kind>>(#n, \
+      Access::RW, FieldKind::Object)
 #define FV_ARR(n) FV_OBJ(n, 'a')
 const Field g_fields[] = {
     FV_ARR(A),
@@ -793,16 +799,16 @@ PyObject* fs_reduce(PyObject* self, PyObject*) { return reduce(self, g_pickle); 
 PyObject* fs_setstate(PyObject* self, PyObject* state) { return setstate(self, state, g_pickle); }
 
 PyMethodDef g_methods[] = {
-    {"solve", py_solve, METH_NOARGS, "CFlameSolver.solve(self)"},
-    {"update_wdot_correction", py_update_wdot_correction, METH_NOARGS,
-     "CFlameSolver.update_wdot_correction(self)"},
-    {"solve_TDMA", (PyCFunction)(void (*)(void))py_solve_TDMA, METH_FASTCALL | METH_KEYWORDS,
-     "CFlameSolver.solve_TDMA(self, ndarray a, ndarray b, ndarray c, ndarray d)"},
-    {"__reduce__", fs_reduce, METH_NOARGS, "CFlameSolver.__reduce__(self)"},
-    {"__setstate__", fs_setstate, METH_O, "CFlameSolver.__setstate__(self, __pyx_state)"},
-    {"__copy__", copy_shallow, METH_NOARGS, "CFlameSolver.__copy__(self)"},
-    {"__deepcopy__", copy_deep, METH_O, "CFlameSolver.__deepcopy__(self, memo)"},
-    {nullptr, nullptr, 0, nullptr}};
+    method_noargs<py_solve>("solve", "CFlameSolver.solve(self)"),
+    method_noargs<py_update_wdot_correction>("update_wdot_correction",
+        "CFlameSolver.update_wdot_correction(self)"),
+    method_fast<py_solve_TDMA>("solve_TDMA",
+        "CFlameSolver.solve_TDMA(self, ndarray a, ndarray b, ndarray c, ndarray d)"),
+    method_noargs<fs_reduce>("__reduce__", "CFlameSolver.__reduce__(self)"),
+    method_o<fs_setstate>("__setstate__", "CFlameSolver.__setstate__(self, __pyx_state)"),
+    method_noargs<copy_shallow>("__copy__", "CFlameSolver.__copy__(self)"),
+    method_o<copy_deep>("__deepcopy__", "CFlameSolver.__deepcopy__(self, memo)"),
+    method_end()};
 
 // ---- type slots -----------------------------------------------------------------------
 
@@ -862,16 +868,14 @@ void fs_dealloc(PyObject* self) {
 
 }  // namespace
 
-PyMethodDef g_unpickle_flame_solver = {
-    "__pyx_unpickle_CFlameSolver", (PyCFunction)(void (*)(void))reconstruct<&FlameSolverType, &g_pickle>,
-    METH_FASTCALL | METH_KEYWORDS,
-    "__pyx_unpickle_CFlameSolver(__pyx_type, long __pyx_checksum, __pyx_state)"};
+PyMethodDef g_unpickle_flame_solver = method_fast<reconstruct<&FlameSolverType, &g_pickle>>("__pyx_unpickle_CFlameSolver",
+    "__pyx_unpickle_CFlameSolver(__pyx_type, long __pyx_checksum, __pyx_state)");
 
 int ready_flame_solver(PyObject* module) {
-  const TypeSlots slots = {
+  const TypeSlots slots = type_slots<fs_new, fs_init, fs_dealloc, fs_traverse, fs_clear>(
       "fumivex2._fumivex2.CFlameSolver", "CFlameSolver(phase, flame, grid, soot_model)",
-      sizeof(FlameSolverObject), fs_new, fs_init, fs_dealloc, fs_traverse, fs_clear, g_methods,
-      make_getset(g_fields, kFieldCount, {{"grid", get_grid, nullptr, nullptr, nullptr}})};
+      sizeof(FlameSolverObject), g_methods,
+      make_getset(g_fields, kFieldCount, {property<get_grid>("grid")}));
   if (ready_type(&FlameSolverType, slots) < 0) return -1;
   if (g_own.init(&FlameSolverType, kMethodNames) < 0) return -1;
   return publish_type(module, &FlameSolverType);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bind/args.hpp"
+#include "bind/entry.hpp"
 #include "bind/errors.hpp"
 #include "bind/fields.hpp"
 #include "bind/items.hpp"
@@ -278,7 +279,9 @@ void step(PyObject* self, double dt) {
     try {
       batched = Model(o).calls.sources(S, done);
     } catch (...) {
-      for (int k = 0; k < done; ++k) fv::flame::interior_source(s, i, k, dt, S[k]);
+      while_unwinding([&] {
+        for (int k = 0; k < done; ++k) fv::flame::interior_source(s, i, k, dt, S[k]);
+      });
       throw;
     }
     for (int k = 0; k < kSootVarCount; ++k) {
@@ -319,7 +322,7 @@ PyObject* py_solve(PyObject* self, PyObject*) {
     solve(self);
     return Py_NewRef(Py_None);
   });
-  obj(self)->point->clear();  // kept for one call only
+  obj(self)->point->clear_after_call();  // kept for one call only
   return r;
 }
 
@@ -341,7 +344,7 @@ PyObject* py_update_wdot_correction(PyObject* self, PyObject*) {
     }
     return Py_NewRef(Py_None);
   });
-  obj(self)->point->clear();  // kept for one call only
+  obj(self)->point->clear_after_call();  // kept for one call only
   return r;
 }
 
@@ -350,12 +353,14 @@ PyObject* get_grid(PyObject* self, void*) { return new_list(obj(self)->core.z); 
 // ---- fields ---------------------------------------------------------------------------
 
 #define FV_NUM(n) \
-  {#n, get_number<&FlameVectors::n>, set_number<&FlameVectors::n>, Access::RW, FieldKind::Number}
+  field<get_number<&FlameVectors::n>, set_number<&FlameVectors::n>>(#n, \
+      Access::RW, FieldKind::Number)
 #define FV_VEC(n) \
-  {#n, get_vector<&FlameVectors::n>, set_vector<&FlameVectors::n>, Access::RW, FieldKind::Vector}
+  field<get_vector<&FlameVectors::n>, set_vector<&FlameVectors::n>>(#n, \
+      Access::RW, FieldKind::Vector)
 #define FV_OBJ(n, kind) \
-  {#n, get_object<&FlameVecObject::n>, set_object<&FlameVecObject::n, kind>, Access::RW, \
-   FieldKind::Object}
+  field<get_object<&FlameVecObject::n>, set_object<&FlameVecObject::n, kind>>(#n, \
+      Access::RW, FieldKind::Object)
 const Field g_fields[] = {
     FV_VEC(B_C_tot),
     FV_VEC(B_H_tot),
@@ -416,16 +421,15 @@ PyObject* fs_reduce(PyObject* self, PyObject*) { return reduce(self, g_pickle); 
 PyObject* fs_setstate(PyObject* self, PyObject* state) { return setstate(self, state, g_pickle); }
 
 PyMethodDef g_methods[] = {
-    {"solve", py_solve, METH_NOARGS, "CFlameSolverOpt.solve(self)"},
-    {"update_wdot_correction", py_update_wdot_correction, METH_NOARGS,
-     "CFlameSolverOpt.update_wdot_correction(self)"},
-    {"solve_TDMA", (PyCFunction)(void (*)(void))py_solve_TDMA, METH_FASTCALL | METH_KEYWORDS,
-     "CFlameSolverOpt.solve_TDMA(self, a, b, c, d)"},
-    {"__reduce__", fs_reduce, METH_NOARGS, "CFlameSolverOpt.__reduce__(self)"},
-    {"__setstate__", fs_setstate, METH_O, "CFlameSolverOpt.__setstate__(self, __pyx_state)"},
-    {"__copy__", copy_shallow, METH_NOARGS, "CFlameSolverOpt.__copy__(self)"},
-    {"__deepcopy__", copy_deep, METH_O, "CFlameSolverOpt.__deepcopy__(self, memo)"},
-    {nullptr, nullptr, 0, nullptr}};
+    method_noargs<py_solve>("solve", "CFlameSolverOpt.solve(self)"),
+    method_noargs<py_update_wdot_correction>("update_wdot_correction",
+        "CFlameSolverOpt.update_wdot_correction(self)"),
+    method_fast<py_solve_TDMA>("solve_TDMA", "CFlameSolverOpt.solve_TDMA(self, a, b, c, d)"),
+    method_noargs<fs_reduce>("__reduce__", "CFlameSolverOpt.__reduce__(self)"),
+    method_o<fs_setstate>("__setstate__", "CFlameSolverOpt.__setstate__(self, __pyx_state)"),
+    method_noargs<copy_shallow>("__copy__", "CFlameSolverOpt.__copy__(self)"),
+    method_o<copy_deep>("__deepcopy__", "CFlameSolverOpt.__deepcopy__(self, memo)"),
+    method_end()};
 
 // ---- construction ------------------------------------------------------------------------
 
@@ -571,16 +575,14 @@ void fs_dealloc(PyObject* self) {
 
 }  // namespace
 
-PyMethodDef g_unpickle_flame_solver_vec = {
-    "__pyx_unpickle_CFlameSolverOpt", (PyCFunction)(void (*)(void))reconstruct<&FlameVecType, &g_pickle>,
-    METH_FASTCALL | METH_KEYWORDS,
-    "__pyx_unpickle_CFlameSolverOpt(__pyx_type, long __pyx_checksum, __pyx_state)"};
+PyMethodDef g_unpickle_flame_solver_vec = method_fast<reconstruct<&FlameVecType, &g_pickle>>("__pyx_unpickle_CFlameSolverOpt",
+    "__pyx_unpickle_CFlameSolverOpt(__pyx_type, long __pyx_checksum, __pyx_state)");
 
 int ready_flame_solver_vec(PyObject* module) {
-  const TypeSlots slots = {
+  const TypeSlots slots = type_slots<fs_new, fs_init, fs_dealloc, fs_traverse, fs_clear>(
       "fumivex2._fumivex2.CFlameSolverOpt", "CFlameSolverOpt(phase, flame, grid, soot_model)",
-      sizeof(FlameVecObject), fs_new, fs_init, fs_dealloc, fs_traverse, fs_clear, g_methods,
-      make_getset(g_fields, kFieldCount, {{"grid", get_grid, nullptr, nullptr, nullptr}})};
+      sizeof(FlameVecObject), g_methods,
+      make_getset(g_fields, kFieldCount, {property<get_grid>("grid")}));
   if (ready_type(&FlameVecType, slots) < 0) return -1;
   if (g_own.init(&FlameVecType, kMethodNames) < 0) return -1;
   return publish_type(module, &FlameVecType);

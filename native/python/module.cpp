@@ -2,6 +2,7 @@
 #define FV_NUMPY_IMPORT
 #include "bind/numpy.hpp"
 
+#include "bind/entry.hpp"
 #include "bind/fields.hpp"
 #include "types.hpp"
 
@@ -120,8 +121,8 @@ int module_exec(PyObject* module) {
   return 0;
 }
 
-PyModuleDef_Slot g_slots[] = {{Py_mod_create, reinterpret_cast<void*>(module_create)},
-                              {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
+PyModuleDef_Slot g_slots[] = {{Py_mod_create, reinterpret_cast<void*>(entry<module_create>())},
+                              {Py_mod_exec, reinterpret_cast<void*>(entry<module_exec>())},
                               {0, nullptr}};
 
 PyModuleDef g_module_def = {PyModuleDef_HEAD_INIT, "_fumivex2", nullptr, 0, nullptr,

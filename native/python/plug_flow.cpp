@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bind/args.hpp"
+#include "bind/entry.hpp"
 #include "bind/errors.hpp"
 #include "bind/fields.hpp"
 #include "bind/items.hpp"
@@ -616,10 +617,10 @@ PyObject* pfr_call(PyObject* self, PyObject* args, PyObject* kwds) {
 // ---- fields ---------------------------------------------------------------------------
 
 #define FV_NUM(n, acc) \
-  {#n, get_number<&PlugFlow::n>, set_number<&PlugFlow::n>, Access::acc, FieldKind::Number}
+  field<get_number<&PlugFlow::n>, set_number<&PlugFlow::n>>(#n, Access::acc, FieldKind::Number)
 #define FV_OBJ(n, kind) \
-  {#n, get_object<&PlugFlowObject::n>, set_object<&PlugFlowObject::n, kind>, Access::RW, \
-   FieldKind::Object}
+  field<get_object<&PlugFlowObject::n>, set_object<&PlugFlowObject::n, kind>>(#n, \
+      Access::RW, FieldKind::Object)
 const Field g_fields[] = {
     FV_NUM(Nu_const_heat, RO),
     FV_NUM(Nu_const_temp, RO),
@@ -659,16 +660,16 @@ PyObject* pfr_reduce(PyObject* self, PyObject*) { return reduce(self, g_pickle);
 PyObject* pfr_setstate(PyObject* self, PyObject* state) { return setstate(self, state, g_pickle); }
 
 PyMethodDef g_methods[] = {
-    {"external_heat", (PyCFunction)(void (*)(void))py_external_heat, METH_FASTCALL | METH_KEYWORDS,
-     "CPFROde.external_heat(self, double z, double T)"},
-    {"reynolds", py_reynolds, METH_NOARGS, "CPFROde.reynolds(self)"},
-    {"fanning_friction", py_fanning_friction, METH_NOARGS, "CPFROde.fanning_friction(self)"},
-    {"initialize", py_initialize, METH_NOARGS, "CPFROde.initialize(self)"},
-    {"__reduce__", pfr_reduce, METH_NOARGS, "CPFROde.__reduce__(self)"},
-    {"__setstate__", pfr_setstate, METH_O, "CPFROde.__setstate__(self, __pyx_state)"},
-    {"__copy__", copy_shallow, METH_NOARGS, "CPFROde.__copy__(self)"},
-    {"__deepcopy__", copy_deep, METH_O, "CPFROde.__deepcopy__(self, memo)"},
-    {nullptr, nullptr, 0, nullptr}};
+    method_fast<py_external_heat>("external_heat",
+        "CPFROde.external_heat(self, double z, double T)"),
+    method_noargs<py_reynolds>("reynolds", "CPFROde.reynolds(self)"),
+    method_noargs<py_fanning_friction>("fanning_friction", "CPFROde.fanning_friction(self)"),
+    method_noargs<py_initialize>("initialize", "CPFROde.initialize(self)"),
+    method_noargs<pfr_reduce>("__reduce__", "CPFROde.__reduce__(self)"),
+    method_o<pfr_setstate>("__setstate__", "CPFROde.__setstate__(self, __pyx_state)"),
+    method_noargs<copy_shallow>("__copy__", "CPFROde.__copy__(self)"),
+    method_o<copy_deep>("__deepcopy__", "CPFROde.__deepcopy__(self, memo)"),
+    method_end()};
 
 // ---- type slots -----------------------------------------------------------------------
 
@@ -749,20 +750,16 @@ void pfr_dealloc(PyObject* self) {
 
 }  // namespace
 
-PyMethodDef g_unpickle_plug_flow = {
-    "__pyx_unpickle_CPFROde", (PyCFunction)(void (*)(void))reconstruct<&PlugFlowType, &g_pickle>,
-    METH_FASTCALL | METH_KEYWORDS,
-    "__pyx_unpickle_CPFROde(__pyx_type, long __pyx_checksum, __pyx_state)"};
+PyMethodDef g_unpickle_plug_flow = method_fast<reconstruct<&PlugFlowType, &g_pickle>>("__pyx_unpickle_CPFROde",
+    "__pyx_unpickle_CPFROde(__pyx_type, long __pyx_checksum, __pyx_state)");
 
 int ready_plug_flow(PyObject* module) {
-  const TypeSlots slots = {
-      "fumivex2._fumivex2.CPFROde", "CPFROde(phase)", sizeof(PlugFlowObject), pfr_new, pfr_init,
-      pfr_dealloc, pfr_traverse, pfr_clear, g_methods,
+  const TypeSlots slots = type_slots<pfr_new, pfr_init, pfr_dealloc, pfr_traverse, pfr_clear,
+                                    pfr_call>(
+      "fumivex2._fumivex2.CPFROde", "CPFROde(phase)", sizeof(PlugFlowObject), g_methods,
       make_getset(g_fields, kFieldCount,
-                  {{"soot_enabled", get_soot_enabled, set_soot_enabled, nullptr, nullptr},
-                   {"deposit_thickness_growth_rate", get_deposit_rate, set_deposit_rate, nullptr,
-                    nullptr}}),
-      pfr_call};
+                  {property<get_soot_enabled, set_soot_enabled>("soot_enabled"),
+                   property<get_deposit_rate, set_deposit_rate>("deposit_thickness_growth_rate")}));
   if (ready_type(&PlugFlowType, slots) < 0) return -1;
   if (g_own.init(&PlugFlowType, kMethodNames) < 0) return -1;
   return publish_type(module, &PlugFlowType);

@@ -2,6 +2,7 @@
 #include <new>
 
 #include "bind/args.hpp"
+#include "bind/entry.hpp"
 #include "bind/errors.hpp"
 #include "bind/fields.hpp"
 #include "gas/soot_gas.hpp"
@@ -92,14 +93,16 @@ PyObject* get_n_species(PyObject* self, void*) {
 }
 
 const Field g_fields[] = {
-    {"_MWs", get_vector<&SootGas::MWs>, set_vector<&SootGas::MWs>, Access::RW, FieldKind::Vector},
-    {"_P", get_number<&SootGas::P>, set_number<&SootGas::P>, Access::RW, FieldKind::Number},
-    {"_T", get_number<&SootGas::T>, set_number<&SootGas::T>, Access::RW, FieldKind::Number},
-    {"_X", get_vector<&SootGas::X>, set_vector<&SootGas::X>, Access::RW, FieldKind::Vector},
-    {"_mean_MW", get_number<&SootGas::mean_MW>, set_number<&SootGas::mean_MW>, Access::RO,
-     FieldKind::Number},
-    {"_mu", get_number<&SootGas::mu>, set_number<&SootGas::mu>, Access::RW, FieldKind::Number},
-    {"_rho", get_number<&SootGas::rho>, set_number<&SootGas::rho>, Access::RW, FieldKind::Number},
+    field<get_vector<&SootGas::MWs>, set_vector<&SootGas::MWs>>("_MWs",
+        Access::RW, FieldKind::Vector),
+    field<get_number<&SootGas::P>, set_number<&SootGas::P>>("_P", Access::RW, FieldKind::Number),
+    field<get_number<&SootGas::T>, set_number<&SootGas::T>>("_T", Access::RW, FieldKind::Number),
+    field<get_vector<&SootGas::X>, set_vector<&SootGas::X>>("_X", Access::RW, FieldKind::Vector),
+    field<get_number<&SootGas::mean_MW>, set_number<&SootGas::mean_MW>>("_mean_MW",
+        Access::RO, FieldKind::Number),
+    field<get_number<&SootGas::mu>, set_number<&SootGas::mu>>("_mu", Access::RW, FieldKind::Number),
+    field<get_number<&SootGas::rho>, set_number<&SootGas::rho>>("_rho",
+        Access::RW, FieldKind::Number),
 };
 const PickleInfo g_pickle = {"CSootGas", g_fields, 7, {0xdc43364, 0xa9c873e, 0xd6ef8b0},
                              "__pyx_unpickle_CSootGas"};
@@ -108,25 +111,24 @@ PyObject* gas_reduce(PyObject* self, PyObject*) { return reduce(self, g_pickle);
 PyObject* gas_setstate(PyObject* self, PyObject* state) { return setstate(self, state, g_pickle); }
 
 PyMethodDef g_methods[] = {
-    {"C", indexed<&SootGas::concentration>, METH_O, "CSootGas.C(self, int index)"},
-    {"X", indexed<&SootGas::mole_fraction>, METH_O, "CSootGas.X(self, int index)"},
-    {"Y", indexed<&SootGas::mass_fraction>, METH_O, "CSootGas.Y(self, int index)"},
-    {"MW", indexed<&SootGas::molar_mass>, METH_O, "CSootGas.MW(self, int index)"},
-    {"_lambda_gas", lambda_gas, METH_NOARGS, "CSootGas._lambda_gas(self)"},
-    {"update", (PyCFunction)(void (*)(void))update_state<6>, METH_FASTCALL | METH_KEYWORDS,
-     "CSootGas.update(self, double T, double P, X, double rho, double mu, double mean_MW)"},
-    {"update_TPX", (PyCFunction)(void (*)(void))update_state<3>, METH_FASTCALL | METH_KEYWORDS,
-     "CSootGas.update_TPX(self, double T, double P, X)"},
-    {"update_mean_MW", update_one<&SootGas::mean_MW>, METH_O,
-     "CSootGas.update_mean_MW(self, double mean_MW)"},
-    {"update_rho", update_one<&SootGas::rho>, METH_O, "CSootGas.update_rho(self, double rho)"},
-    {"update_mu", update_one<&SootGas::mu>, METH_O, "CSootGas.update_mu(self, double mu)"},
-    {"update_MWs", update_MWs, METH_O, "CSootGas.update_MWs(self, MWs)"},
-    {"__reduce__", gas_reduce, METH_NOARGS, "CSootGas.__reduce__(self)"},
-    {"__setstate__", gas_setstate, METH_O, "CSootGas.__setstate__(self, __pyx_state)"},
-    {"__copy__", copy_shallow, METH_NOARGS, "CSootGas.__copy__(self)"},
-    {"__deepcopy__", copy_deep, METH_O, "CSootGas.__deepcopy__(self, memo)"},
-    {nullptr, nullptr, 0, nullptr}};
+    method_o<indexed<&SootGas::concentration>>("C", "CSootGas.C(self, int index)"),
+    method_o<indexed<&SootGas::mole_fraction>>("X", "CSootGas.X(self, int index)"),
+    method_o<indexed<&SootGas::mass_fraction>>("Y", "CSootGas.Y(self, int index)"),
+    method_o<indexed<&SootGas::molar_mass>>("MW", "CSootGas.MW(self, int index)"),
+    method_noargs<lambda_gas>("_lambda_gas", "CSootGas._lambda_gas(self)"),
+    method_fast<update_state<6>>("update",
+        "CSootGas.update(self, double T, double P, X, double rho, double mu, double mean_MW)"),
+    method_fast<update_state<3>>("update_TPX", "CSootGas.update_TPX(self, double T, double P, X)"),
+    method_o<update_one<&SootGas::mean_MW>>("update_mean_MW",
+        "CSootGas.update_mean_MW(self, double mean_MW)"),
+    method_o<update_one<&SootGas::rho>>("update_rho", "CSootGas.update_rho(self, double rho)"),
+    method_o<update_one<&SootGas::mu>>("update_mu", "CSootGas.update_mu(self, double mu)"),
+    method_o<update_MWs>("update_MWs", "CSootGas.update_MWs(self, MWs)"),
+    method_noargs<gas_reduce>("__reduce__", "CSootGas.__reduce__(self)"),
+    method_o<gas_setstate>("__setstate__", "CSootGas.__setstate__(self, __pyx_state)"),
+    method_noargs<copy_shallow>("__copy__", "CSootGas.__copy__(self)"),
+    method_o<copy_deep>("__deepcopy__", "CSootGas.__deepcopy__(self, memo)"),
+    method_end()};
 
 PyObject* gas_new(PyTypeObject* type, PyObject*, PyObject*) {
   PyObject* self = type->tp_alloc(type, 0);
@@ -146,24 +148,21 @@ void gas_dealloc(PyObject* self) {
 
 }  // namespace
 
-PyMethodDef g_unpickle_soot_gas = {
-    "__pyx_unpickle_CSootGas", (PyCFunction)(void (*)(void))reconstruct<&SootGasType, &g_pickle>,
-    METH_FASTCALL | METH_KEYWORDS,
-    "__pyx_unpickle_CSootGas(__pyx_type, long __pyx_checksum, __pyx_state)"};
+PyMethodDef g_unpickle_soot_gas = method_fast<reconstruct<&SootGasType, &g_pickle>>("__pyx_unpickle_CSootGas",
+    "__pyx_unpickle_CSootGas(__pyx_type, long __pyx_checksum, __pyx_state)");
 
 int ready_soot_gas(PyObject* module) {
-  const TypeSlots slots = {
-      "fumivex2._fumivex2.CSootGas", "CSootGas()", sizeof(SootGasObject), gas_new, gas_init,
-      gas_dealloc, nullptr, nullptr, g_methods,
+  const TypeSlots slots = type_slots<gas_new, gas_init, gas_dealloc, nullptr, nullptr>(
+      "fumivex2._fumivex2.CSootGas", "CSootGas()", sizeof(SootGasObject), g_methods,
       make_getset(g_fields, 7,
-                  {{"lambda_gas", get_lambda_gas, nullptr, nullptr, nullptr},
-                   {"T", get_number<&SootGas::T>, nullptr, nullptr, nullptr},
-                   {"P", get_number<&SootGas::P>, nullptr, nullptr, nullptr},
-                   {"mean_MW", get_number<&SootGas::mean_MW>, nullptr, nullptr, nullptr},
-                   {"rho", get_number<&SootGas::rho>, nullptr, nullptr, nullptr},
-                   {"mu", get_number<&SootGas::mu>, nullptr, nullptr, nullptr},
-                   {"MWs", get_MWs, nullptr, nullptr, nullptr},
-                   {"n_species", get_n_species, nullptr, nullptr, nullptr}})};
+                  {property<get_lambda_gas>("lambda_gas"),
+                   property<get_number<&SootGas::T>>("T"),
+                   property<get_number<&SootGas::P>>("P"),
+                   property<get_number<&SootGas::mean_MW>>("mean_MW"),
+                   property<get_number<&SootGas::rho>>("rho"),
+                   property<get_number<&SootGas::mu>>("mu"),
+                   property<get_MWs>("MWs"),
+                   property<get_n_species>("n_species")}));
   if (ready_type(&SootGasType, slots) < 0) return -1;
   return publish_type(module, &SootGasType);
 }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "bind/args.hpp"
+#include "bind/entry.hpp"
 #include "bind/errors.hpp"
 #include "bind/fields.hpp"
 #include "bind/items.hpp"
@@ -396,25 +397,27 @@ PyObject* call_own_int(PyObject* self, Own which, long value) {
 }
 
 PyObject* check_name_of_species(PyObject* self, PyObject*) {
-  PyObject* names = obj(self)->species_names ? obj(self)->species_names : Py_None;
   for (const char* species : kKeySpecies) {
     Ref name(PyUnicode_FromString(species));
     if (!name) return nullptr;
-    const int found = PySequence_Contains(names, name.get());
+    // read afresh for each name and owned while the elements' __eq__ runs,
+    // which may rebind species_names
+    Ref names = Ref::borrow(obj(self)->species_names ? obj(self)->species_names : Py_None);
+    const int found = PySequence_Contains(names.get(), name.get());
     if (found < 0) return nullptr;
     if (!found) {
       PyErr_Format(PyExc_ValueError, "%s does not exist in species list!", species);
       return nullptr;
     }
   }
-  PyObject* print = PyDict_GetItemString(PyEval_GetBuiltins(), "print");  // borrowed
+  Ref print = Ref::borrow(PyDict_GetItemString(PyEval_GetBuiltins(), "print"));
   if (!print) {
     PyErr_SetString(PyExc_RuntimeError, "print is not available");
     return nullptr;
   }
   Ref line(PyUnicode_FromString("Key species are found in species list"));
   if (!line) return nullptr;
-  Ref r(PyObject_CallOneArg(print, line.get()));
+  Ref r(PyObject_CallOneArg(print.get(), line.get()));
   if (!r) return nullptr;
   Py_RETURN_TRUE;
 }
@@ -495,25 +498,25 @@ int set_slot_field(PyObject* self, PyObject* v, void*) {
 }
 
 #define FV_ENTRY_NUMBER(n, acc) \
-  {#n, get_number<&SootModel::n>, set_number<&SootModel::n>, Access::acc, FieldKind::Number},
+  field<get_number<&SootModel::n>, set_number<&SootModel::n>>(#n, Access::acc, FieldKind::Number),
 #define FV_FIELD_DOUBLE(n, acc) FV_ENTRY_NUMBER(n, acc)
 #define FV_FIELD_INT(n, acc) FV_ENTRY_NUMBER(n, acc)
 #define FV_FIELD_BOOL(n, acc) FV_ENTRY_NUMBER(n, acc)
 #define FV_FIELD_DVEC(n, acc) \
-  {#n, get_vector<&SootModel::n>, set_vector<&SootModel::n>, Access::acc, FieldKind::Vector},
+  field<get_vector<&SootModel::n>, set_vector<&SootModel::n>>(#n, Access::acc, FieldKind::Vector),
 #define FV_FIELD_IVEC(n, acc) FV_FIELD_DVEC(n, acc)
 #define FV_FIELD_ARRAY(n, acc) \
-  {#n, get_array<ArrayId::n>, set_array<ArrayId::n, 'a'>, Access::acc, FieldKind::Object},
+  field<get_array<ArrayId::n>, set_array<ArrayId::n, 'a'>>(#n, Access::acc, FieldKind::Object),
 #define FV_FIELD_AOBJ(n, acc) \
-  {#n, get_array<ArrayId::n>, set_array<ArrayId::n, 'o'>, Access::acc, FieldKind::Object},
+  field<get_array<ArrayId::n>, set_array<ArrayId::n, 'o'>>(#n, Access::acc, FieldKind::Object),
 #define FV_FIELD_SLOT(n, acc) \
-  {#n, get_slot<SlotId::n>, set_slot_field<SlotId::n>, Access::acc, FieldKind::Object},
+  field<get_slot<SlotId::n>, set_slot_field<SlotId::n>>(#n, Access::acc, FieldKind::Object),
 #define FV_FIELD_OBJECT(n, acc)                                                                \
-  {#n, get_object<&SootModelObject::n>, set_object<&SootModelObject::n, 'o'>, Access::acc, \
-   FieldKind::Object},
+  field<get_object<&SootModelObject::n>, set_object<&SootModelObject::n, 'o'>>( \
+      #n, Access::acc, FieldKind::Object),
 #define FV_FIELD_LIST(n, acc)                                                                  \
-  {#n, get_object<&SootModelObject::n>, set_object<&SootModelObject::n, 'l'>, Access::acc, \
-   FieldKind::Object},
+  field<get_object<&SootModelObject::n>, set_object<&SootModelObject::n, 'l'>>( \
+      #n, Access::acc, FieldKind::Object),
 const Field g_fields[] = {
 #define FV_FIELD(kind, name, access) FV_FIELD_##kind(name, access)
 #include "soot/soot_fields.def"
@@ -591,22 +594,16 @@ int set_name_property(PyObject* self, PyObject* value, void*) {
 
 std::vector<PyGetSetDef> extra_properties() {
   return {
-      {"PAH_index_in_gas", get_vector<&SootModel::PAH_indices>,
-       set_vector<&SootModel::PAH_indices>, nullptr, nullptr},
-      {"PAH_Number_Carbon", get_vector<&SootModel::PAH_n_C>, set_vector<&SootModel::PAH_n_C>,
-       nullptr, nullptr},
-      {"PAH_Number_Hydrogen", get_vector<&SootModel::PAH_n_H>, set_vector<&SootModel::PAH_n_H>,
-       nullptr, nullptr},
-      {"PAH_sticking_efficiency", get_vector<&SootModel::stick_eff>,
-       set_vector<&SootModel::stick_eff>, nullptr, nullptr},
-      {"soot_PAH_index_in_gas", get_vector<&SootModel::soot_PAH_indices>,
-       set_vector<&SootModel::soot_PAH_indices>, nullptr, nullptr},
-      {"phy_dimer_index_in_gas", get_vector<&SootModel::phy_dimer_indices>,
-       set_vector<&SootModel::phy_dimer_indices>, nullptr, nullptr},
-      {"PAH_growth_model_name", get_name_property<0>, set_name_property<0>, nullptr, nullptr},
-      {"alpha_model", get_name_property<1>, set_name_property<1>, nullptr, nullptr},
-      {"coalescence_type", get_name_property<2>, set_name_property<2>, nullptr, nullptr},
-      {"validation", get_name_property<3>, set_name_property<3>, nullptr, nullptr},
+      property<get_vector<&SootModel::PAH_indices>, set_vector<&SootModel::PAH_indices>>("PAH_index_in_gas"),
+      property<get_vector<&SootModel::PAH_n_C>, set_vector<&SootModel::PAH_n_C>>("PAH_Number_Carbon"),
+      property<get_vector<&SootModel::PAH_n_H>, set_vector<&SootModel::PAH_n_H>>("PAH_Number_Hydrogen"),
+      property<get_vector<&SootModel::stick_eff>, set_vector<&SootModel::stick_eff>>("PAH_sticking_efficiency"),
+      property<get_vector<&SootModel::soot_PAH_indices>, set_vector<&SootModel::soot_PAH_indices>>("soot_PAH_index_in_gas"),
+      property<get_vector<&SootModel::phy_dimer_indices>, set_vector<&SootModel::phy_dimer_indices>>("phy_dimer_index_in_gas"),
+      property<get_name_property<0>, set_name_property<0>>("PAH_growth_model_name"),
+      property<get_name_property<1>, set_name_property<1>>("alpha_model"),
+      property<get_name_property<2>, set_name_property<2>>("coalescence_type"),
+      property<get_name_property<3>, set_name_property<3>>("validation"),
   };
 }
 
@@ -615,33 +612,36 @@ PyObject* soot_setstate(PyObject* self, PyObject* state) { return setstate(self,
 
 // ---- method table ---------------------------------------------------------------------
 
-#define FV_DEF_D0(n) {#n, (PyCFunction)(void (*)(void))w_d0<&SootModel::n##_body>, METH_NOARGS, nullptr},
-#define FV_DEF_V0(n) {#n, (PyCFunction)(void (*)(void))w_v0<&SootModel::n##_body>, METH_NOARGS, nullptr},
-#define FV_DEF_DI(n) {#n, (PyCFunction)(void (*)(void))w_di<&SootModel::n##_body>, METH_O, nullptr},
-#define FV_DEF_DD(n) {#n, (PyCFunction)(void (*)(void))w_dd<&SootModel::n##_body>, METH_O, nullptr},
-#define FV_DEF_OI(n) {#n, (PyCFunction)(void (*)(void))w_oi<&SootModel::n##_body>, METH_O, nullptr},
-#define FV_DEF_DII(n)                                                                      \
-  {#n, (PyCFunction)(void (*)(void))w_dii<MethodId::n, &SootModel::n##_body>,             \
-   METH_FASTCALL | METH_KEYWORDS, nullptr},
+#define FV_DEF_D0(n) method_noargs<w_d0<&SootModel::n##_body>>(#n, nullptr),
+#define FV_DEF_V0(n) method_noargs<w_v0<&SootModel::n##_body>>(#n, nullptr),
+#define FV_DEF_DI(n) method_o<w_di<&SootModel::n##_body>>(#n, nullptr),
+#define FV_DEF_DD(n) method_o<w_dd<&SootModel::n##_body>>(#n, nullptr),
+#define FV_DEF_OI(n) method_o<w_oi<&SootModel::n##_body>>(#n, nullptr),
+#define FV_DEF_DII(n) method_fast<w_dii<MethodId::n, &SootModel::n##_body>>(#n, nullptr),
 
 PyMethodDef g_methods[] = {
 #define FV_METHOD(kind, name, params, note) FV_DEF_##kind(name)
 #include "soot/soot_methods.def"
 #undef FV_METHOD
-    {"_set_PAH_growth_model", set_PAH_growth_model, METH_O, "CSootModel._set_PAH_growth_model(self, model)"},
-    {"_set_alpha_model", set_alpha_model, METH_O, "CSootModel._set_alpha_model(self, int alpha_type)"},
-    {"_set_coales_type", set_coales_type, METH_O, "CSootModel._set_coales_type(self, coales_type)"},
-    {"_set_validation_case", set_validation_case, METH_O, "CSootModel._set_validation_case(self, validation)"},
-    {"checkNameOfSpecies", check_name_of_species, METH_NOARGS, "CSootModel.checkNameOfSpecies(self)"},
-    {"initialize", initialize, METH_NOARGS, "CSootModel.initialize(self)"},
-    {"update_gas", (PyCFunction)(void (*)(void))update_gas, METH_FASTCALL | METH_KEYWORDS,
-     "CSootModel.update_gas(self, double T, double P, double density, double viscosity, double mean_MW, ndarray X)"},
-    {"update_solution", update_solution, METH_O, "CSootModel.update_solution(self, ndarray solution)"},
-    {"__reduce__", soot_reduce, METH_NOARGS, "CSootModel.__reduce__(self)"},
-    {"__setstate__", soot_setstate, METH_O, "CSootModel.__setstate__(self, __pyx_state)"},
-    {"__copy__", copy_shallow, METH_NOARGS, "CSootModel.__copy__(self)"},
-    {"__deepcopy__", copy_deep, METH_O, "CSootModel.__deepcopy__(self, memo)"},
-    {nullptr, nullptr, 0, nullptr}};
+    method_o<set_PAH_growth_model>("_set_PAH_growth_model",
+        "CSootModel._set_PAH_growth_model(self, model)"),
+    method_o<set_alpha_model>("_set_alpha_model",
+        "CSootModel._set_alpha_model(self, int alpha_type)"),
+    method_o<set_coales_type>("_set_coales_type", "CSootModel._set_coales_type(self, coales_type)"),
+    method_o<set_validation_case>("_set_validation_case",
+        "CSootModel._set_validation_case(self, validation)"),
+    method_noargs<check_name_of_species>("checkNameOfSpecies",
+        "CSootModel.checkNameOfSpecies(self)"),
+    method_noargs<initialize>("initialize", "CSootModel.initialize(self)"),
+    method_fast<update_gas>("update_gas",
+        "CSootModel.update_gas(self, double T, double P, double density, double viscosity, double mean_MW, ndarray X)"),
+    method_o<update_solution>("update_solution",
+        "CSootModel.update_solution(self, ndarray solution)"),
+    method_noargs<soot_reduce>("__reduce__", "CSootModel.__reduce__(self)"),
+    method_o<soot_setstate>("__setstate__", "CSootModel.__setstate__(self, __pyx_state)"),
+    method_noargs<copy_shallow>("__copy__", "CSootModel.__copy__(self)"),
+    method_o<copy_deep>("__deepcopy__", "CSootModel.__deepcopy__(self, memo)"),
+    method_end()};
 
 void set_slot(SootModelObject* o, SlotId s, PyObject* v) {
   Slot kind{};
@@ -736,10 +736,8 @@ void soot_dealloc(PyObject* self) {
 
 }  // namespace
 
-PyMethodDef g_unpickle_soot_model = {
-    "__pyx_unpickle_CSootModel", (PyCFunction)(void (*)(void))reconstruct<&SootModelType, &g_pickle>,
-    METH_FASTCALL | METH_KEYWORDS,
-    "__pyx_unpickle_CSootModel(__pyx_type, long __pyx_checksum, __pyx_state)"};
+PyMethodDef g_unpickle_soot_model = method_fast<reconstruct<&SootModelType, &g_pickle>>("__pyx_unpickle_CSootModel",
+    "__pyx_unpickle_CSootModel(__pyx_type, long __pyx_checksum, __pyx_state)");
 
 int ready_soot_model(PyObject* module) {
   static std::vector<std::string> docs;  // docstrings of the table methods
@@ -756,10 +754,10 @@ int ready_soot_model(PyObject* module) {
     if (!g_names[i]) return -1;
     g_params[i] = parameter_names(info.params);
   }
-  const TypeSlots slots = {"fumivex2._fumivex2.CSootModel", "CSootModel()",
-                           sizeof(SootModelObject), soot_new, soot_init, soot_dealloc,
-                           soot_traverse, soot_clear, g_methods,
-                           make_getset(g_fields, kFieldCount, extra_properties())};
+  const TypeSlots slots =
+      type_slots<soot_new, soot_init, soot_dealloc, soot_traverse, soot_clear>(
+          "fumivex2._fumivex2.CSootModel", "CSootModel()", sizeof(SootModelObject), g_methods,
+          make_getset(g_fields, kFieldCount, extra_properties()));
   if (ready_type(&SootModelType, slots) < 0) return -1;
   for (int i = 0; i < kMethodCount; ++i) {
     g_own[i] = PyDict_GetItemWithError(SootModelType.tp_dict, g_names[i]);

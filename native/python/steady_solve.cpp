@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bind/args.hpp"
+#include "bind/entry.hpp"
 #include "bind/errors.hpp"
 #include "bind/numpy.hpp"
 #include "common/errors.hpp"
@@ -294,8 +295,7 @@ PyObject* py_steady_residual(PyObject*, PyObject* solver) {
 
 }  // namespace
 
-PyMethodDef g_solve_steady = {
-    "solve_steady", (PyCFunction)(void (*)(void))py_solve_steady, METH_FASTCALL | METH_KEYWORDS,
+PyMethodDef g_solve_steady = method_fast<py_solve_steady>("solve_steady",
     "solve_steady(solver, *, rtol=1e-10, max_iterations=200)\n--\n\n"
     "Steady soot profiles of a flame solver (CFlameSolver or CFlameSolverOpt) whose solve()\n"
     "has read the flame: the steady form of its discrete equations, solved by Newton's method\n"
@@ -303,13 +303,12 @@ PyMethodDef g_solve_steady = {
     "into N_agg_n ... H_tot_n (and the _n1 arrays), also when the solve does not converge.\n"
     "Returns a SteadyReport (converged, iterations, residual, seconds, evaluations, rejected,\n"
     "message); the residual is the largest |R| of any point divided by the largest term of\n"
-    "that variable's equations."};
+    "that variable's equations.");
 
-PyMethodDef g_steady_residual = {
-    "steady_residual", py_steady_residual, METH_O,
+PyMethodDef g_steady_residual = method_o<py_steady_residual>("steady_residual",
     "steady_residual(solver)\n--\n\n"
     "Scaled residual of the steady soot equations at the solver's current-level arrays (the\n"
-    "measure solve_steady converges on); the arrays are not changed."};
+    "measure solve_steady converges on); the arrays are not changed.");
 
 int ready_steady_report(PyObject* module) {
   if (!g_report_type) {

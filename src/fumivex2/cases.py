@@ -13,6 +13,7 @@ from __future__ import annotations
 
 import difflib
 import math
+import os
 import pathlib
 import tomllib
 from dataclasses import dataclass, field, fields, is_dataclass, replace
@@ -21,7 +22,8 @@ from typing import Any, Mapping
 __all__ = [
     "Case", "CaseError", "MechanismSpec", "SpeciesSpec", "InletSpec", "ReactorSpec",
     "TemperatureSpec", "SootSpec", "IntegratorSpec", "FlameSpec", "CounterflowSpec",
-    "SootSolverSpec", "OutputSpec", "default_case", "load_case", "parse_case", "case_to_toml",
+    "SootSolverSpec", "OutputSpec", "DataSpec", "default_case", "load_case", "parse_case",
+    "case_to_toml",
     "with_overrides", "case_fields",
 ]
 
@@ -122,7 +124,9 @@ class IntegratorSpec:
     method: str = _f("auto", "", "stiff integrator: 'auto' (the fastest available), 'cvode' "
                      "(scikit-sundae), 'BDF' or 'LSODA' (SciPy)", ("auto", "cvode", "BDF", "LSODA"))
     rtol: float = _f(1e-8, "", "relative tolerance")
-    atol: float = _f(1e-20, "", "absolute tolerance (soot variables are ~1e-8 mol/kg and less)")
+    atol: float = _f(1e-20, "", "absolute tolerance of the mass fractions (the other components "
+                     "have their own: residence time 1e-12 s, mass flux 1e-12 of the inlet's, "
+                     "T 1e-6 K, each soot variable its floor)")
     max_step: float = _f(0.0, "m", "largest step (0 = no limit)")
 
 
@@ -194,10 +198,22 @@ class OutputSpec:
 
 
 @dataclass(frozen=True)
+class DataSpec:
+    """One measured-data file of a case (a [[data]] entry)."""
+    file: str = _f("", "", "measured-data CSV, with '<quantity> [<unit>]' headers; a relative "
+                   "path is taken from the case file's folder")
+    label: str = _f("", "", "legend label of the data ('' = the file name without .csv)")
+
+
+@dataclass(frozen=True)
 class Case:
     name: str = _f("case", "", "case name, used in output folder names")
     kind: str = _f("pfr", "", "'pfr' (plug-flow reactor), 'flame' (burner flame) or "
                    "'counterflow' (counterflow diffusion flame)", KINDS)
+    data: tuple = field(default=(), metadata={
+        "unit": "", "choices": (), "item": DataSpec,
+        "doc": "measured data drawn beside the computed profiles, with agreement figures: "
+               "[[data]] tables with file (a CSV) and optional label"})
     mechanism: MechanismSpec = field(default_factory=MechanismSpec)
     species: SpeciesSpec = field(default_factory=SpeciesSpec)
     inlet: InletSpec = field(default_factory=InletSpec)
@@ -251,7 +267,12 @@ def load_case(path: str | pathlib.Path) -> Case:
         data = tomllib.loads(text)
     except tomllib.TOMLDecodeError as e:
         raise CaseError(f"case file {str(p)!r} is not valid TOML: {e}") from None
-    return parse_case(data, source=str(p), folder=p.parent)
+    case = parse_case(data, source=str(p), folder=p.parent)
+    if case.data:  # data paths relative to the case file, kept absolute from here on
+        here = p.parent
+        case = replace(case, data=tuple(replace(d, file=os.path.abspath(here / d.file))
+                                        for d in case.data))
+    return case
 
 
 def parse_case(data: Mapping[str, Any], source: str = "case",
@@ -333,7 +354,9 @@ def _build(cls, data: Mapping[str, Any], base, source: str, prefix: str):
             raise CaseError(f"{source}: unknown key {where!r}{_suggest(key, known)}")
         f = known[key]
         current = getattr(base, key)
-        if is_dataclass(current):
+        if "item" in f.metadata:
+            values[key] = _entries(value, f.metadata["item"], source, where)
+        elif is_dataclass(current):
             if not isinstance(value, Mapping):
                 raise CaseError(f"{source}: {where!r} must be a table ([{where}])")
             values[key] = _build(type(current), value, current, source, where + ".")
@@ -343,6 +366,14 @@ def _build(cls, data: Mapping[str, Any], base, source: str, prefix: str):
         return replace(base, **values)
     except CaseError as e:
         raise CaseError(f"{source}: {e}") from None
+
+
+def _entries(value, cls, source: str, where: str) -> tuple:
+    """An array of tables ([[data]]) as a tuple of cls, each table checked like a table."""
+    if not isinstance(value, (list, tuple)) or not all(isinstance(v, Mapping) for v in value):
+        raise CaseError(f"{source}: {where!r} must be an array of tables ([[{where}]] with "
+                        f"{', '.join(f.name for f in fields(cls))})")
+    return tuple(_build(cls, v, cls(), source, f"{where}[{i}].") for i, v in enumerate(value))
 
 
 def _suggest(name: str, options) -> str:
@@ -484,6 +515,11 @@ def _validate(case: Case) -> None:
         if pair[0] not in SWITCHES:
             raise CaseError(f"soot.switches: unknown switch {pair[0]!r}"
                             f"{_suggest(pair[0], SWITCHES)}")
+    for d in case.data:
+        if not isinstance(d, DataSpec) or not isinstance(d.file, str) or not d.file.strip():
+            raise CaseError("each [[data]] table needs a file: file = \"measured.csv\"")
+        if not isinstance(d.label, str):
+            raise CaseError(f"data label must be text, got {d.label!r}")
     for v in case.soot.sticking:
         if isinstance(v, bool) or not isinstance(v, (int, float)) or not (0 <= v):
             raise CaseError(f"soot.sticking must be non-negative numbers, got {v!r}")
@@ -542,7 +578,7 @@ def case_to_toml(case: Case, commented: bool = True) -> str:
         lines.append("# Every key is optional: a missing key takes the value shown here.")
     table = None
     for tname, name, value, unit, doc, choices in case_fields(case):
-        if tname in skip:
+        if tname in skip or (tname, name) == ("", "data"):  # [[data]] goes last
             continue
         if tname != table:
             lines.append("")
@@ -555,6 +591,14 @@ def case_to_toml(case: Case, commented: bool = True) -> str:
             options = f" (one of: {', '.join(choices)})" if choices and len(choices) > 2 else ""
             comment = f"  # {doc}{extra}{options}"
         lines.append(f"{name} = {_toml_value(value)}{comment}")
+    for d in case.data:
+        lines += ["", "[[data]]", f"file = {_toml_value(d.file)}"]
+        if d.label:
+            lines.append(f"label = {_toml_value(d.label)}")
+    if commented and not case.data:
+        lines += ["", "# measured data to draw beside the profiles (one table per file):",
+                  "# [[data]]", "# file = \"measured.csv\"  # header: '<quantity> [<unit>]' "
+                  "per column", "# label = \"my measurements\""]
     return "\n".join(lines) + "\n"
 
 
@@ -582,6 +626,8 @@ def case_as_dict(case: Case) -> dict:
     def plain(v):
         if isinstance(v, tuple):
             return [plain(x) for x in v]
+        if is_dataclass(v):
+            return {g.name: plain(getattr(v, g.name)) for g in fields(v)}
         return v
     out = {}
     for f in fields(case):

@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import dataclasses
 import os
 import pathlib
 import sys
@@ -29,6 +30,9 @@ examples:
   fumivex2 pfr my.toml --out results/   run it, outputs into results/
   fumivex2 flame                        run the shipped rich ethylene burner flame
   fumivex2 counterflow                  run the shipped ethylene counterflow flame
+  fumivex2 flame my.toml --data soot.csv:"Smith 2001"
+                                        measured points on the plots, agreement in
+                                        metrics.csv and summary.txt
   fumivex2 sweep my.toml --vary reactor.length=0.1,0.2 \\
                          --vary soot.growth_model=self_collision,cross_linking
                                         four cases on all cores of this machine
@@ -78,6 +82,9 @@ def _build_parser() -> argparse.ArgumentParser:
         p.add_argument("--print-case", action="store_true",
                        help="print the case (default: the shipped one) as a commented case "
                             "file and exit")
+        p.add_argument("--data", action="append", default=[], metavar="FILE[:LABEL]",
+                       help="measured data (CSV, '<quantity> [<unit>]' headers) to draw on "
+                            "the plots and compare in metrics.csv; repeat for more files")
     p = sub.add_parser("sweep", parents=[common], formatter_class=fmt, epilog=EXAMPLES,
                        help="run the Cartesian product of case variants in parallel",
                        description="Run every combination of the --vary values in parallel.")
@@ -248,11 +255,16 @@ def _cmd_run(args, quiet: bool) -> int:
     from .output import default_folder, prepare_folder, summary_lines, write_run
     from .sweep import runner_for
 
+    from .measured import data_specs_from_args, load_data
+
     kind = args.command
     case = _load(args.case, kind)
+    if args.data:
+        case = dataclasses.replace(case, data=case.data + data_specs_from_args(args.data))
     if args.print_case:
         sys.stdout.write(case_to_toml(case))
         return 0
+    load_data(case)  # a bad data file is a user error before the run, not after it
     runner = runner_for(kind)
     created = not (args.out and pathlib.Path(args.out).exists())
     folder = prepare_folder(args.out) if args.out else default_folder(case)
@@ -299,7 +311,10 @@ def _cmd_sweep(args, quiet: bool) -> int:
     from .results import NOT_CONVERGED
     from .sweep import SweepInterrupted, expand, parse_vary, run_sweep
 
+    from .measured import load_data
+
     case = _load(args.case, None)
+    load_data(case)
     if not args.vary:
         raise CaseError("a sweep needs at least one --vary KEY=V1,V2,... (for example "
                         "--vary reactor.length=0.1,0.2)")

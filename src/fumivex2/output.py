@@ -9,6 +9,14 @@ written.
 Plots are drawn on Matplotlib ``Figure`` objects and saved with the Agg canvas, without
 pyplot: no window opens and the backend of an interactive session is left alone.
 pandas and Matplotlib are imported inside the functions that need them.
+
+Plots use the units of the field's papers; the files keep the units of profiles.csv.
+Flame heights and positions are drawn in mm (the reactor's z stays in m), the soot volume
+fraction in ppm; the volume fraction, number density and mole fractions on log axes in
+every run kind, diameters and temperature on linear ones. Soot quantities are not drawn
+where soot is still at the model's floor values (see `soot_floor_mask`). The measured
+data of the case (``[[data]]``) is drawn as markers over the computed curves and compared
+with them in metrics.csv and summary.txt (see ``fumivex2.measured``).
 """
 from __future__ import annotations
 
@@ -19,24 +27,35 @@ import re
 from typing import Any, Callable, Iterable, Mapping, Sequence
 
 from .cases import Case, CaseError, case_to_toml
-from .results import D_M, D_P, FV, NUMBER, T, RunResult
+from .results import C_TOT, D_M, D_P, FV, HC, N_P, NUMBER, T, Z, RunResult
 
 __all__ = ["write_run", "write_sweep", "default_folder", "summary_text", "summary_lines",
-           "PLOT_FILES"]
+           "PLOT_FILES", "run_figures", "soot_floor_mask"]
 
 # species whose mole fractions are plotted (with the PAHs of the run)
 PLOTTED_SPECIES = ("C2H2", "H2", "O2", "OH")
 _PAH_NAMES = ("A1", "A2", "A3", "A4", "C6H6", "C10H8", "C14H10", "C16H10")
 _SPECIES_COLUMN = re.compile(r"^X_(.+) \[-\]$")
 
-# the plots of one run: file stem -> (title, columns, y-axis label)
+# the plots of one run: file stem -> (title, columns, y-axis label, log axis)
 PLOT_FILES = {
-    "soot_volume_fraction": ("soot volume fraction", (FV,), "soot volume fraction [-]"),
-    "diameters": ("particle diameters", (D_P, D_M), "diameter [nm]"),
-    "number_density": ("particle number density", (NUMBER,), "number density [1/m3]"),
-    "temperature": ("temperature", (T,), "T [K]"),
-    "species": ("key species and PAHs", None, "mole fraction [-]"),
+    "soot_volume_fraction": ("soot volume fraction", (FV,), "soot volume fraction [ppm]", True),
+    "diameters": ("particle diameters", (D_P, D_M), "diameter [nm]", False),
+    "number_density": ("particle number density", (NUMBER,), "number density [1/m3]", True),
+    "temperature": ("temperature", (T,), "T [K]", False),
+    "species": ("key species and PAHs", None, "mole fraction [-]", True),
 }
+# plotted unit of a profiles.csv column: column -> (factor from its unit, axis label)
+PLOT_UNITS = {FV: (1e6, "soot volume fraction [ppm]")}
+
+# The soot model floors its variables at one aggregate and primary per kg over Avogadro's
+# number and C_tot at 378/Av mol/kg (a 378-carbon particle per kg of gas): there is no soot
+# there, and the diameters (a flat ~2 nm) and volume fraction (~1e-27) of that state are
+# not worth drawing. A point is at the floor when C_tot < FLOOR_FACTOR * C_TOT_FLOOR.
+AVOGADRO = 6.02214076e23  # 1/mol
+C_TOT_FLOOR = 378.0 / AVOGADRO  # mol/kg
+FLOOR_FACTOR = 10.0
+SOOT_COLUMNS = (FV, D_P, D_M, NUMBER, N_P, HC)
 
 
 # ---- folders ------------------------------------------------------------------------------
@@ -82,9 +101,12 @@ def _slug(text: str) -> str:
 def write_run(result: RunResult, folder: str | pathlib.Path, *, label: str | None = None,
               notes: Sequence[str] = (), plots: bool = True) -> pathlib.Path:
     """Write one run into folder (created if needed) and return the folder:
-    profiles.csv, case.toml (the case as run), summary.txt, rates.csv (flames) and, unless
-    `plots` or the case's output.plots is false, one PNG per quantity. `label` is added to
-    the plot titles; `notes` are extra lines for summary.txt."""
+    profiles.csv, case.toml (the case as run), summary.txt, rates.csv (flames),
+    metrics.csv (when the case has measured data) and, unless `plots` or the case's
+    output.plots is false, one PNG per quantity. `label` is added to the plot titles;
+    `notes` are extra lines for summary.txt."""
+    from .measured import METRIC_COLUMNS, agreement_rows
+
     folder = prepare_folder(folder)
     notes = list(notes)
     profiles = result.profiles
@@ -94,34 +116,142 @@ def write_run(result: RunResult, folder: str | pathlib.Path, *, label: str | Non
     if result.rates is not None:
         result.rates.to_csv(folder / "rates.csv", index=False)
     (folder / "case.toml").write_text(case_to_toml(result.case))
+    data, data_notes = case_data(result.case)
+    metrics, metric_notes = agreement_rows(result, data)
+    notes += data_notes + metric_notes
+    if data:
+        import pandas as pd
+
+        columns = list(METRIC_COLUMNS) + [f"worst point at {result.position_column()}"]
+        pd.DataFrame(metrics, columns=columns).to_csv(folder / "metrics.csv", index=False)
     if plots and result.case.output.plots and has_rows:
-        notes += plot_run(result, folder, label=label)
-    (folder / "summary.txt").write_text(summary_text(result, notes))
+        notes += plot_run(result, folder, label=label, data=data)
+    (folder / "summary.txt").write_text(summary_text(result, notes, metrics=metrics))
     return folder
 
 
-def plot_run(result: RunResult, folder: pathlib.Path, *, label: str | None = None) -> list:
-    """The PNG plots of one run; returns a note for each plot that could not be drawn."""
-    notes = []
+def case_data(case: Case) -> tuple:
+    """(MeasuredData of every [[data]] entry that can be read, a note for each that
+    cannot): outputs are written also when a data file went missing after the run began."""
+    from .measured import position_column, read_data
+
+    data, notes = [], []
+    for d in case.data:
+        try:
+            data.append(read_data(d.file, position_column(case), d.label))
+        except CaseError as e:
+            notes.append(f"measured data not used: {e}")
+    return data, notes
+
+
+def plot_run(result: RunResult, folder: pathlib.Path, *, label: str | None = None,
+             data: Sequence = ()) -> list:
+    """The PNG plots of one run, with the measured `data` (MeasuredData) as markers;
+    returns a note for each plot that could not be drawn."""
+    figures, notes = run_figures(result, data, label=label)
+    for stem, fig in figures.items():
+        try:
+            fig.savefig(folder / f"{stem}.png", dpi=110)
+        except Exception as e:  # a plot is a view of the CSV, which is written already
+            notes.append(f"plot {stem}.png not written: {type(e).__name__}: {e}")
+    return notes
+
+
+def run_figures(result: RunResult, data: Sequence = (), *, label: str | None = None) -> tuple:
+    """({file stem: Matplotlib Figure}, notes) of the plots of one run in plotted units,
+    soot floors masked, each measured quantity of `data` as markers over its curve."""
     p = result.profiles
     xcol = result.position_column()
     if xcol not in p:
-        return [f"no plots: the profiles have no {xcol!r} column"]
-    x = p[xcol].to_numpy(dtype=float)
+        return {}, [f"no plots: the profiles have no {xcol!r} column"]
+    xf, xlabel = _x_axis(xcol)
+    x = p[xcol].to_numpy(dtype=float) * xf
+    masked = _masked(p)
     title = result.case.name + (f" ({label})" if label else "")
-    for stem, (what, columns, ylabel) in PLOT_FILES.items():
+    figures, notes = {}, []
+    for stem, (what, columns, ylabel, log) in PLOT_FILES.items():
         if columns is None:
             columns = species_columns(result)
+            columns += [c for d in data for c in d.columns if c.startswith("X_")
+                        and c in p and c not in columns]
         columns = [c for c in columns if c in p]
         if not columns:
             continue
         try:
-            series = [(_legend_name(c), x, p[c].to_numpy(dtype=float)) for c in columns]
-            _save_plot(folder / f"{stem}.png", series, xcol, ylabel, f"{title}: {what}",
-                       legend=len(series) > 1)
-        except Exception as e:  # a plot is a view of the CSV, which is written already
+            names = [_legend_name(c) for c in columns] if len(columns) > 1 else ["computed"]
+            series = [(n, x, masked[c] * _y_axis(c)[0]) for n, c in zip(names, columns)]
+            markers = _markers(data, columns, xf, several=len(columns) > 1)
+            figures[stem] = _figure(series, xlabel, ylabel, f"{title}: {what}",
+                                    legend=len(series) > 1 or bool(markers), log=log,
+                                    markers=markers)
+        except Exception as e:
             notes.append(f"plot {stem}.png not written: {type(e).__name__}: {e}")
-    return notes
+    return figures, notes
+
+
+def soot_floor_mask(profiles):
+    """Boolean array, True where the soot is still at the model's floor values
+    (C_tot < FLOOR_FACTOR * C_TOT_FLOOR); None when the profiles have no C_tot."""
+    if C_TOT not in profiles:
+        return None
+    c = profiles[C_TOT].to_numpy(dtype=float)
+    return c < FLOOR_FACTOR * C_TOT_FLOOR
+
+
+def _masked(profiles) -> dict:
+    """Plotted values per column: soot columns NaN at the floors (Matplotlib leaves a gap)."""
+    import numpy as np
+
+    mask = soot_floor_mask(profiles)
+    out = {}
+    for c in profiles.columns:
+        try:
+            v = profiles[c].to_numpy(dtype=float)
+        except (TypeError, ValueError):
+            continue
+        if mask is not None and c in SOOT_COLUMNS:
+            v = np.where(mask, np.nan, v)
+        out[c] = v
+    return out
+
+
+def _x_axis(column: str) -> tuple:
+    """(factor, label) of a position axis: the reactor's z in m, flame heights and
+    positions in mm."""
+    if column == Z or not column.endswith(" [m]"):
+        return 1.0, column
+    return 1e3, column[:-len(" [m]")] + " [mm]"
+
+
+def _y_axis(column: str) -> tuple:
+    """(factor, label) of a quantity's axis."""
+    return PLOT_UNITS.get(column, (1.0, column))
+
+
+def _log_axis(column: str) -> bool:
+    """Quantities that span decades get a log axis, the same in every run kind."""
+    return column in (FV, NUMBER) or column.startswith("X_")
+
+
+_MARKER_STYLES = ("o", "s", "^", "D", "v", "P")
+
+
+def _markers(data: Sequence, columns: Sequence, xf: float, *, several: bool) -> list:
+    """(legend name, x, y, index of the curve of the same quantity or None, style) of each
+    measured quantity among columns, in plotted units."""
+    import numpy as np
+
+    out = []
+    for k, d in enumerate(data):
+        for i, c in enumerate(columns):
+            if c not in d.columns:
+                continue
+            y = np.asarray(d.columns[c], dtype=float)
+            at = ~np.isnan(y)
+            name = f"{d.label}: {_legend_name(c)}" if several else d.label
+            out.append((name, d.x[at] * xf, y[at] * _y_axis(c)[0], i,
+                        _MARKER_STYLES[k % len(_MARKER_STYLES)]))
+    return out
 
 
 def species_columns(result: RunResult) -> list:
@@ -146,10 +276,11 @@ def _legend_name(column: str) -> str:
     return m.group(1) if m else column
 
 
-def _log_scale(arrays) -> tuple | None:
-    """(bottom, top) of a log axis when the positive values span more than two decades,
-    else None. The bottom is kept within 8 decades of the top, so that the zeros and
-    round-off of an inlet do not squash the curve."""
+def _log_scale(arrays, always: bool = False) -> tuple | None:
+    """(bottom, top) of a log axis when the positive values span more than two decades
+    (`always`: when there are positive values at all), else None. The bottom is kept within
+    8 decades of the top, so that the zeros and round-off of an inlet do not squash the
+    curve."""
     import numpy as np
 
     values = np.concatenate([np.asarray(a, dtype=float).ravel() for a in arrays])
@@ -157,33 +288,40 @@ def _log_scale(arrays) -> tuple | None:
     if values.size == 0:
         return None
     lo, hi = float(values.min()), float(values.max())
-    if hi <= 100.0 * lo:
+    if hi <= 100.0 * lo and not always:
         return None
     return max(lo, hi * 1e-8) / 1.5, hi * 1.5
 
 
 def plot_job(job: tuple) -> str | None:
-    """Draw one overlay (path, series, xlabel, ylabel, title, legend); a note if it failed.
-    A module-level function, so that worker processes can run it."""
-    path, series, xlabel, ylabel, title, legend = job
+    """Draw one overlay (path, series, xlabel, ylabel, title, legend, log, markers); a note
+    if it failed. A module-level function, so that worker processes can run it."""
+    path, series, xlabel, ylabel, title, legend, log, markers = job
     try:
-        _save_plot(path, series, xlabel, ylabel, title, legend=legend)
+        _figure(series, xlabel, ylabel, title, legend=legend, log=log,
+                markers=markers).savefig(path, dpi=110)
     except Exception as e:
         return f"plot {pathlib.Path(path).name} not written: {type(e).__name__}: {e}"
     return None
 
 
-def _save_plot(path, series, xlabel, ylabel, title, *, legend):
-    """One PNG with a line per (name, x, y) of series."""
+def _figure(series, xlabel, ylabel, title, *, legend, log=None, markers=()):
+    """A Figure with a line per (name, x, y) of series and the measured points of markers
+    (name, x, y, index of their curve or None, marker style) over them. log: True for a
+    log axis whenever there are positive values, None to decide by their span."""
     from matplotlib.figure import Figure
 
     fig = Figure(figsize=(6.4, 4.4))
     # fixed margins: one draw per file (a layout engine draws twice)
     fig.subplots_adjust(left=0.14, right=0.97, bottom=0.12, top=0.92)
     ax = fig.subplots()
-    for name, x, y in series:
-        ax.plot(x, y, label=name)
-    limits = _log_scale([y for _, _, y in series])
+    lines = [ax.plot(x, y, label=name)[0] for name, x, y in series]
+    for name, x, y, i, style in markers:
+        color = lines[i].get_color() if i is not None else "black"
+        ax.plot(x, y, linestyle="none", marker=style, markersize=5, markerfacecolor="none",
+                color=color, label=name)
+    limits = None if log is False else _log_scale(
+        [y for _, _, y in series] + [y for _, _, y, *_ in markers], always=bool(log))
     if limits:
         ax.set_yscale("log")
         ax.set_ylim(*limits)
@@ -193,7 +331,7 @@ def _save_plot(path, series, xlabel, ylabel, title, *, legend):
     ax.grid(True, which="major", alpha=0.3)
     if legend:
         ax.legend(fontsize=8)
-    fig.savefig(path, dpi=110)
+    return fig
 
 
 # ---- summary ------------------------------------------------------------------------------
@@ -206,9 +344,10 @@ def _fmt(value: Any) -> str:
     return str(value)
 
 
-def summary_text(result: RunResult, notes: Sequence[str] = ()) -> str:
+def summary_text(result: RunResult, notes: Sequence[str] = (), *,
+                 metrics: Sequence[Mapping] = ()) -> str:
     """summary.txt: how the run ended, then every value of result.summary() (units in
-    the names), then notes."""
+    the names), the agreement with measured data (rows of metrics.csv), then notes."""
     s = result.summary()
     lines = []
     rows = 0 if result.profiles is None else len(result.profiles)
@@ -224,10 +363,32 @@ def summary_text(result: RunResult, notes: Sequence[str] = ()) -> str:
     for k, v in s.items():
         lines.append(f"{k:<{width}}  {_fmt(v)}")
     lines.append(f"{'rows in profiles.csv':<{width}}  {rows}")
+    if metrics:
+        lines += ["", "measured data: computed/measured, the computed profile interpolated to "
+                  "the measured positions (metrics.csv)"]
+        lines += [f"  {_metric_line(row)}" for row in metrics]
     if notes:
         lines.append("")
         lines += [f"note: {n}" for n in notes]
     return "\n".join(lines) + "\n"
+
+
+def _metric_line(row: Mapping) -> str:
+    """One row of metrics.csv as a sentence."""
+    worst = next(k for k in row if k.startswith("worst point at "))
+    position = worst[len("worst point at "):]
+    unit = position.rsplit(" [", 1)
+    text = (f"{row['data']}, {row['quantity']}: {row['points in range']} points in the "
+            f"computed range ({row['points outside range']} outside, "
+            f"{row['points not positive']} not positive)")
+    gm = row["geometric-mean ratio computed/measured [-]"]
+    if math.isfinite(gm):
+        text += (f"; geometric-mean ratio {gm:.3g}, largest factor "
+                 f"{row['largest factor [-]']:.3g} at {unit[0]} = {row[worst]:.4g} "
+                 f"{unit[1].rstrip(']') if len(unit) > 1 else ''}").rstrip()
+    else:
+        text += "; nothing to compare"
+    return text
 
 
 def summary_lines(result: RunResult) -> list:
@@ -339,14 +500,22 @@ def plot_sweep(done: Sequence[tuple], folder: pathlib.Path, *, name: str | None 
     for c in species:
         quantities[f"X_{_slug(_legend_name(c))}"] = (f"{_legend_name(c)} mole fraction", c)
     legend = len(done) <= MAX_LEGEND
+    xf, xlabel = _x_axis(xcol)
+    data, notes = case_data(first.case)  # the base case's data, drawn on every overlay
+    masked = [(p, r, _masked(r.profiles)) for p, r in done]
     jobs = []
     for stem, (what, col) in quantities.items():
-        series = [(params_label(p), r.profiles[r.position_column()].to_numpy(dtype=float),
-                   r.profiles[col].to_numpy(dtype=float))
-                  for p, r in done if col in r.profiles and r.position_column() in r.profiles]
+        series = [(params_label(p), r.profiles[r.position_column()].to_numpy(dtype=float) * xf,
+                   m[col] * _y_axis(col)[0])
+                  for p, r, m in masked if col in m and r.position_column() in r.profiles]
         if not series:
             continue
+        markers = [(name, x, y, None, style)
+                   for name, x, y, _, style in _markers(data, [col], xf, several=False)]
+        if markers and not legend:  # too many cases to name: the legend names the data only
+            series = [("_" + n, x, y) for n, x, y in series]
         title = f"{name}: {what}, {len(series)} cases" + ("" if legend else " (legend omitted)")
-        jobs.append((str(folder / f"{stem}.png"), series, xcol, col, title, legend))
+        jobs.append((str(folder / f"{stem}.png"), series, xlabel, _y_axis(col)[1], title,
+                     legend or bool(markers), _log_axis(col), markers))
     notes += [n for n in (mapper or map)(plot_job, jobs) if n]
     return notes

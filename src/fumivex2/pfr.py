@@ -115,6 +115,33 @@ def build_reactor(case: Case) -> Reactor:
     return Reactor(gas, rhs, model, key, pahs, y0, float(length))
 
 
+# ---- tolerances ---------------------------------------------------------------------------
+
+# absolute tolerances of the components whose scale does not depend on the case
+ATOL_RESIDENCE_TIME = 1e-12   # s
+ATOL_MASS_FLUX = 1e-12        # of the inlet mass flux
+ATOL_TEMPERATURE = 1e-6       # K
+
+
+def absolute_tolerances(reactor: Reactor, atol_species: float) -> np.ndarray:
+    """The integrator's absolute tolerance per state component, each on its own scale:
+    residence time 1e-12 s, mass flux 1e-12 of the inlet's, temperature 1e-6 K, the mass
+    fractions `atol_species` (the case's integrator.atol), and each soot variable its floor
+    in the soot model (mol/kg): the model reads every smaller value as the floor, so
+    differences below it have no meaning, while one tolerance for all (1e-20) left the
+    soot block uncontrolled near its floors (1e-24 to 1e-21 mol/kg)."""
+    K = reactor.n_species
+    atol = np.empty(reactor.y0.size)
+    atol[0] = ATOL_RESIDENCE_TIME
+    atol[1] = ATOL_MASS_FLUX * abs(reactor.y0[1])
+    atol[2] = ATOL_TEMPERATURE
+    atol[3:3 + K] = atol_species
+    if reactor.soot:
+        m = reactor.model
+        atol[3 + K:] = [m.N_agg_min, m.N_pri_min, m.C_tot_min, m.H_tot_min]
+    return atol
+
+
 # ---- Jacobian -----------------------------------------------------------------------------
 
 class ReactorJacobian:
@@ -130,9 +157,12 @@ class ReactorJacobian:
     density, viscosity and mean molar mass only) are left out: the Newton iteration of a
     stiff integrator needs a good Jacobian, not an exact one."""
 
-    def __init__(self, reactor: Reactor, fun: Callable):
+    def __init__(self, reactor: Reactor, fun: Callable, typical: np.ndarray):
         self.r = reactor
         self.fun = fun
+        # below this magnitude a component is resolved only absolutely (atol / rtol): the
+        # smallest difference step of each column, on the integrator's own scale
+        self.typical = np.asarray(typical, dtype=float)
         K = reactor.n_species
         self.K = K
         self.n = reactor.y0.size
@@ -185,9 +215,7 @@ class ReactorJacobian:
         # finite-difference columns: the full coupling of T, key species, PAHs and soot
         for j in self.fd_columns:
             yj = y[j]
-            d = 1.5e-8 * max(abs(yj), 1e-20 if j > 2 else 1.0)
-            if j >= 3 and j < 3 + K:
-                d = 1.5e-8 * max(abs(yj), 1e-12)
+            d = 1.5e-8 * max(abs(yj), self.typical[j])
             yp = y.copy()
             yp[j] = yj + d
             d = yp[j] - yj
@@ -424,8 +452,9 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
             raise _IntegrationStop(f"non-finite derivative of {_state_name(reactor, bad)}")
         return dy
 
+    atol = absolute_tolerances(reactor, ic.atol)
     jac = None
-    jacobian = ReactorJacobian(reactor, fun) \
+    jacobian = ReactorJacobian(reactor, fun, atol / ic.rtol) \
         if _USE_JACOBIAN and method in ("cvode", "BDF") else None
     if jacobian is not None:
         jac = (lambda z, y, f0=None: jacobian(z, y, f0))
@@ -445,9 +474,9 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
     scale = z_end if known else tres * reactor.y0[1] / reactor.gas.density
     try:
         if method == "cvode":
-            stepper = _CVODEStepper(fun, jac, reactor.y0, z_end, ic.rtol, ic.atol, ic.max_step)
+            stepper = _CVODEStepper(fun, jac, reactor.y0, z_end, ic.rtol, atol, ic.max_step)
         else:
-            stepper = _SciPyStepper(method, fun, jac, reactor.y0, z_end, ic.rtol, ic.atol,
+            stepper = _SciPyStepper(method, fun, jac, reactor.y0, z_end, ic.rtol, atol,
                                     ic.max_step)
         if known:
             rows_z.append(0.0)

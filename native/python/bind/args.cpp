@@ -1,5 +1,7 @@
 #include "args.hpp"
 
+#include <algorithm>
+#include <new>
 #include <string>
 
 #include "numpy.hpp"
@@ -122,23 +124,46 @@ bool check_array_arg(PyObject* o, const char* argname) {
   return false;
 }
 
+// The most values a converted vector holds (2 GiB of doubles). An iterable
+// that claims more through its length hint, or yields more, is refused with
+// MemoryError instead of exhausting the process's memory.
+constexpr Py_ssize_t kMaxVectorItems = Py_ssize_t{1} << 28;
+// Storage reserved from a length hint at most: the hint may lie, so beyond
+// this the vector grows with the values actually yielded.
+constexpr Py_ssize_t kMaxReserveFromHint = 4096;
+
+static bool refuse_length(Py_ssize_t n) {
+  PyErr_Format(PyExc_MemoryError, "cannot convert an iterable of more than %zd values (%zd)",
+               kMaxVectorItems, n);
+  return false;
+}
+
 template <class T, class Convert>
 static bool to_vector(PyObject* o, std::vector<T>* out, Convert convert) {
+  Ref held = Ref::borrow(o);
   Ref it(PyObject_GetIter(o));
   if (!it) return false;
-  std::vector<T> v;
   const Py_ssize_t hint = PyObject_LengthHint(o, 0);
   if (hint < 0) return false;
-  v.reserve(static_cast<std::size_t>(hint));
-  while (PyObject* item = PyIter_Next(it.get())) {
-    Ref owned(item);
-    T x;
-    if (!convert(item, &x)) return false;
-    v.push_back(x);
+  if (hint > kMaxVectorItems) return refuse_length(hint);
+  try {
+    std::vector<T> v;
+    v.reserve(static_cast<std::size_t>(std::min(hint, kMaxReserveFromHint)));
+    while (PyObject* item = PyIter_Next(it.get())) {
+      Ref owned(item);
+      T x;
+      if (!convert(item, &x)) return false;
+      if (static_cast<Py_ssize_t>(v.size()) >= kMaxVectorItems)
+        return refuse_length(static_cast<Py_ssize_t>(v.size()) + 1);
+      v.push_back(x);
+    }
+    if (PyErr_Occurred()) return false;
+    out->swap(v);
+    return true;
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+    return false;
   }
-  if (PyErr_Occurred()) return false;
-  out->swap(v);
-  return true;
 }
 
 bool to_double_vector(PyObject* o, std::vector<double>* out) { return to_vector(o, out, to_double); }

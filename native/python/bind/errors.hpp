@@ -26,6 +26,42 @@ inline double check_double(double v) {
   return v;
 }
 
+// The Python error pending when it was made, taken out of the interpreter so
+// that clean-up code may call the C API (and run Python code) safely; put
+// back by restore(), or dropped by the destructor when the clean-up failed
+// with an error of its own (that error then stands: it happened first in the
+// order the caller observes).
+class SavedError {
+ public:
+  SavedError() { PyErr_Fetch(&type_, &value_, &traceback_); }
+  SavedError(const SavedError&) = delete;
+  SavedError& operator=(const SavedError&) = delete;
+  ~SavedError() {
+    Py_XDECREF(type_);
+    Py_XDECREF(value_);
+    Py_XDECREF(traceback_);
+  }
+  void restore() {
+    PyErr_Restore(type_, value_, traceback_);
+    type_ = value_ = traceback_ = nullptr;
+  }
+
+ private:
+  PyObject* type_ = nullptr;
+  PyObject* value_ = nullptr;
+  PyObject* traceback_ = nullptr;
+};
+
+// Runs `cleanup` while the active C++ exception (inside a catch block) is
+// being propagated: a pending Python error is saved around it and restored
+// after it. When the clean-up itself fails, its exception propagates instead.
+template <class F>
+void while_unwinding(F&& cleanup) {
+  SavedError saved;
+  cleanup();
+  saved.restore();
+}
+
 // Runs `body` and turns C++ exceptions into a Python error (nullptr result).
 template <class F>
 PyObject* guarded(F&& body) noexcept {

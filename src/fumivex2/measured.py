@@ -1,0 +1,277 @@
+"""Measured data beside the computation: reading a measured-profile CSV into the units of
+profiles.csv, and the agreement figures of a run against it.
+
+A data file is a CSV whose header row names each column as ``<quantity> [<unit>]``. One
+column is the run's position (``height above burner`` for burner flames, ``z`` for the
+reactor, ``position`` for counterflow flames; m, cm or mm); the others use the quantity
+names of profiles.csv (``soot volume fraction``, ``primary diameter``, ``mobility
+diameter``, ``number density``, ``T``, ``X_<species>``) in any of the units listed in
+`UNITS`. Values are converted to the units of profiles.csv on reading. Lines starting with
+``#`` before the header are comments; an empty cell (or ``nan``) means "not measured at
+this position", so quantities measured at different positions can share one file.
+
+Agreement of one quantity (``agreement``): the computed profile is interpolated linearly to
+each measured position inside the computed range; points outside it are counted, never
+extrapolated. The ratio computed/measured is defined only where both values are positive:
+the other points in range are counted as "not positive" and left out of the figures.
+From the compared points: the geometric-mean ratio exp(mean(ln(c/m))), the largest factor
+max(c/m, m/c) and the position of the point where that factor is reached.
+
+Only the standard library is imported at module level; NumPy inside the functions.
+"""
+from __future__ import annotations
+
+import csv
+import math
+import os
+import pathlib
+import re
+from dataclasses import dataclass, field
+from typing import Any, Sequence
+
+from .cases import Case, CaseError, DataSpec
+from .results import D_M, D_P, FV, NUMBER, T, RunResult, species_column
+
+__all__ = ["MeasuredData", "read_data", "load_data", "agreement", "agreement_rows",
+           "position_column", "data_specs_from_args", "QUANTITIES", "POSITION_UNITS",
+           "METRIC_COLUMNS"]
+
+# position units -> factor to m
+POSITION_UNITS = {"m": 1.0, "cm": 1e-2, "mm": 1e-3}
+# quantity -> (column of profiles.csv, {unit: factor to that column's unit})
+QUANTITIES = {
+    "soot volume fraction": (FV, {"-": 1.0, "ppm": 1e-6, "ppb": 1e-9}),
+    "primary diameter": (D_P, {"nm": 1.0, "m": 1e9}),
+    "mobility diameter": (D_M, {"nm": 1.0, "m": 1e9}),
+    "number density": (NUMBER, {"1/m3": 1.0, "1/cm3": 1e6}),
+    "T": (T, {"K": 1.0}),
+}
+# mole fractions X_<species>: {unit: factor to -}
+SPECIES_UNITS = {"-": 1.0, "ppm": 1e-6}
+# other spellings of the number-density units
+_UNIT_ALIASES = {"1/m^3": "1/m3", "m^-3": "1/m3", "m-3": "1/m3",
+                 "1/cm^3": "1/cm3", "cm^-3": "1/cm3", "cm-3": "1/cm3"}
+# position quantities of the run kinds (reactor, burner flame, counterflow flame)
+_POSITIONS = ("z", "height above burner", "position")
+_HEADER = re.compile(r"^\s*(?P<q>[^\[\]]*?)\s*\[\s*(?P<u>[^\[\]]*?)\s*\]\s*$")
+_MISSING = {"", "nan"}
+
+# figures of one data file x quantity, in the order of metrics.csv (the worst point's
+# position column is added with the run's position name)
+METRIC_COLUMNS = ("data", "file", "quantity", "points in range", "points outside range",
+                  "points not positive", "geometric-mean ratio computed/measured [-]",
+                  "largest factor [-]")
+
+
+@dataclass(frozen=True, eq=False)
+class MeasuredData:
+    """One measured-data file in the units of profiles.csv: positions `x` (m, increasing)
+    under the profiles' position column `position`, and per profiles.csv column the
+    measured values (NaN where that quantity was not measured)."""
+    label: str
+    file: str
+    position: str
+    x: Any
+    columns: dict = field(default_factory=dict)
+
+
+def position_column(case: Case) -> str:
+    """The profiles' position column of a run of this case, e.g. 'height above burner [m]'."""
+    return RunResult(case, None, "", "").position_column()
+
+
+def _quantity_name(column: str) -> str:
+    return column.rsplit(" [", 1)[0]
+
+
+def _known_quantities(position: str) -> str:
+    return (f"{_quantity_name(position)} (the position: "
+            f"{', '.join(POSITION_UNITS)}), "
+            + ", ".join(f"{q} ({', '.join(u)})" for q, (_, u) in QUANTITIES.items())
+            + f", X_<species> ({', '.join(SPECIES_UNITS)})")
+
+
+def _parse_header(cell: str, where: str, position: str) -> tuple:
+    """(profiles column, factor to its unit) of one header cell."""
+    m = _HEADER.match(cell)
+    if not m or not m.group("q"):
+        raise CaseError(f"{where}: column {cell.strip()!r} has no unit: write it as "
+                        f"'<quantity> [<unit>]', e.g. 'soot volume fraction [ppm]'; known "
+                        f"quantities: {_known_quantities(position)}")
+    q, unit = m.group("q"), m.group("u")
+    unit = _UNIT_ALIASES.get(unit.replace(" ", ""), unit.replace(" ", ""))
+    pos_q = _quantity_name(position)
+    if q.lower() == pos_q.lower():
+        column, units = position, POSITION_UNITS
+    elif q.startswith("X_") and len(q) > 2:
+        column, units = species_column(q[2:]), SPECIES_UNITS
+    elif q in QUANTITIES or (q.lower() in QUANTITIES and q.lower() != "t"):
+        column, units = QUANTITIES[q if q in QUANTITIES else q.lower()]
+    elif q.lower() in _POSITIONS:
+        raise CaseError(f"{where}: column {cell.strip()!r} is the position of another kind "
+                        f"of run: this run's position is '{pos_q} [m]' (or [cm], [mm])")
+    else:
+        raise CaseError(f"{where}: column {cell.strip()!r}: unknown quantity {q!r}; known "
+                        f"quantities: {_known_quantities(position)}")
+    if unit not in units:
+        raise CaseError(f"{where}: column {cell.strip()!r}: unknown unit {unit!r} for {q}; "
+                        f"use one of {', '.join(units)}")
+    return column, units[unit]
+
+
+def read_data(path: str | os.PathLike, position: str, label: str = "") -> MeasuredData:
+    """The measured data of one CSV file, converted to the units of profiles.csv; `position`
+    is the profiles' position column of the run (e.g. 'z [m]'). A file that cannot be used
+    raises CaseError with one line naming the file and the column."""
+    import numpy as np
+
+    p = pathlib.Path(path)
+    where = f"data file {str(p)!r}"
+    try:
+        with open(p, newline="", encoding="utf-8-sig") as fh:
+            rows = [(i + 1, r) for i, r in enumerate(csv.reader(fh))]
+    except FileNotFoundError:
+        raise CaseError(f"{where} does not exist") from None
+    except (OSError, UnicodeDecodeError) as e:
+        raise CaseError(f"{where} cannot be read: {getattr(e, 'strerror', None) or e}") from None
+    except csv.Error as e:
+        raise CaseError(f"{where} is not a CSV file: {e}") from None
+    # comments and blank lines before the header, blank lines anywhere
+    rows = [(n, r) for n, r in rows if any(c.strip() for c in r)]
+    while rows and rows[0][1][0].lstrip().startswith("#"):
+        rows.pop(0)
+    if not rows:
+        raise CaseError(f"{where} is empty: it needs a header row ('<quantity> [<unit>]' "
+                        f"per column) and data rows")
+    (_, header), body = rows[0], rows[1:]
+    columns, factors = [], []
+    for cell in header:
+        column, factor = _parse_header(cell, where, position)
+        if column in columns:
+            raise CaseError(f"{where}: column {cell.strip()!r} is given twice")
+        columns.append(column)
+        factors.append(factor)
+    if position not in columns:
+        raise CaseError(f"{where} has no position column: name it "
+                        f"'{_quantity_name(position)} [m]' (or [cm], [mm]); known quantities: "
+                        f"{_known_quantities(position)}")
+    if len(columns) < 2:
+        raise CaseError(f"{where} has only the position column: add a measured quantity; "
+                        f"known quantities: {_known_quantities(position)}")
+    if not body:
+        raise CaseError(f"{where} has a header but no data rows")
+    values = np.full((len(body), len(columns)), np.nan)
+    for i, (line, row) in enumerate(body):
+        if len(row) > len(columns):
+            raise CaseError(f"{where}, line {line}: {len(row)} cells but {len(columns)} "
+                            f"columns in the header")
+        for j, cell in enumerate(row):
+            text = cell.strip()
+            if text.lower() in _MISSING:
+                continue
+            try:
+                v = float(text)
+            except ValueError:
+                v = math.nan
+            if not math.isfinite(v):
+                raise CaseError(f"{where}, line {line}, column {header[j].strip()!r}: "
+                                f"{text!r} is not a number")
+            values[i, j] = v * factors[j]
+    k = columns.index(position)
+    x = values[:, k]
+    if np.isnan(x).any():
+        line = body[int(np.argmax(np.isnan(x)))][0]
+        raise CaseError(f"{where}, line {line}, column {header[k].strip()!r}: the position is "
+                        f"missing")
+    steps = np.diff(x)
+    if (steps <= 0).any():
+        i = int(np.argmax(steps <= 0)) + 1
+        raise CaseError(f"{where}, line {body[i][0]}, column {header[k].strip()!r}: positions "
+                        f"must increase from row to row ({header[k].strip()} "
+                        f"{x[i - 1] / factors[k]:g} then {x[i] / factors[k]:g})")
+    data = {c: values[:, j] for j, c in enumerate(columns) if j != k}
+    return MeasuredData(label=label or p.stem, file=str(p), position=position, x=x,
+                        columns=data)
+
+
+def load_data(case: Case) -> list:
+    """The measured data of every [[data]] entry of case, for its run kind's position."""
+    pos = position_column(case)
+    return [read_data(d.file, pos, d.label) for d in case.data]
+
+
+def data_specs_from_args(values: Sequence[str]) -> tuple:
+    """DataSpec entries of the command line's --data FILE or FILE:LABEL (paths relative to
+    the current folder). The file is the text up to the first ':' after which the text
+    before it names an existing file (so both file names and labels may hold ':'); without
+    such a file, the text up to the first ':'."""
+    out = []
+    for text in values:
+        file, label = text, ""
+        if not os.path.isfile(text) and ":" in text:
+            cuts = [i for i, ch in enumerate(text) if ch == ":"]
+            i = next((i for i in cuts if os.path.isfile(text[:i])), cuts[0])
+            file, label = text[:i], text[i + 1:]
+        if not file:
+            raise CaseError(f"--data {text!r}: give a CSV file, optionally followed by "
+                            f":LABEL")
+        out.append(DataSpec(file=os.path.abspath(file), label=label))
+    return tuple(out)
+
+
+def agreement(data: MeasuredData, x, computed, measured) -> dict:
+    """Agreement figures of one quantity: computed values `computed` at positions `x` (the
+    run's profile, increasing) against `measured` at data.x (NaN: not measured)."""
+    import numpy as np
+
+    x = np.asarray(x, dtype=float)
+    computed = np.asarray(computed, dtype=float)
+    measured = np.asarray(measured, dtype=float)
+    at = ~np.isnan(measured)
+    xm, ym = data.x[at], measured[at]
+    ok = np.isfinite(x)
+    x, computed = x[ok], computed[ok]
+    inside = (xm >= x[0]) & (xm <= x[-1]) if x.size else np.zeros(xm.shape, bool)
+    yc = np.interp(xm[inside], x, computed) if x.size else np.empty(0)
+    positive = np.isfinite(yc) & (yc > 0) & (ym[inside] > 0)
+    out = {"points in range": int(inside.sum()), "points outside range": int((~inside).sum()),
+           "points not positive": int((~positive).sum()),
+           "geometric-mean ratio": math.nan, "largest factor": math.nan, "worst at": math.nan}
+    if positive.any():
+        log_ratio = np.log(yc[positive] / ym[inside][positive])
+        worst = int(np.argmax(np.abs(log_ratio)))
+        out["geometric-mean ratio"] = float(np.exp(log_ratio.mean()))
+        out["largest factor"] = float(np.exp(abs(log_ratio[worst])))
+        out["worst at"] = float(xm[inside][positive][worst])
+    return out
+
+
+def agreement_rows(result: RunResult, data: Sequence[MeasuredData]) -> tuple:
+    """(rows of metrics.csv, notes): one row per data file x measured quantity, units in
+    the column names; a note for each measured quantity the run has no profile of."""
+    import numpy as np
+
+    p = result.profiles
+    pos = result.position_column()
+    has_x = p is not None and pos in p
+    x = p[pos].to_numpy(dtype=float) if has_x else np.empty(0)
+    rows, notes = [], []
+    for d in data:
+        for column, measured in d.columns.items():
+            if has_x and len(p) and column not in p:
+                notes.append(f"data {d.label!r}: the run has no {column!r} to compare with")
+                continue
+            if has_x and column in p:
+                computed = p[column].to_numpy(dtype=float)
+            else:  # no profiles: every point is outside the (empty) computed range
+                computed = np.empty(0)
+                x = np.empty(0)
+            a = agreement(d, x, computed, measured)
+            rows.append({"data": d.label, "file": d.file, "quantity": column,
+                         "points in range": a["points in range"],
+                         "points outside range": a["points outside range"],
+                         "points not positive": a["points not positive"],
+                         "geometric-mean ratio computed/measured [-]": a["geometric-mean ratio"],
+                         "largest factor [-]": a["largest factor"],
+                         f"worst point at {pos}": a["worst at"]})
+    return rows, notes
