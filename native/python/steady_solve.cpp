@@ -79,6 +79,17 @@ class BoundModel final : public fv::flame::PointModel {
       for (int k = 0; k < kSteadyVars; ++k) S[k] = calls_.source(static_cast<SootSource>(k));
   }
 
+  // The same errors count on both routes: the core's ZeroDivision and Overflow,
+  // and a Python ArithmeticError raised by a model called through Python.
+  bool outside_domain(const Error& e) override {
+    if (e.kind() == ErrorKind::PythonPending) {
+      if (!PyErr_ExceptionMatches(PyExc_ArithmeticError)) return false;
+      PyErr_Clear();
+      return true;
+    }
+    return PointModel::outside_domain(e);
+  }
+
  private:
   Ref model_;
   SootCalls calls_;

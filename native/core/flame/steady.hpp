@@ -30,20 +30,32 @@
 // Method: damped Newton with pseudo-transient continuation. Each step solves
 //   (J + rho/dtau) dN = -R(N)
 // (the time term on interior rows only), i.e. one linearised implicit-Euler
-// step of pseudo-time length dtau. A step is accepted when it is finite and
-// its pseudo-time residual R(N + dN) + rho/dtau dN is below the scaled steady
-// residual at N; dtau then grows by `grow`, otherwise it shrinks by `shrink`
-// and the step is recomputed with the same Jacobian. As dtau
-// grows the method becomes plain Newton. The diagonal blocks of J are finite
-// differences of the point's residual (soot model re-evaluated at perturbed
-// values, relative perturbation `perturbation` of max(|N|, floor)); the off-
-// diagonal blocks are the exact transport coefficients.
+// step of pseudo-time length dtau. The step is damped per variable where it
+// would carry a value past zero or far below it (taken in asinh(N / floor),
+// see update() in steady.cpp). It is accepted when the model is finite there
+// and its pseudo-time residual R(N + dN) + rho/dtau dN is below the steady
+// residual at N (root mean square over the grid); dtau then grows by `grow`,
+// otherwise it shrinks by `shrink` and the step is recomputed with the same
+// Jacobian. A step into values where the model's arithmetic fails (a zero
+// divisor) counts as rejected. As dtau grows the method becomes plain Newton.
+// The diagonal blocks of J hold the transport coefficients exactly plus the
+// soot model's part (D and S in the point's own four values) by finite
+// differences of the model, each value perturbed by `perturbation`
+// max(|N|, floor); the off-diagonal blocks are the exact transport
+// coefficients.
+//
+// Where the model is not smooth at the solution (primaries per aggregate held
+// at one in an oxidation zone, values at their floors) the finite-difference
+// Newton iteration may stall at a scaled residual of 1e-7 to 1e-10; the
+// report then says so and the caller can step in pseudo-time from there.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <limits>
 #include <vector>
+
+#include "../common/errors.hpp"
 
 namespace fv::flame {
 
@@ -70,6 +82,13 @@ class PointModel {
  public:
   virtual ~PointModel() = default;
   virtual void evaluate(long i, const SootPoint& N, bool sources, double& D, SootPoint& S) = 0;
+  // Whether an error of evaluate() says only that the soot values lie outside
+  // the model's domain (its arithmetic failed there: a zero divisor, an
+  // overflow). A Newton step that leads there is rejected like a non-finite
+  // one, and the error is dropped; any other error propagates.
+  virtual bool outside_domain(const Error& e) {
+    return e.kind() == ErrorKind::ZeroDivision || e.kind() == ErrorKind::Overflow;
+  }
 };
 
 struct SteadyOptions {
