@@ -156,3 +156,23 @@ def test_temperature_profile_files(tmp_path):
         assert "\n" not in str(e.value)
     with pytest.raises(CaseError, match="flame.velocity must be a positive number"):
         with_overrides(default_case("flame"), {"flame.mass_flux": 0.0})
+
+
+def test_counterflow_restarted_from_its_neighbour_takes_its_own_streams(counterflow):
+    """A flame started from the previous flame's solution (sweeps with --restart-flames)
+    solves with its own inlets: a fuel stream 30 % faster must give 30 % more fuel mass
+    flux through the fuel inlet, not the neighbour's, and the start is reported."""
+    from fumivex2 import counterflow as cf
+    from fumivex2 import flame as fl
+    case = counterflow.case
+    faster = with_overrides(case, {"soot.enabled": False,
+                                   "counterflow.fuel_velocity": 1.3 * case.counterflow.fuel_velocity})
+    fl._NEIGHBOURS.clear()
+    first = cf.run_counterflow(with_overrides(case, {"soot.enabled": False}), restart=True)
+    second = cf.run_counterflow(faster, restart=True)
+    assert (first.extra["flame start"], second.extra["flame start"]) == ("fresh", "neighbour")
+    key = "fuel mass flux [kg/(m2 s)]"
+    assert second.extra[key] == pytest.approx(1.3 * first.extra[key], rel=1e-12)
+    inlet_speed = [r.profiles[R.VELOCITY].iloc[0] for r in (first, second)]
+    assert inlet_speed[1] == pytest.approx(1.3 * inlet_speed[0], rel=0.01)
+    assert second.extra["stagnation plane [m]"] > first.extra["stagnation plane [m]"]

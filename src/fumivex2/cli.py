@@ -99,6 +99,10 @@ def _build_parser() -> argparse.ArgumentParser:
                    help="run on a Dask cluster: tcp://host:port of its scheduler, or 'local'")
     p.add_argument("--dask-timeout", type=float, default=5.0, metavar="SECONDS",
                    help="give up on a Dask scheduler that does not answer (default 5)")
+    p.add_argument("--restart-flames", action="store_true",
+                   help="start each flame from the last flame its worker solved with the same "
+                        "grid settings (about ten times faster; results agree with fresh "
+                        "solves to Cantera's tolerances, not to the last digit)")
     p.add_argument("--resume", action="store_true",
                    help="skip the cases whose results are already in the sweep folder "
                         "(--out, default: the newest sweep folder of this case)")
@@ -362,7 +366,8 @@ def _cmd_sweep(args, quiet: bool) -> int:
     try:
         outcome = run_sweep(case, varies, folder, workers=args.workers, dask=args.dask,
                             resume=args.resume, progress=progress, on_case=on_case,
-                            dask_timeout=args.dask_timeout)
+                            dask_timeout=args.dask_timeout,
+                            restart_flames=args.restart_flames)
     except SweepInterrupted as e:
         progress.close()
         n = len(e.outcome.finished)

@@ -20,7 +20,7 @@ from typing import Callable, Optional
 from . import results as R
 from .cases import Case, CaseError
 from .flame import (MIN_FLAME_RISE, NOT_BURNING, FlameFailure, failed_flame, flame_profiles,
-                    solve_cantera_flame)
+                    solve_from_neighbour)
 from .results import RunResult
 from .soot_stage import Boundaries, soot_stage
 from .species import InletError, case_soot_model, cantera_message, open_mechanism, \
@@ -59,33 +59,45 @@ def stream_mass_fluxes(gas, case: Case) -> tuple:
     return fuel, oxidizer
 
 
-def solve_counterflow_flame(gas, case: Case, progress: Progress = None):
-    """A converged Cantera CounterflowDiffusionFlame of the case's streams. Raises CaseError
+def solve_counterflow_flame(gas, case: Case, progress: Progress = None, *,
+                            restart: bool = False):
+    """A converged Cantera CounterflowDiffusionFlame of the case's streams (see
+    counterflow_flame, which also says how it was started)."""
+    return counterflow_flame(gas, case, progress, restart=restart)[0]
+
+
+def counterflow_flame(gas, case: Case, progress: Progress = None, *, restart: bool = False):
+    """(flame, "neighbour" or "fresh"): a converged Cantera CounterflowDiffusionFlame of the case's streams. Raises CaseError
     or InletError for values Cantera or the mechanism refuse, FlameFailure when the flame
-    does not converge or does not burn."""
+    does not converge or does not burn. With `restart`, started from the last counterflow
+    flame of this process with the same grid settings (flame.solve_from_neighbour)."""
     import cantera as ct
 
     c = case.counterflow
     fuel, oxidizer = stream_mass_fluxes(gas, case)
-    _set_stream(gas, c.fuel, c.fuel_temperature, c.pressure, "counterflow.fuel")
-    try:
-        flame = ct.CounterflowDiffusionFlame(gas, width=c.width)
-    except ct.CanteraError as e:
-        raise CaseError(f"counterflow: {cantera_message(e)}") from None
-    flame.P = c.pressure
-    flame.fuel_inlet.X = parse_composition(gas, c.fuel, "counterflow.fuel")
-    flame.fuel_inlet.T = c.fuel_temperature
-    flame.fuel_inlet.mdot = fuel
-    flame.oxidizer_inlet.X = parse_composition(gas, c.oxidizer, "counterflow.oxidizer")
-    flame.oxidizer_inlet.T = c.oxidizer_temperature
-    flame.oxidizer_inlet.mdot = oxidizer
-    flame = solve_cantera_flame(flame, case, progress, what="counterflow flame")
+
+    def build():
+        _set_stream(gas, c.fuel, c.fuel_temperature, c.pressure, "counterflow.fuel")
+        try:
+            flame = ct.CounterflowDiffusionFlame(gas, width=c.width)
+        except ct.CanteraError as e:
+            raise CaseError(f"counterflow: {cantera_message(e)}") from None
+        flame.P = c.pressure
+        flame.fuel_inlet.X = parse_composition(gas, c.fuel, "counterflow.fuel")
+        flame.fuel_inlet.T = c.fuel_temperature
+        flame.fuel_inlet.mdot = fuel
+        flame.oxidizer_inlet.X = parse_composition(gas, c.oxidizer, "counterflow.oxidizer")
+        flame.oxidizer_inlet.T = c.oxidizer_temperature
+        flame.oxidizer_inlet.mdot = oxidizer
+        return flame
+
+    flame, start = solve_from_neighbour(build, case, progress, "counterflow flame", restart)
     rise = float(flame.T.max()) - max(c.fuel_temperature, c.oxidizer_temperature)
     if rise < MIN_FLAME_RISE:
         raise FlameFailure(f"{NOT_BURNING}: the peak temperature is {flame.T.max():.0f} K, "
                            f"{rise:.0f} K above the hotter stream (fuel {fuel:.4g}, oxidiser "
                            f"{oxidizer:.4g} kg/(m2 s) over {c.width:g} m)", flame)
-    return flame
+    return flame, start
 
 
 def stagnation_plane(flame) -> float:
@@ -100,13 +112,14 @@ def stagnation_plane(flame) -> float:
     return float(z[i] + (z[i + 1] - z[i]) * u[i] / (u[i] - u[i + 1]))
 
 
-def run_counterflow(case: Case, *, progress: Progress = None) -> RunResult:
+def run_counterflow(case: Case, *, progress: Progress = None, restart: bool = False) -> RunResult:
     """A counterflow diffusion flame with soot: the Cantera flame of the case's streams,
     then the soot stage with soot entering at the floors through both inlets (the fuel
     mass flux on the left, the oxidiser's on the right). Soot off: the flame's profiles
     (status "completed"). A flame that does not converge or burn gives status "failed";
     user errors raise CaseError. Positions in the column "position [m]" from the fuel
-    inlet; extra holds the stagnation plane and the flame (peak temperature) positions."""
+    inlet; extra holds the stagnation plane and the flame (peak temperature) positions.
+    `restart`: as for flame.run_flame."""
     import numpy as np
 
     started = time.perf_counter()
@@ -119,7 +132,7 @@ def run_counterflow(case: Case, *, progress: Progress = None) -> RunResult:
     _set_stream(gas, c.oxidizer, c.oxidizer_temperature, c.pressure, "counterflow.oxidizer")
     model = case_soot_model(gas, case) if case.soot.enabled else None
     try:
-        flame = solve_counterflow_flame(gas, case, progress)
+        flame, start = counterflow_flame(gas, case, progress, restart=restart)
     except FlameFailure as e:
         return failed_flame(gas, case, model, e, started, R.POSITION)
     flame_time = time.perf_counter() - started
@@ -138,5 +151,6 @@ def run_counterflow(case: Case, *, progress: Progress = None) -> RunResult:
                             where="from the fuel inlet", model=model, progress=progress)
     result.extra.update(where)
     result.extra["flame time [s]"] = flame_time
+    result.extra["flame start"] = start
     result.run_time = time.perf_counter() - started
     return result

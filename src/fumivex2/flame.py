@@ -103,6 +103,62 @@ def solve_cantera_flame(flame, case: Case, progress: Progress = None, *, auto: b
     return flame
 
 
+# ---- starting from a neighbour's solution ---------------------------------------------------
+
+# The last converged flame of this process per kind of grid (see _neighbour_key), kept for
+# sweeps that start each flame from the solution of the case before it (restart=True).
+_NEIGHBOURS: dict = {}
+
+
+def _neighbour_key(case: Case, what: str) -> tuple:
+    """What a neighbour's solution must share to be a starting point: the flame kind, the
+    mechanism, the domain and the grid refinement. Mass flux, composition, pressure and
+    temperatures may differ."""
+    f = case.flame
+    width = case.counterflow.width if what == "counterflow flame" else f.width
+    return (what, case.mechanism.file, case.mechanism.phase, width, f.transport, f.ratio,
+            f.slope, f.curve, f.prune)
+
+
+def _boundary_state(flame) -> list:
+    """(inlet, mdot, T, X) of each inlet of a flame, and its pressure."""
+    inlets = [getattr(flame, n) for n in ("burner", "fuel_inlet", "oxidizer_inlet")
+              if hasattr(flame, n)]
+    return [(b, b.mdot, b.T, b.X) for b in inlets] + [flame.P]
+
+
+def solve_from_neighbour(build, case: Case, progress: Progress, what: str, restart: bool,
+                         auto: bool = True):
+    """solve_cantera_flame on build() (a new flame with the case's boundary values). With
+    `restart`, a flame of this process with the same grid settings (_neighbour_key) is the
+    starting point: its solution with this case's inlets, solved without Cantera's
+    automatic start-up (about ten times faster for a neighbouring mass flux); when that
+    fails, a fresh flame is solved as without `restart`. Returns (flame, start) with start
+    "neighbour" or "fresh". The result of a restarted flame agrees with a fresh one to
+    Cantera's tolerances on its own (possibly different) grid, not to the last digit, so a
+    sweep with restarts depends slightly on the order its cases ran in."""
+    key = _neighbour_key(case, what)
+    start = "fresh"
+    flame = None
+    if restart and key in _NEIGHBOURS:
+        flame = build()
+        boundaries = _boundary_state(flame)
+        try:
+            flame.set_initial_guess(data=_NEIGHBOURS[key])
+            for b, mdot, T, X in boundaries[:-1]:
+                b.mdot, b.T, b.X = mdot, T, X
+            flame.P = boundaries[-1]
+            flame = solve_cantera_flame(flame, case, progress, auto=False, what=what)
+            start = "neighbour"
+        except (FlameFailure, Exception):  # any failure of the shortcut: solve afresh
+            flame = None
+    if flame is None:
+        flame = solve_cantera_flame(build(), case, progress, auto=auto, what=what)
+    if restart:
+        _NEIGHBOURS[key] = flame.to_array()
+    return flame, start
+
+
 def inlet_mass_flux(gas, mass_flux: float, velocity: float) -> float:
     """kg/(m2 s): mass_flux when given (non-zero), else velocity (m/s) times the density of
     the phase's current state."""
@@ -111,9 +167,16 @@ def inlet_mass_flux(gas, mass_flux: float, velocity: float) -> float:
 
 # ---- the flame ------------------------------------------------------------------------------
 
-def solve_burner_flame(gas, case: Case, progress: Progress = None):
+def solve_burner_flame(gas, case: Case, progress: Progress = None, *, restart: bool = False):
     """A converged Cantera BurnerFlame for the phase's current state (the inlet) and the
-    case's flame table: freely burning, or with the energy equation off and the gas
+    case's flame table (see burner_flame, which also says how it was started)."""
+    return burner_flame(gas, case, progress, restart=restart)[0]
+
+
+def burner_flame(gas, case: Case, progress: Progress = None, *, restart: bool = False):
+    """(flame, start): a converged Cantera BurnerFlame for the phase's current state (the
+    inlet) and the case's flame table, and "neighbour" or "fresh" (solve_from_neighbour).
+    Freely burning, or with the energy equation off and the gas
     temperature fixed to flame.temperature_profile at every grid point. Raises CaseError for
     refinement criteria Cantera refuses, and FlameFailure when the flame does not converge
     or does not burn."""
@@ -122,28 +185,37 @@ def solve_burner_flame(gas, case: Case, progress: Progress = None):
 
     settings = case.flame
     T_in = gas.T
+    inlet = gas.TPX
     mdot = inlet_mass_flux(gas, settings.mass_flux, settings.velocity)
-    try:
-        flame = ct.BurnerFlame(gas, width=settings.width)
-    except ct.CanteraError as e:
-        raise CaseError(f"flame: {cantera_message(e)}") from None
-    flame.burner.mdot = mdot
     profile = settings.temperature_profile
-    if profile:
-        # Cantera takes the profile against the fraction of the domain and, with the
-        # energy equation off, fixes T to it at every point of every grid it refines to;
-        # its automatic mode would switch the energy equation back on
-        z, T = (np.asarray(row, dtype=float) for row in profile)
-        flame.flame.set_fixed_temp_profile(z / settings.width, T)
-        flame.energy_enabled = False
-    flame = solve_cantera_flame(flame, case, progress, auto=not profile, what="burner flame")
+
+    def build():
+        gas.TPX = inlet
+        try:
+            flame = ct.BurnerFlame(gas, width=settings.width)
+        except ct.CanteraError as e:
+            raise CaseError(f"flame: {cantera_message(e)}") from None
+        flame.burner.mdot = mdot
+        if profile:
+            # Cantera takes the profile against the fraction of the domain and, with the
+            # energy equation off, fixes T to it at every point of every grid it refines
+            # to; its automatic mode would switch the energy equation back on
+            z, T = (np.asarray(row, dtype=float) for row in profile)
+            flame.flame.set_fixed_temp_profile(z / settings.width, T)
+            flame.energy_enabled = False
+        return flame
+
+    # an imposed profile is solved without the automatic start-up anyway, and quickly:
+    # it is never started from a neighbour
+    flame, start = solve_from_neighbour(build, case, progress, "burner flame",
+                                        restart and not profile, auto=not profile)
     if not profile:
         rise = float(flame.T.max()) - T_in
         if rise < MIN_FLAME_RISE:
             raise FlameFailure(f"{NOT_BURNING}: the peak temperature is {flame.T.max():.0f} K, "
                                f"{rise:.0f} K above the burner, at {mdot:.4g} kg/(m2 s) in "
                                f"{settings.width:g} m", flame)
-    return flame
+    return flame, start
 
 
 # ---- profiles -------------------------------------------------------------------------------
@@ -191,13 +263,14 @@ def soot_in_flame(case: Case, gas, flame, *, model=None, progress: Progress = No
 
 # ---- the run --------------------------------------------------------------------------------
 
-def run_flame(case: Case, *, progress: Progress = None) -> RunResult:
+def run_flame(case: Case, *, progress: Progress = None, restart: bool = False) -> RunResult:
     """A burner-stabilised flame with soot: the Cantera BurnerFlame of the case's mechanism,
     inlet and flame table, then CFlameSolverOpt through it (soot_in_flame). With soot off,
     the flame's own profiles (status "completed"). A flame that does not converge or does
     not burn gives status "failed" with the reason; user errors raise CaseError.
     progress(done, total) is called as the run goes (see soot_stage; with a `stage` method,
-    also for Cantera's solve)."""
+    also for Cantera's solve). With `restart` the flame starts from the last flame this
+    process solved with the same grid settings (for sweeps: solve_from_neighbour)."""
     started = time.perf_counter()
     if case.kind != "flame":
         raise CaseError(f"this is a {case.kind!r} case: a flame run needs kind = \"flame\"")
@@ -208,7 +281,7 @@ def run_flame(case: Case, *, progress: Progress = None) -> RunResult:
     model = case_soot_model(gas, case) if case.soot.enabled else None
     gas.TPX = inlet_state
     try:
-        flame = solve_burner_flame(gas, case, progress)
+        flame, start = burner_flame(gas, case, progress, restart=restart)
     except FlameFailure as e:
         return failed_flame(gas, case, model, e, started)
     flame_time = time.perf_counter() - started
@@ -220,6 +293,7 @@ def run_flame(case: Case, *, progress: Progress = None) -> RunResult:
     else:
         result = soot_in_flame(case, gas, flame, model=model, progress=progress)
     result.extra["flame time [s]"] = flame_time
+    result.extra["flame start"] = start
     result.run_time = time.perf_counter() - started
     return result
 
