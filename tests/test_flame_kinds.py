@@ -84,13 +84,48 @@ def test_imposed_profile_low_pressure_and_velocity(low_pressure):
     assert r.extra["pressure [Pa]"] == 5000.0
 
 
+SOLVED = {}  # the phase and the Cantera flame of the counterflow fixture
+
+
 @pytest.fixture(scope="module")
 def counterflow():
     pytest.importorskip("cantera")
-    from fumivex2.counterflow import run_counterflow
+    from fumivex2 import counterflow as cf
 
     case = with_overrides(default_case("counterflow"), {**COARSE, "soot_solver.points": 80})
-    return run_counterflow(case)
+    solve = cf.counterflow_flame
+
+    def keep(gas, *args, **kwargs):
+        out = solve(gas, *args, **kwargs)
+        SOLVED.update(gas=gas, flame=out[0])
+        return out
+
+    cf.counterflow_flame = keep
+    try:
+        return cf.run_counterflow(case)
+    finally:
+        cf.counterflow_flame = solve
+
+
+def test_counterflow_steady_soot_satisfies_its_equations(counterflow):
+    """The run's soot solver, solved steadily on the run's flame, against the steady
+    equations written out in NumPy (both inlets with the flux condition): every row, the
+    balance of each cell, closes to the tolerance."""
+    from test_steady_solve import residual_np
+    from fumivex2.soot_stage import Boundaries, make_soot_solver
+    from fumivex2.species import case_soot_model
+
+    case, gas, flame = counterflow.case, SOLVED["gas"], SOLVED["flame"]
+    model = case_soot_model(gas, case)
+    solver = make_soot_solver(case, gas, flame, model, Boundaries(
+        float(flame.fuel_inlet.mdot), float(flame.oxidizer_inlet.mdot)))
+    assert solver.boundary_type_right == 0 and solver.P == flame.P
+    report = fv.solve_steady(solver, rtol=case.soot_solver.tolerance)
+    assert report.converged, report.message
+    assert residual_np(solver) < case.soot_solver.tolerance
+    # the same profiles as the run's (which hold the model's values: floored)
+    C = np.maximum(np.array(solver.C_tot_n), model.C_tot_min)
+    np.testing.assert_allclose(C, counterflow.profiles[R.C_TOT], rtol=1e-9, atol=0)
 
 
 def test_counterflow_soot_enters_at_floors_and_gathers_at_the_stagnation_plane(counterflow):
