@@ -147,6 +147,9 @@ def test_reports_failures_and_keeps_state_on_errors():
     s.rho = [1.0, 2.0]  # a profile of the wrong length
     with pytest.raises(ValueError):
         fv.steady_residual(s)
+    # a solver that has not read its flame is not a solution of anything
+    with pytest.raises(ValueError, match="must have read a flame"):
+        fv.solve_steady(make())
 
 
 def test_burner_flame_steady_solve(burner_flame):

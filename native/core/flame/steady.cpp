@@ -350,6 +350,15 @@ void check_sizes(const SteadyProblem& p, const std::vector<SootPoint>& N) {
       p.u.size() != p.rho.size())
     throw Error(ErrorKind::Value, "steady soot solve: the profiles and the soot values need "
                                   "equal lengths of at least two points");
+  // A solver that has not read its flame holds zero densities: every row would be zero
+  // and the state would pass as a solution.
+  for (std::size_t i = 0; i < p.rho.size(); ++i)
+    if (!(p.rho[i] > 0.0) || !std::isfinite(p.rho[i]) || !std::isfinite(p.u[i]))
+      throw Error(ErrorKind::Value,
+                  "steady soot solve: the density at grid point " + std::to_string(i) + " is " +
+                      std::to_string(p.rho[i]) + " kg/m3 and the velocity " +
+                      std::to_string(p.u[i]) + " m/s; the solver must have read a flame "
+                      "(solve() with n_time_steps = 0 does it)");
 }
 
 }  // namespace
