@@ -150,7 +150,7 @@ def solve_from_neighbour(build, case: Case, progress: Progress, what: str, resta
             flame.P = boundaries[-1]
             flame = solve_cantera_flame(flame, case, progress, auto=False, what=what)
             start = "neighbour"
-        except (FlameFailure, Exception):  # any failure of the shortcut: solve afresh
+        except Exception:  # any failure of the shortcut: solve afresh
             flame = None
     if flame is None:
         flame = solve_cantera_flame(build(), case, progress, auto=auto, what=what)
