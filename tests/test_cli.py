@@ -284,7 +284,7 @@ def test_ctrl_c_during_a_sweep_keeps_finished_cases(tmp_path):
     os.killpg(proc.pid, signal.SIGINT)  # as Ctrl-C in a terminal: to the workers too
     out, err = proc.communicate(timeout=60)
     assert proc.returncode == 130, err
-    finished = len(list((tmp_path / "sw").glob("*/result.pkl")))
+    finished = len(list((tmp_path / "sw").glob("*/record.json")))
     assert 1 <= finished < 5
     assert err == (f"fumivex2: error: interrupted: {finished} of 5 cases finished and are in "
                    f"sw; rerun with --resume --out sw to run the rest\n")
