@@ -258,8 +258,11 @@ def test_sweep_reports_failed_cases_and_goes_on(standins, capsys):
     assert sorted(summary["status"]) == ["completed", "completed", "error", "error"]
     # --resume without --out continues the newest sweep of the case: the failed cases
     # run again, the finished ones do not
-    rc, out, _ = run(capsys, "sweep", path, *vary, "--resume", "-q")
+    rc, out, err = run(capsys, "sweep", path, *vary, "--resume", "-q")
     assert rc == 1 and out == f"{folder.relative_to(standins)}\n"
+    assert err.splitlines()[0] == (f"fumivex2: --resume: resuming {folder.relative_to(standins)}"
+                                   f", the newest sweep of 'ethylene-pfr' with the same --vary "
+                                   f"(--out DIR to choose another)")
     index = (folder / "sweep_index.jsonl").read_text().splitlines()
     assert len(index) == 6 and all('"error"' in line for line in index[4:])
 
@@ -284,7 +287,7 @@ def test_ctrl_c_during_a_sweep_keeps_finished_cases(tmp_path):
     os.killpg(proc.pid, signal.SIGINT)  # as Ctrl-C in a terminal: to the workers too
     out, err = proc.communicate(timeout=60)
     assert proc.returncode == 130, err
-    finished = len(list((tmp_path / "sw").glob("*/result.pkl")))
+    finished = len(list((tmp_path / "sw").glob("*/record.json")))
     assert 1 <= finished < 5
     assert err == (f"fumivex2: error: interrupted: {finished} of 5 cases finished and are in "
                    f"sw; rerun with --resume --out sw to run the rest\n")

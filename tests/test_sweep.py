@@ -4,9 +4,13 @@ Dask LocalCluster, failures, crashes, interruption and resume.
 The cases run through a stand-in runner (module level, so that it pickles by reference
 into the workers): its profiles are a deterministic function of the case values, so a
 result that went to the wrong case or changed on the way shows."""
+import contextlib
+import io
 import json
+import logging
 import os
 import pickle
+import shutil
 import socket
 import time
 import warnings
@@ -16,6 +20,7 @@ import pytest
 
 from fumivex2 import results as R
 from fumivex2.cases import CaseError, default_case, with_overrides
+from fumivex2.species import shipped_mechanism
 from fumivex2.results import RunResult
 from fumivex2.sweep import (DaskUnavailable, SweepInterrupted, case_id, expand, parse_value,
                             parse_vary, run_sweep)
@@ -161,8 +166,7 @@ def check_same_as_serial(outcome, case, varies):
         # what is on disk is what came back
         on_disk = pd.read_csv(r.folder / "profiles.csv")
         np.testing.assert_allclose(on_disk[R.FV], expected.profiles[R.FV], rtol=1e-15)
-        with open(r.folder / "result.pkl", "rb") as fh:
-            pd.testing.assert_frame_equal(pickle.load(fh).profiles, expected.profiles)
+        assert json.loads((r.folder / "record.json").read_text())["id"] == r.case_id
 
 
 def test_sweep_on_a_process_pool_matches_serial_runs(tmp_path):
@@ -249,7 +253,7 @@ def test_interrupted_sweep_keeps_finished_cases_and_resumes(tmp_path, monkeypatc
                   progress=interrupt_after_two)
     finished = info.value.outcome.finished
     assert len(finished) == 2 and info.value.outcome.interrupted
-    assert sorted(p.parent.name for p in out.glob("*/result.pkl")) == \
+    assert sorted(p.parent.name for p in out.glob("*/record.json")) == \
         sorted(r.folder.name for r in finished)
     assert len(pd.read_csv(out / "sweep_summary.csv")) == 2
     log.write_text("")
@@ -262,10 +266,9 @@ def test_interrupted_sweep_keeps_finished_cases_and_resumes(tmp_path, monkeypatc
     assert len(pd.read_csv(out / "sweep_summary.csv")) == 4
     # a changed base case is not mistaken for the finished one
     log.write_text("")
-    outcome = run_sweep(with_overrides(case, {"reactor.diameter": 0.02}),
-                        {"reactor.length": [0.05]}, out, workers=1, runner=standin_run,
-                        resume=True)
-    assert not outcome.records[0].resumed and len(log.read_text().splitlines()) == 1
+    outcome = run_sweep(with_overrides(case, {"reactor.diameter": 0.02}), FOUR, out,
+                        workers=1, runner=standin_run, resume=True)
+    assert not any(r.resumed for r in outcome.records) and len(log.read_text().splitlines()) == 4
 
 
 def test_real_reactor_sweep_matches_serial_runs(tmp_path):
@@ -276,4 +279,92 @@ def test_real_reactor_sweep_matches_serial_runs(tmp_path):
     for r in outcome.records:
         serial = pfr.run_pfr(r.case)
         assert r.status == serial.status
+        pd.testing.assert_frame_equal(r.result.profiles, serial.profiles, rtol=1e-12)
+
+
+def planted(marker):
+    """What a hostile result.pkl runs when it is unpickled."""
+    open(marker, "w").close()
+    raise RuntimeError("unpickled")
+
+
+class Planted:
+    def __init__(self, marker):
+        self.marker = marker
+
+    def __reduce__(self):
+        return planted, (self.marker,)
+
+
+def test_resume_takes_only_this_very_case_from_its_record_and_never_unpickles(
+        tmp_path, monkeypatch):
+    log = tmp_path / "runs.log"
+    monkeypatch.setenv("FUMIVEX2_TEST_LOG", str(log))
+    mechanism = tmp_path / "mech.yaml"
+    shutil.copy(shipped_mechanism(), mechanism)
+    case = small_case(**{"mechanism.file": str(mechanism)})
+    varies = {"reactor.length": [0.05, 0.2, 0.3]}
+    out = tmp_path / "sweep"
+    first = run_sweep(case, varies, out, workers=1, runner=standin_run)
+    marker = tmp_path / "unpickled"
+    for r in first.records:
+        (r.folder / "result.pkl").write_bytes(pickle.dumps(Planted(str(marker))))
+    (first.records[0].folder / "record.json").unlink()       # no record: not finished
+    (first.records[1].folder / "record.json").write_text("{")  # torn record: not finished
+    log.write_text("")
+    outcome = run_sweep(case, varies, out, workers=1, runner=standin_run, resume=True)
+    assert [r.resumed for r in outcome.records] == [False, False, True]
+    assert len(log.read_text().splitlines()) == 2 and not marker.exists()
+    check_same_as_serial(outcome, case, varies)  # the resumed one read back exactly
+    assert outcome.records[2].result.extra == {"pahs": ["A4"]}
+    assert not (outcome.records[0].folder / "result.pkl").exists()
+    # another --vary is refused, naming the difference; nothing runs
+    with pytest.raises(CaseError, match=r"another --vary: reactor\.length takes 0\.05,0\.2,0\.3 "
+                                        r"there and 0\.05,0\.4 here"):
+        run_sweep(case, {"reactor.length": [0.05, 0.4]}, out, runner=standin_run, resume=True)
+    # an edited mechanism file at the same path: every case runs again
+    log.write_text("")
+    with open(mechanism, "a") as fh:
+        fh.write("\n# edited\n")
+    outcome = run_sweep(case, varies, out, workers=1, runner=standin_run, resume=True)
+    assert not any(r.resumed for r in outcome.records) and len(log.read_text().splitlines()) == 3
+    # without resume, results in the folder are computed again
+    log.write_text("")
+    outcome = run_sweep(case, varies, out, workers=1, runner=standin_run)
+    assert not any(r.resumed for r in outcome.records) and len(log.read_text().splitlines()) == 3
+    check_same_as_serial(outcome, case, varies)
+
+
+def interleaved_run(case, *, progress=None):
+    """Prints and warns in steps with pauses, in which another thread of the process
+    would run, then runs the reactor; the lines it printed go into extra["lines"]."""
+    from fumivex2.pfr import run_pfr
+
+    tag = f"{case.reactor.length:g}"
+    printed = io.StringIO()
+    with contextlib.redirect_stdout(printed):
+        for i in range(3):
+            print(f"case {tag} line {i}")
+            warnings.warn(f"case {tag} warning {i}")
+            time.sleep(0.05)
+        result = run_pfr(case)
+    result.extra["lines"] = printed.getvalue().splitlines()
+    return result
+
+
+def test_dask_workers_with_two_threads_keep_cases_apart(tmp_path):
+    distributed = pytest.importorskip("distributed")
+    pfr = pytest.importorskip("fumivex2.pfr")
+    case = small_case(**{"output.stations": 10})
+    varies = {"reactor.length": [0.01, 0.012, 0.014]}
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=2, processes=True,
+                                  dashboard_address=None, silence_logs=logging.ERROR) as cluster:
+        outcome = run_sweep(case, varies, tmp_path, dask=cluster.scheduler_address,
+                            runner=interleaved_run)
+    for r in outcome.records:
+        tag = f"{r.params['reactor.length']:g}"
+        assert r.status == "completed", r.message
+        assert r.warnings == [f"case {tag} warning {i}" for i in range(3)]
+        assert r.result.extra["lines"] == [f"case {tag} line {i}" for i in range(3)]
+        serial = pfr.run_pfr(r.case)
         pd.testing.assert_frame_equal(r.result.profiles, serial.profiles, rtol=1e-12)

@@ -104,8 +104,9 @@ def _build_parser() -> argparse.ArgumentParser:
                         "grid settings (about ten times faster; results agree with fresh "
                         "solves to Cantera's tolerances, not to the last digit)")
     p.add_argument("--resume", action="store_true",
-                   help="skip the cases whose results are already in the sweep folder "
-                        "(--out, default: the newest sweep folder of this case)")
+                   help="take the cases already finished in the sweep folder from it "
+                        "(--out; default: the newest sweep folder of this case with the "
+                        "same --vary, named on stderr); without it every case runs")
     p.add_argument("--out", metavar="DIR",
                    help="sweep folder (default: <output.folder>/<case name>-sweep-<time>)")
     sub.add_parser("info", parents=[common], formatter_class=fmt,
@@ -313,7 +314,7 @@ def _remove_if_empty(folder: pathlib.Path) -> None:
 def _cmd_sweep(args, quiet: bool) -> int:
     from .output import default_folder, params_label, prepare_folder
     from .results import NOT_CONVERGED
-    from .sweep import SweepInterrupted, expand, parse_vary, run_sweep
+    from .sweep import SweepInterrupted, expand, parse_vary, run_sweep, vary_definition
 
     from .measured import load_data
 
@@ -328,18 +329,28 @@ def _cmd_sweep(args, quiet: bool) -> int:
         if key in varies:
             raise CaseError(f"--vary {key} is given twice: list all its values in one --vary")
         varies[key] = values
-    total = len(expand(case, varies))  # every variant checked before anything runs
+    variants = expand(case, varies)  # every variant checked before anything runs
+    total = len(variants)
     if args.workers is not None and args.workers < 1:
         raise CaseError(f"--workers must be at least 1, got {args.workers}")
     if args.dask_timeout <= 0:
         raise CaseError(f"--dask-timeout must be a positive number of seconds, "
                         f"got {args.dask_timeout:g}")
-    latest = _latest_sweep(case) if args.resume and not args.out else None
+    latest = _latest_sweep(case, vary_definition(variants)) if args.resume and not args.out \
+        else None
     created = not (args.out and pathlib.Path(args.out).exists()) and latest is None
     if args.out:
         folder = prepare_folder(args.out)
     else:
         folder = latest or default_folder(case, suffix="-sweep")
+    if args.resume and not args.out:  # a folder the user did not name: say which
+        if latest:
+            note = (f"resuming {folder}, the newest sweep of {case.name!r} with the same "
+                    f"--vary (--out DIR to choose another)")
+        else:
+            note = (f"no earlier sweep of {case.name!r} with the same --vary; starting "
+                    f"{folder}")
+        print(f"fumivex2: --resume: {note}", file=sys.stderr, flush=True)
     progress = _Progress("sweep", "cases", quiet)
     if args.dask == "local":
         where = f"a local Dask cluster of {args.workers or os.cpu_count() or 1} workers"
@@ -375,7 +386,9 @@ def _cmd_sweep(args, quiet: bool) -> int:
                f"--resume --out {folder} to run the rest")
         return 130
     except BaseException:  # nothing ran (no Dask scheduler, ...): no empty folder left
-        if created:
+        if created and not any(folder.glob("*/record.json")):
+            with contextlib.suppress(OSError):
+                (folder / "sweep.json").unlink()
             _remove_if_empty(folder)
         raise
     finally:
@@ -404,12 +417,15 @@ def _cmd_sweep(args, quiet: bool) -> int:
     return EXIT_DONE
 
 
-def _latest_sweep(case: Case) -> pathlib.Path | None:
+def _latest_sweep(case: Case, definition: dict) -> pathlib.Path | None:
+    """The newest sweep folder of the case (in its output.folder) whose recorded --vary
+    is `definition`."""
     from .output import _slug
+    from .sweep import read_vary, vary_differences
 
     root = pathlib.Path(case.output.folder)
     found = [p for p in root.glob(f"{_slug(case.name) or 'case'}-sweep-*")
-             if (p / "sweep_index.jsonl").is_file()]
+             if (vary := read_vary(p)) is not None and not vary_differences(vary, definition)]
     return max(found, key=lambda p: p.stat().st_mtime) if found else None
 
 

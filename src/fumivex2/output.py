@@ -20,10 +20,13 @@ with them in metrics.csv and summary.txt (see ``fumivex2.measured``).
 """
 from __future__ import annotations
 
+import contextlib
 import datetime
 import math
+import os
 import pathlib
 import re
+import threading
 from typing import Any, Callable, Iterable, Mapping, Sequence
 
 from .cases import Case, CaseError, case_to_toml
@@ -92,6 +95,35 @@ def prepare_folder(folder: str | pathlib.Path) -> pathlib.Path:
     return folder
 
 
+@contextlib.contextmanager
+def atomic_path(path: str | pathlib.Path):
+    """A temporary name beside `path` to write to, renamed to `path` when the block ends
+    without an error and removed otherwise: a reader (a resumed sweep) never finds a
+    half-written file under the final name. The name keeps the suffix, so that pandas and
+    Matplotlib pick the format from it."""
+    path = pathlib.Path(path)
+    tmp = path.with_name(f".{path.stem}.{os.getpid()}-{threading.get_ident()}.partial"
+                         f"{path.suffix}")
+    try:
+        yield tmp
+        os.replace(tmp, path)
+    finally:
+        with contextlib.suppress(OSError):
+            tmp.unlink()
+
+
+def write_text(path: str | pathlib.Path, text: str) -> None:
+    """Write text into path atomically (see atomic_path)."""
+    with atomic_path(path) as tmp:
+        tmp.write_text(text)
+
+
+def write_csv(table, path: str | pathlib.Path) -> None:
+    """A DataFrame into path as CSV without its index, atomically (see atomic_path)."""
+    with atomic_path(path) as tmp:
+        table.to_csv(tmp, index=False)
+
+
 def _slug(text: str) -> str:
     return re.sub(r"[^A-Za-z0-9_.=+-]+", "_", str(text)).strip("_")
 
@@ -112,10 +144,10 @@ def write_run(result: RunResult, folder: str | pathlib.Path, *, label: str | Non
     profiles = result.profiles
     has_rows = profiles is not None and len(profiles) > 0
     if profiles is not None:
-        profiles.to_csv(folder / "profiles.csv", index=False)
+        write_csv(profiles, folder / "profiles.csv")
     if result.rates is not None:
-        result.rates.to_csv(folder / "rates.csv", index=False)
-    (folder / "case.toml").write_text(case_to_toml(result.case))
+        write_csv(result.rates, folder / "rates.csv")
+    write_text(folder / "case.toml", case_to_toml(result.case))
     data, data_notes = case_data(result.case)
     metrics, metric_notes = agreement_rows(result, data)
     notes += data_notes + metric_notes
@@ -123,10 +155,10 @@ def write_run(result: RunResult, folder: str | pathlib.Path, *, label: str | Non
         import pandas as pd
 
         columns = list(METRIC_COLUMNS) + [f"worst point at {result.position_column()}"]
-        pd.DataFrame(metrics, columns=columns).to_csv(folder / "metrics.csv", index=False)
+        write_csv(pd.DataFrame(metrics, columns=columns), folder / "metrics.csv")
     if plots and result.case.output.plots and has_rows:
         notes += plot_run(result, folder, label=label, data=data)
-    (folder / "summary.txt").write_text(summary_text(result, notes, metrics=metrics))
+    write_text(folder / "summary.txt", summary_text(result, notes, metrics=metrics))
     return folder
 
 
@@ -151,7 +183,8 @@ def plot_run(result: RunResult, folder: pathlib.Path, *, label: str | None = Non
     figures, notes = run_figures(result, data, label=label)
     for stem, fig in figures.items():
         try:
-            fig.savefig(folder / f"{stem}.png", dpi=110)
+            with atomic_path(folder / f"{stem}.png") as tmp:
+                fig.savefig(tmp, dpi=110)
         except Exception as e:  # a plot is a view of the CSV, which is written already
             notes.append(f"plot {stem}.png not written: {type(e).__name__}: {e}")
     return notes
@@ -298,8 +331,9 @@ def plot_job(job: tuple) -> str | None:
     if it failed. A module-level function, so that worker processes can run it."""
     path, series, xlabel, ylabel, title, legend, log, markers = job
     try:
-        _figure(series, xlabel, ylabel, title, legend=legend, log=log,
-                markers=markers).savefig(path, dpi=110)
+        fig = _figure(series, xlabel, ylabel, title, legend=legend, log=log, markers=markers)
+        with atomic_path(path) as tmp:
+            fig.savefig(tmp, dpi=110)
     except Exception as e:
         return f"plot {pathlib.Path(path).name} not written: {type(e).__name__}: {e}"
     return None
@@ -473,15 +507,15 @@ def write_sweep(results: Iterable, folder: str | pathlib.Path, *,
                     t.insert(i, k, v if not isinstance(v, (list, tuple)) else str(v))
                 tables.append(t)
         rows.append(row)
-    pd.DataFrame(rows).to_csv(folder / "sweep_summary.csv", index=False)
+    write_csv(pd.DataFrame(rows), folder / "sweep_summary.csv")
     if tables:
-        pd.concat(tables, ignore_index=True).to_csv(folder / "all_runs.csv", index=False)
+        write_csv(pd.concat(tables, ignore_index=True), folder / "all_runs.csv")
     done = [(p, r) for p, r, *_ in items if r is not None and r.profiles is not None
             and len(r.profiles)]
     if plots and done and all(r.case.output.plots for _, r in done):
         notes = plot_sweep(done, folder, name=name, mapper=mapper)
         if notes:
-            (folder / "plot_notes.txt").write_text("\n".join(notes) + "\n")
+            write_text(folder / "plot_notes.txt", "\n".join(notes) + "\n")
     return folder
 
 

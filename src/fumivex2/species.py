@@ -58,15 +58,42 @@ def shipped_mechanism(name: str = "abf.yaml") -> pathlib.Path:
     return pathlib.Path(str(importlib.resources.files("fumivex2") / "data" / name))
 
 
+def mechanism_source(file: str = "abf.yaml") -> str:
+    """What open_mechanism hands to Cantera for `file`: the shipped copy for "abf.yaml"
+    (unless a file of that name is in the working folder), else `file` as given."""
+    if file == "abf.yaml" and not pathlib.Path(file).exists():
+        return str(shipped_mechanism())
+    return file
+
+
+def mechanism_path(file: str = "abf.yaml") -> pathlib.Path | None:
+    """The file Cantera reads for `file` (see mechanism_source): the path itself when it
+    exists, else the first of Cantera's data folders that holds it; None when neither does.
+    Imports Cantera only for a name that is not a path."""
+    source = pathlib.Path(mechanism_source(file))
+    if source.is_file():
+        return source.resolve()
+    if source.is_absolute():
+        return None
+    try:
+        import cantera as ct
+        folders = ct.get_data_directories()
+    except (ImportError, AttributeError):
+        return None
+    for folder in folders:
+        candidate = pathlib.Path(folder) / source
+        if candidate.is_file():
+            return candidate.resolve()
+    return None
+
+
 def open_mechanism(file: str = "abf.yaml", phase: str = ""):
     """A Cantera Solution of `file`: the shipped copy for "abf.yaml", a path, or a name
     Cantera resolves from its own data folders. Refuses a mechanism without transport
     data (the soot model needs the gas viscosity)."""
     import cantera as ct
 
-    source = file
-    if file == "abf.yaml" and not pathlib.Path(file).exists():
-        source = str(shipped_mechanism())
+    source = mechanism_source(file)
     try:
         gas = ct.Solution(source, phase) if phase else ct.Solution(source)
     except ct.CanteraError as e:

@@ -3,13 +3,24 @@
 ``expand(case, {"reactor.length": ["0.1", "0.2"]})`` gives the variants with the
 parameters that make them; ``run_sweep`` runs them on a process pool on this machine or
 on a Dask distributed cluster through the same ``concurrent.futures`` interface (for
-Dask, the client's executor). Cases go to the workers and results come back pickled;
-the results are written here, in the calling process, as each case finishes: a
-subfolder per case (see ``output.write_run``, plus ``result.pkl``) and a line in
-``sweep_index.jsonl``. A case that fails is recorded with its parameters and the others
-go on. After Ctrl-C the finished cases stay on disk, the rest are cancelled, and a rerun
-with ``resume=True`` skips every case whose result is on disk (a case is known by a hash
-of its full set of values, so a changed base case is not mistaken for a finished one).
+Dask, the client's executor). Cases go to the workers and results come back pickled
+over the executor's connection; the results are written here, in the calling process, as
+each case finishes: a subfolder per case (see ``output.write_run``, plus ``record.json``)
+and a line in ``sweep_index.jsonl``. Every file is written under a temporary name and
+renamed, and ``record.json`` comes last: its presence means the case is done. A case that
+fails is recorded with its parameters and the others go on. After Ctrl-C the finished
+cases stay on disk, the rest are cancelled, and a rerun with ``resume=True`` takes every
+case whose record is on disk from its CSV files and record (never from a pickle: a folder
+may come from someone else). A case is known by a hash of its full set of values, of the
+content of its mechanism file and of the versions of fumivex2, Cantera and NumPy, so a
+changed base case, an edited mechanism or an upgrade is not mistaken for a finished case.
+The folder's ``sweep.json`` holds the sweep's --vary definition; a resume with another
+one is refused. A rerun without ``resume`` runs every case again.
+
+A worker runs one case at a time whatever its number of threads: the cases in one process
+take a process-wide lock, because a case changes process-wide state (the warning filters,
+sys.stdout around the flame solver's log, Cantera's sparse-matrix switch) and the
+extension holds the GIL anyway, so threads of one process could only interleave.
 
 A worker process that dies (a crash in compiled code, the out-of-memory killer) breaks a
 process pool with every case queued on it; those cases are then rerun one per process,
@@ -28,7 +39,6 @@ import logging
 import multiprocessing
 import os
 import pathlib
-import pickle
 import signal
 import threading
 import time
@@ -39,14 +49,19 @@ from dataclasses import dataclass, field
 from typing import Any, Callable, Mapping, Sequence
 
 from .cases import Case, CaseError, case_as_dict, case_fields, with_overrides
-from .output import _slug, params_label, prepare_folder, write_run, write_sweep
+from .output import (_slug, params_label, prepare_folder, write_csv, write_run, write_sweep,
+                     write_text)
 from .results import RunResult
 
 __all__ = ["expand", "run_sweep", "parse_vary", "parse_value", "case_id", "SweepRecord",
-           "SweepOutcome", "SweepInterrupted", "DaskUnavailable", "runner_for"]
+           "SweepOutcome", "SweepInterrupted", "DaskUnavailable", "runner_for",
+           "vary_definition", "read_vary", "vary_differences"]
 
 INDEX = "sweep_index.jsonl"
-RESULT = "result.pkl"
+RECORD = "record.json"   # per case, written last: the case is done
+DEFINITION = "sweep.json"  # per sweep: its --vary definition
+OLD_RESULT = "result.pkl"  # written by earlier versions; never read, removed on rewrite
+RECORD_FORMAT = 1
 
 
 class DaskUnavailable(CaseError):
@@ -171,12 +186,99 @@ def _strip_source(message: str) -> str:
 
 
 def case_id(case: Case) -> str:
-    """A stable hash of every value of case that changes its results (its output folder
-    does not), 12 hex digits."""
+    """A stable hash of everything that changes a case's results, 12 hex digits: every
+    value of the case (its output folder excepted), the content of its mechanism file
+    (found as the run finds it) and the versions of fumivex2, Cantera and NumPy."""
     data = case_as_dict(case)
     data["output"].pop("folder", None)
+    data["mechanism content"] = _mechanism_hash(case.mechanism.file)
+    data["versions"] = _versions()
     text = json.dumps(data, sort_keys=True, default=repr)
     return hashlib.sha256(text.encode()).hexdigest()[:12]
+
+
+def _mechanism_hash(file: str) -> str:
+    """sha256 of the mechanism file the run reads for `file`, or a note that none is
+    found (the run then fails, and the name alone identifies it)."""
+    from .species import mechanism_path
+
+    path = mechanism_path(file)
+    if path is None:
+        return f"not found: {file}"
+    st = path.stat()
+    return _file_hash(str(path), st.st_mtime_ns, st.st_size)
+
+
+@functools.lru_cache(maxsize=64)
+def _file_hash(path: str, mtime_ns: int, size: int) -> str:
+    # keyed on the modification time and size too: an edited file is read again
+    h = hashlib.sha256()
+    with open(path, "rb") as fh:
+        for block in iter(lambda: fh.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+@functools.lru_cache(maxsize=1)
+def _versions() -> dict:
+    from importlib import metadata
+
+    out = {}
+    for dist in ("fumivex2", "cantera", "numpy"):
+        try:
+            out[dist] = metadata.version(dist)
+        except metadata.PackageNotFoundError:
+            out[dist] = "not installed"
+    return out
+
+
+def vary_definition(variants: Sequence[tuple]) -> dict:
+    """{key: [values in order]} of a sweep's variants (as expand returns them), in the
+    form sweep.json keeps."""
+    out: dict = {}
+    for params, _ in variants:
+        for k, v in params.items():
+            values = out.setdefault(k, [])
+            v = _plain(v)
+            if v not in values:
+                values.append(v)
+    return out
+
+
+def _plain(v):
+    return [_plain(x) for x in v] if isinstance(v, (list, tuple)) else v
+
+
+def read_vary(folder: str | pathlib.Path) -> dict | None:
+    """The --vary definition recorded in a sweep folder, None when it has none (or an
+    unreadable one)."""
+    try:
+        data = json.loads((pathlib.Path(folder) / DEFINITION).read_text())
+        vary = data["vary"]
+    except (OSError, ValueError, KeyError, TypeError):
+        return None
+    return vary if isinstance(vary, dict) else None
+
+
+def vary_differences(recorded: Mapping, wanted: Mapping) -> list:
+    """What differs between two --vary definitions, one phrase per key (value order does
+    not count)."""
+    def text(values):
+        return ",".join(json.dumps(v) if not isinstance(v, str) else v for v in values)
+
+    out = []
+    for key in list(recorded) + [k for k in wanted if k not in recorded]:
+        if key not in wanted:
+            out.append(f"{key} is varied there ({text(recorded[key])}) and not here")
+        elif key not in recorded:
+            out.append(f"{key} is varied here ({text(wanted[key])}) and not there")
+        else:
+            a = sorted(json.dumps(v) for v in recorded[key])
+            b = sorted(json.dumps(v) for v in wanted[key])
+            if a != b:
+                out.append(f"{key} takes {text(recorded[key])} there and "
+                           f"{text(wanted[key])} here")
+    return out
 
 
 def case_folder_name(params: Mapping[str, Any], cid: str) -> str:
@@ -245,10 +347,21 @@ def runner_for(kind: str) -> Callable:
         raise RuntimeError(f"{module}.{name} is not available in this installation: {e}") from None
 
 
+# One case at a time per process (see the module's docstring): a Dask worker started
+# with several threads runs its cases one after the other, each seeing only its own
+# warnings and output.
+_CASE_LOCK = threading.Lock()
+
+
 def _execute(runner: Callable, case: Case) -> tuple:
     """Run one case in a worker: ("done", result, "", warnings) or ("error", message,
     traceback, warnings); the warnings of the run travel back as text, so that the
     calling process reports them (a worker's stderr may be on another machine)."""
+    with _CASE_LOCK:
+        return _execute_alone(runner, case)
+
+
+def _execute_alone(runner: Callable, case: Case) -> tuple:
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("default")
         try:
@@ -341,7 +454,9 @@ def run_sweep(case: Case, varies: Mapping[str, Sequence], folder: str | pathlib.
 
     workers: size of the process pool (default: the number of cores), or of the Dask
     LocalCluster for dask="local". dask: "tcp://host:port" of a scheduler (given up after
-    dask_timeout seconds), or "local". resume: skip the cases whose result is in folder.
+    dask_timeout seconds), or "local". resume: take the cases whose record is in folder
+    from it instead of running them (CaseError when the folder's recorded --vary
+    definition differs from `varies`); without it every case runs.
     progress(done, total) is called after each case; on_case(record) for each case that
     finishes (also the resumed ones). runner(case) -> RunResult replaces the run function
     of the case's kind (it must pickle by reference: a module-level function).
@@ -364,6 +479,11 @@ def run_sweep(case: Case, varies: Mapping[str, Sequence], folder: str | pathlib.
             if restart_flames and runner is None and variant.kind in ("flame", "counterflow"):
                 runners[variant.kind] = functools.partial(runners[variant.kind], restart=True)
     folder = prepare_folder(folder)
+    definition = vary_definition(variants)
+    if resume:
+        _check_resume(folder, definition)
+    write_text(folder / DEFINITION, json.dumps(
+        {"case": case.name, "kind": case.kind, "vary": definition}, indent=1) + "\n")
     records = []
     for params, variant in variants:
         cid = case_id(variant)
@@ -505,25 +625,96 @@ def _run_dask(address: str, workers: int | None, timeout: float, todo: list, run
 
 # ---- on disk --------------------------------------------------------------------------------
 
+def _check_resume(folder: pathlib.Path, definition: dict) -> None:
+    """Refuse to resume a folder whose sweep varied something else, or that holds cases
+    of a sweep without a recorded definition."""
+    recorded = read_vary(folder)
+    if recorded is None:
+        if (folder / INDEX).exists():
+            raise CaseError(f"--resume: {str(folder)!r} has no readable {DEFINITION} (an "
+                            f"older fumivex2 wrote it, or it is damaged), so what it varied "
+                            f"is unknown: run the sweep without --resume, or into another "
+                            f"folder")
+        return  # nothing there yet: every case runs
+    differences = vary_differences(recorded, definition)
+    if differences:
+        raise CaseError(f"--resume: the sweep in {str(folder)!r} was run with another "
+                        f"--vary: {'; '.join(differences)} (resume with the same --vary, or "
+                        f"give another --out)")
+
+
 def _load_finished(record: SweepRecord) -> bool:
-    """Take a case's result from its folder if a finished run left one there."""
-    path = record.folder / RESULT
-    if not path.is_file():
-        return False
+    """Take a case's result from its folder if a finished run of this very case (same id)
+    left its record there: the tables are read back from their CSV files, the rest from
+    record.json. Nothing is unpickled."""
+    import pandas as pd
+
     try:
-        with open(path, "rb") as fh:
-            result = pickle.load(fh)  # written by this module into the user's own folder
-    except Exception:
-        return False  # unreadable (another pandas version, a torn file): run it again
-    if not isinstance(result, RunResult):
-        return False
+        data = json.loads((record.folder / RECORD).read_text())
+        if data.get("format") != RECORD_FORMAT or data.get("id") != record.case_id:
+            return False
+
+        # every float as written (pandas 3 reads them exactly by default)
+        exact = {} if int(pd.__version__.split(".")[0]) >= 3 else \
+            {"float_precision": "round_trip"}
+
+        def table(name):
+            return None if name is None else pd.read_csv(record.folder / name, **exact)
+
+        extra = dict(data.get("extra") or {})
+        extra.update({k: table(v) for k, v in (data.get("tables") or {}).items()})
+        result = RunResult(record.case, table(data["profiles"]), str(data["status"]),
+                           str(data["message"]), run_time=float(data["run_time"]),
+                           rates=table(data["rates"]), extra=extra)
+        warnings_ = [str(w) for w in data.get("warnings") or ()]
+    except (OSError, ValueError, KeyError, TypeError, AttributeError,
+            pd.errors.ParserError, pd.errors.EmptyDataError):
+        return False  # missing, torn or foreign: run it again
     record.result, record.status, record.message = result, result.status, result.message
+    record.warnings = warnings_
     return True
+
+
+def _json_keeps(value) -> bool:
+    """Whether value comes back from JSON as it went in (NaN included)."""
+    if isinstance(value, float):
+        return True
+    try:
+        return json.loads(json.dumps(value)) == value
+    except (TypeError, ValueError):
+        return False
+
+
+def _write_record(record: SweepRecord, result: RunResult) -> None:
+    """The extra tables of the result as CSV files, then record.json (last, atomically)."""
+    import pandas as pd
+
+    extra, tables, dropped = {}, {}, []
+    for k, v in result.extra.items():
+        if isinstance(v, pd.DataFrame):
+            tables[k] = f"extra_{_slug(k)}.csv"
+            write_csv(v, record.folder / tables[k])
+        elif _json_keeps(v):
+            extra[k] = v
+        else:
+            dropped.append(k)
+    data = {"format": RECORD_FORMAT, "id": record.case_id, "params": record.params,
+            "status": result.status, "message": result.message,
+            "run_time": result.run_time, "warnings": record.warnings,
+            "profiles": "profiles.csv" if result.profiles is not None else None,
+            "rates": "rates.csv" if result.rates is not None else None,
+            "tables": tables, "extra": extra, "extra not kept": dropped,
+            "versions": _versions()}
+    write_text(record.folder / RECORD, json.dumps(data, indent=1, default=repr) + "\n")
 
 
 def _record(outcome: SweepOutcome, record: SweepRecord, kind: str, payload, tb: str) -> None:
     """Write a finished case into its subfolder and the sweep index."""
     label = params_label(record.params)
+    prepare_folder(record.folder)
+    for stale in (RECORD, OLD_RESULT):  # an earlier run's record must not outlive its files
+        with contextlib.suppress(FileNotFoundError):
+            (record.folder / stale).unlink()
     if kind == "done":
         result = payload
         record.result, record.status, record.message = result, result.status, result.message
@@ -531,21 +722,17 @@ def _record(outcome: SweepOutcome, record: SweepRecord, kind: str, payload, tb: 
         # here, in the one calling process, they would serialise the whole sweep)
         write_run(result, record.folder, label=label, notes=[f"sweep parameters: {label}"]
                   + [f"warning: {w}" for w in record.warnings], plots=False)
-        tmp = record.folder / (RESULT + ".tmp")
-        with open(tmp, "wb") as fh:
-            pickle.dump(result, fh, protocol=pickle.HIGHEST_PROTOCOL)
-        os.replace(tmp, record.folder / RESULT)  # last: its presence means the case is done
+        _write_record(record, result)  # last: its presence means the case is done
     else:
         from .cases import case_to_toml
 
         record.status, record.message = "error", payload
-        prepare_folder(record.folder)
-        (record.folder / "case.toml").write_text(case_to_toml(record.case))
-        (record.folder / "summary.txt").write_text(
-            f"RUN FAILED: {payload}\nsweep parameters: {label}\n"
-            + "".join(f"warning: {w}\n" for w in record.warnings))
+        write_text(record.folder / "case.toml", case_to_toml(record.case))
+        write_text(record.folder / "summary.txt",
+                   f"RUN FAILED: {payload}\nsweep parameters: {label}\n"
+                   + "".join(f"warning: {w}\n" for w in record.warnings))
         if tb:
-            (record.folder / "error.txt").write_text(tb)
+            write_text(record.folder / "error.txt", tb)
     line = {"id": record.case_id, "params": record.params, "status": record.status,
             "message": record.message, "folder": record.folder.name,
             "run_time": record.result.run_time if record.result is not None else None,
