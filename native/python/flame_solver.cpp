@@ -137,12 +137,6 @@ enum Method { kSolveTDMA, kMethodCount };
 constexpr const char* kMethodNames[kMethodCount] = {"solve_TDMA"};
 OwnMethods<kMethodCount> g_own;
 
-PyObject* interned(const char* s) {
-  PyObject* o = PyUnicode_InternFromString(s);
-  if (!o) throw_pending();
-  return o;
-}
-
 struct Names {
   PyObject* TPX = interned("TPX");
   PyObject* mean_MW = interned("mean_molecular_weight");
@@ -163,13 +157,6 @@ const Names& names() {
 }
 
 // ---- small Python helpers (throwing) ---------------------------------------------
-
-Ref get(PyObject* o, PyObject* name) { return Ref(check(PyObject_GetAttr(o, name))); }
-Ref new_int(long v) { return Ref(check(PyLong_FromLong(v))); }
-
-Ref call(PyObject* fn, std::initializer_list<PyObject*> args) {
-  return Ref(check(PyObject_Vectorcall(fn, args.begin(), args.size(), nullptr)));
-}
 
 // field = value, for an array field: a NumPy array or None
 void store_array(PyObject* self, Member field, PyObject* value) {

@@ -82,12 +82,6 @@ const Names& names() {
   return n;
 }
 
-Ref get(PyObject* o, PyObject* name) { return Ref(check(PyObject_GetAttr(o, name))); }
-double as_double(PyObject* v) {
-  double d;
-  if (!to_double(v, &d)) throw_pending();
-  return d;
-}
 
 // ---- NumPy helpers ---------------------------------------------------------------
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bind/args.hpp"
+#include "bind/attrs.hpp"
 #include "bind/entry.hpp"
 #include "bind/errors.hpp"
 #include "bind/fields.hpp"
@@ -81,13 +82,6 @@ const Names& names() {
 
 // ---- small Python helpers (throwing) ---------------------------------------------
 
-Ref get(PyObject* o, PyObject* name) { return Ref(check(PyObject_GetAttr(o, name))); }
-double get_double(PyObject* o, PyObject* name) {
-  Ref v = get(o, name);
-  return check_double(PyFloat_AsDouble(v.get()));
-}
-double as_double(const Ref& v) { return check_double(PyFloat_AsDouble(v.get())); }
-Ref new_float(double v) { return Ref(check(PyFloat_FromDouble(v))); }
 [[noreturn]] void throw_exception(const char* message) {
   throw Error(ErrorKind::Exception, message);
 }
@@ -266,15 +260,15 @@ double external_heat_body(PyObject* self, double z, double T) {
 }
 
 double reynolds_body(PyObject* self) {
-  const double density = get_double(obj(self)->gas, names().density);
-  const double viscosity = get_double(obj(self)->gas, names().viscosity);
+  const double density = get_float(obj(self)->gas, names().density);
+  const double viscosity = get_float(obj(self)->gas, names().viscosity);
   return fv::reactor::reynolds(core(self), density, viscosity);
 }
 
 double call_method_double(PyObject* self, Method m, PyObject* const* args, std::size_t n) {
   PyObject* stack[3] = {self, n > 0 ? args[0] : nullptr, n > 1 ? args[1] : nullptr};
   Ref r(check(PyObject_VectorcallMethod(g_own.names[m], stack, n + 1, nullptr)));
-  return as_double(r);
+  return float_value(r.get());
 }
 
 // Entries: the body, or the subclass's replacement through Python.
@@ -356,11 +350,6 @@ struct Vectors {
   }
 };
 
-PyObject* numpy_function(const char* name) {
-  Ref np(check(PyImport_ImportModule("numpy")));
-  return check(PyObject_GetAttrString(np.get(), name));
-}
-
 // numpy.dot(a, b) as a double. Two aligned float64 vectors of one length go
 // straight to the dtype's dot function, which is what numpy.dot runs for them
 // (BLAS ddot where the strides allow), so the sum is NumPy's to the bit.
@@ -376,7 +365,7 @@ double numpy_dot(PyObject* a, PyObject* b) {
     return out;
   }
   Ref dot(check(PyArray_MatrixProduct2(a, b, nullptr)));
-  return as_double(dot);
+  return float_value(dot.get());
 }
 
 // sum(scrub * W)
@@ -388,10 +377,10 @@ double scrubbed_mass_rate(PlugFlowObject* o, PyObject* scrub, PyObject* W) {
     for (long i = 0; i < v.n; ++i) (*o->scratch)[i] = v.at(0, i) * v.at(1, i);
     return fv::numpy_sum(o->scratch->data(), v.n);
   }
-  static PyObject* sum = numpy_function("sum");
+  static PyObject* sum = numpy_attr("sum").release();
   Ref product(check(PyNumber_Multiply(scrub, W)));
   Ref total(check(PyObject_CallOneArg(sum, product.get())));
-  return as_double(total);
+  return float_value(total.get());
 }
 
 // The result array: [1/u, dG/dz, dT/dz, rows..., tail...]; rows come from
@@ -454,7 +443,7 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
 
   // 4-5: density and velocity
   const double rho = core(self)._enable_fixed_density ? core(self).fixed_density
-                                                      : get_double(gas.get(), nm.density);
+                                                      : get_float(gas.get(), nm.density);
   const double G = item_get(y, core(self).rho_u_vfv_offset);
   Ref soot_model = Ref::borrow(o->soot_model ? o->soot_model : Py_None);
   SootCalls sm(soot_model.get());
@@ -476,7 +465,7 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
     Ref h = get(gas.get(), nm.h);
     Ref w = Ref::borrow(o->wdot);
     const double released = numpy_dot(h.get(), w.get());
-    const double cp = get_double(gas.get(), nm.cp);
+    const double cp = get_float(gas.get(), nm.cp);
     dTdz = fdiv(q - released, rho * u * cp);
   } else {
     Ref table = Ref::borrow(o->time_derivative_temp_history);
@@ -532,7 +521,7 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
 
   // 12: wall deposition
   if (core(self)._enable_wall_deposition) {
-    const double nu = fdiv(get_double(gas.get(), nm.viscosity), rho);
+    const double nu = fdiv(get_float(gas.get(), nm.viscosity), rho);
     const double ff = fanning_friction(self);
     const double D = sm.diffus_coeff();
     core(self).k_dep = fv::reactor::deposition_coefficient(u, ff, nu, D);

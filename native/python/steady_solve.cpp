@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bind/args.hpp"
+#include "bind/attrs.hpp"
 #include "bind/entry.hpp"
 #include "bind/errors.hpp"
 #include "bind/numpy.hpp"
@@ -40,9 +41,7 @@ Ref attr(PyObject* o, const char* name) { return Ref(check(PyObject_GetAttrStrin
 
 double attr_double(PyObject* o, const char* name) {
   Ref v = attr(o, name);
-  double d;
-  if (!to_double(v.get(), &d)) throw_pending();
-  return d;
+  return as_double(v.get());
 }
 
 // getattr(o, name) as n doubles: any 1-D sequence of numbers, converted by
