@@ -23,6 +23,7 @@
 #include "bind/numpy.hpp"
 #include "common/errors.hpp"
 #include "flame/steady.hpp"
+#include "flame_driver.hpp"
 #include "soot_calls.hpp"
 #include "types.hpp"
 
@@ -73,8 +74,8 @@ class BoundModel final : public fv::flame::PointModel {
     calls_.update_solution(N.data());
     D = calls_.diffus_coeff();
     if (!sources) return;
-    int done = 0;
-    if (!calls_.sources(S.data(), done))
+    // no rows are stored before the solve is over, so a failing term leaves nothing to replay
+    if (!flame_driver::batched_sources(model_.get(), S.data(), [](int) {}))
       for (int k = 0; k < kSteadyVars; ++k) S[k] = calls_.source(static_cast<SootSource>(k));
   }
 
