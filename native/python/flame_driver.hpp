@@ -13,7 +13,7 @@
 //   PointObjects& points();           column views and the TPX tuple
 //   PyObject* X(); gas(); model();    borrowed current objects
 //   double P(); T(i); rho(i); mu(i); now(k, i);
-//   long last_index();                m, read where the step needs it
+//   Py_ssize_t last_index();                m, read where the step needs it
 //   void left_row(D); right_row(m, D, dt); interior_coefficients(i, D, dt);
 //   void interior_rhs(i, k, dt, S);   B_k[i] from the source S of variable k
 //   void solve_systems(); advance();  the four solves; N_n = N_n1
@@ -56,7 +56,7 @@ inline const Names& names() {
 // N_pri[i], C_tot[i], H_tot[i]]); then, when asked for, the soot diffusivity
 // soot_model.diffus_coeff(), m^2/s (0 otherwise).
 template <class P>
-double evaluate_point(P& p, long i, bool want_D) {
+double evaluate_point(P& p, Py_ssize_t i, bool want_D) {
   PointObjects& cache = p.points();
   // One view of column i serves the phase and the soot model (equal values;
   // a new one is made when the phase replaced or reshaped X meanwhile).
@@ -136,7 +136,7 @@ bool batched_sources(PyObject* model, double S[4], Partial&& partial) {
 // The right-hand sides of interior row i, each stored as if its source term
 // had been asked for just before its row (also when a later term fails).
 template <class P>
-void source_rows(P& p, long i, double dt) {
+void source_rows(P& p, Py_ssize_t i, double dt) {
   double S[4];
   const bool batched = batched_sources(p.model(), S, [&](int done) {
     for (int k = 0; k < done; ++k) p.interior_rhs(i, k, dt, S[k]);
@@ -154,10 +154,10 @@ void source_rows(P& p, long i, double dt) {
 template <class P>
 void step(P& p, double dt) {
   p.left_row(evaluate_point(p, 0, true));
-  const long m = p.last_index();
+  const Py_ssize_t m = p.last_index();
   p.right_row(m, evaluate_point(p, m, true), dt);
-  const long last = p.last_index();
-  for (long i = 1; i < last; ++i) {
+  const Py_ssize_t last = p.last_index();
+  for (Py_ssize_t i = 1; i < last; ++i) {
     p.interior_coefficients(i, evaluate_point(p, i, true), dt);
     source_rows(p, i, dt);
   }
@@ -167,13 +167,13 @@ void step(P& p, double dt) {
 // `steps` pseudo-time steps, each followed by print("Time Step = ", t) and
 // the new level becoming the current one.
 template <class P>
-void run_steps(P& p, double dt, long steps) {
+void run_steps(P& p, double dt, Py_ssize_t steps) {
   if (steps <= 0) return;
   Ref print = p.lookup_print();
   p.prepare_steps();
-  for (long t = 0; t < steps; ++t) {
+  for (Py_ssize_t t = 0; t < steps; ++t) {
     step(p, dt);
-    Ref t_obj = new_int(t);
+    Ref t_obj(check(PyLong_FromSsize_t(t)));
     call(print.get(), {names().step_label, t_obj.get()});
     p.advance();
   }
