@@ -102,10 +102,4 @@ int PointObjects::traverse(visitproc visit, void* arg) {
   return 0;
 }
 
-Ref numpy_attr(const char* name) {
-  static PyObject* np = nullptr;
-  if (!np) np = check(PyImport_ImportModule("numpy"));
-  return Ref(check(PyObject_GetAttrString(np, name)));
-}
-
 }  // namespace fv::py

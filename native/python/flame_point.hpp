@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "bind/attrs.hpp"
 #include "bind/ref.hpp"
 
 namespace fv::py {
@@ -42,8 +43,5 @@ class PointObjects {
   std::vector<PyObject*> columns_;  // by column index, null where none is kept
   PyObject* tpx_ = nullptr;
 };
-
-// numpy.<name>, looked up at each use
-Ref numpy_attr(const char* name);
 
 }  // namespace fv::py

@@ -31,6 +31,7 @@
 #include "common/errors.hpp"
 #include "flame/flame_rows.hpp"
 #include "flame/fp_status.hpp"
+#include "flame_driver.hpp"
 #include "flame_point.hpp"
 #include "soot_calls.hpp"
 #include "types.hpp"
@@ -137,39 +138,7 @@ enum Method { kSolveTDMA, kMethodCount };
 constexpr const char* kMethodNames[kMethodCount] = {"solve_TDMA"};
 OwnMethods<kMethodCount> g_own;
 
-PyObject* interned(const char* s) {
-  PyObject* o = PyUnicode_InternFromString(s);
-  if (!o) throw_pending();
-  return o;
-}
-
-struct Names {
-  PyObject* TPX = interned("TPX");
-  PyObject* mean_MW = interned("mean_molecular_weight");
-  PyObject* species_names = interned("species_names");
-  PyObject* grid = interned("grid");
-  PyObject* density = interned("density");
-  PyObject* T = interned("T");
-  PyObject* viscosity = interned("viscosity");
-  PyObject* velocity = interned("velocity");
-  PyObject* X = interned("X");
-  PyObject* shape = interned("shape");
-  PyObject* scrub_wdot = interned("scrub_wdot");
-  PyObject* label = interned("Time Step = ");
-};
-const Names& names() {
-  static const Names n;  // first use is under the interpreter lock
-  return n;
-}
-
 // ---- small Python helpers (throwing) ---------------------------------------------
-
-Ref get(PyObject* o, PyObject* name) { return Ref(check(PyObject_GetAttr(o, name))); }
-Ref new_int(long v) { return Ref(check(PyLong_FromLong(v))); }
-
-Ref call(PyObject* fn, std::initializer_list<PyObject*> args) {
-  return Ref(check(PyObject_Vectorcall(fn, args.begin(), args.size(), nullptr)));
-}
 
 // field = value, for an array field: a NumPy array or None
 void store_array(PyObject* self, Member field, PyObject* value) {
@@ -330,47 +299,6 @@ Ref solve_TDMA(PyObject* self, PyObject* a, PyObject* b, PyObject* c, PyObject* 
   return Ref(check(PyObject_VectorcallMethod(g_own.names[kSolveTDMA], stack, 5, nullptr)));
 }
 
-// ---- one grid point -------------------------------------------------------------------
-
-// The evaluation every row starts with: the phase set to the state of point
-// i, the soot model given that gas and the current soot values. Returns the
-// soot diffusion coefficient, m^2/s, when asked for.
-double evaluate_point(PyObject* self, long i, bool want_D) {
-  FlameSolverObject* o = obj(self);
-  // One view of column i serves the phase and the soot model (equal values;
-  // a new one is made when the phase replaced or reshaped X meanwhile).
-  Ref col = o->point->column(o->X, i);
-  {
-    const double T = at(self, &FlameSolverObject::T, i);
-    Ref gas = Ref::borrow(o->gas);
-    o->point->assign_TPX(gas.get(), T, o->core.P, col.get());
-  }
-  if (!column_current(o->X, col.get(), i)) col = o->point->column(o->X, i);
-  {
-    const double T = at(self, &FlameSolverObject::T, i);
-    const double P = o->core.P;
-    const double rho = at(self, &FlameSolverObject::rho, i);
-    const double mu = at(self, &FlameSolverObject::mu, i);
-    double mean_MW;
-    {
-      Ref gas = Ref::borrow(o->gas);
-      Ref m = get(gas.get(), names().mean_MW);
-      mean_MW = check_double(PyFloat_AsDouble(m.get()));
-    }
-    Ref model = Ref::borrow(o->soot_model);
-    SootCalls(model.get()).update_gas(T, P, rho, mu, mean_MW, col.get());
-  }
-  {
-    double values[4];
-    for (int k = 0; k < 4; ++k) values[k] = at(self, kVariables[k].now, i);
-    Ref model = Ref::borrow(o->soot_model);
-    SootCalls(model.get()).update_solution(values);
-  }
-  if (!want_D) return 0.0;
-  Ref model = Ref::borrow(o->soot_model);
-  return SootCalls(model.get()).diffus_coeff();
-}
-
 // ---- solve -----------------------------------------------------------------------------
 
 // field = numpy.interp(z, grid, profile)
@@ -381,126 +309,159 @@ void interpolate(PyObject* self, PyObject* interp, PyObject* grid, PyObject* pro
   store_array(self, field, r.get());
 }
 
-void left_boundary(PyObject* self) {
-  FlameSolverObject* o = obj(self);
+// The array solver's storage for the step driver: every profile, row and
+// soot level is the NumPy array the field holds at the moment of use, and
+// every stored value is computed as one block of IEEE arithmetic whose flags
+// NumPy reports.
+struct ArrayStorage {
   using Fs = FlameSolverObject;
-  const double D = evaluate_point(self, 0, true);
-  put2(self, &Fs::A, 0, 0, o->core.mdot_left);
-  for (const Variable& v : kVariables) {
-    const double args[7] = {D,
-                            at(self, &Fs::rho, 0),
-                            at(self, v.now, 0),
-                            at(self, v.now, 1),
-                            at(self, &Fs::dz, 1),
-                            at(self, &Fs::u, 0),
-                            o->core.*v.inlet};
-    const double B = ieee(args, [](const double* a) {
-      return fv::flame::left_rhs<IeeeDiv>(a[0], a[1], a[2], a[3], a[4], a[5], a[6]);
-    });
-    put(self, v.rhs, 0, B);
-  }
-}
+  static constexpr bool kTemperatureFirst = false;
+  static constexpr bool kMeanMWObject = false;
 
-void right_boundary(PyObject* self, long m, double dt) {
-  FlameSolverObject* o = obj(self);
-  using Fs = FlameSolverObject;
-  const double D = evaluate_point(self, m, true);
-  if (o->core.boundary_type_right == 0) {
-    put2(self, &Fs::A, m, m, o->core.mdot_right);
+  PyObject* self;
+  long m;          // last grid point, fixed for the whole solve
+  double rho_i = 0.0;  // kg/m^3, density of the interior row being assembled
+  Ref diagonal, offset_upper, offset_lower;
+
+  FlameSolverObject* o() const { return obj(self); }
+  PointObjects& points() { return *o()->point; }
+  PyObject* X() { return o()->X; }
+  PyObject* gas() { return o()->gas; }
+  PyObject* model() { return o()->soot_model; }
+  double P() { return o()->core.P; }
+  double T(long i) { return at(self, &Fs::T, i); }
+  double rho(long i) { return at(self, &Fs::rho, i); }
+  double mu(long i) { return at(self, &Fs::mu, i); }
+  double now(int k, long i) { return at(self, kVariables[k].now, i); }
+  long last_index() { return m; }
+
+  void left_row(double D) {
+    put2(self, &Fs::A, 0, 0, o()->core.mdot_left);
     for (const Variable& v : kVariables) {
-      const double args[8] = {D,
-                              at(self, &Fs::rho, m),
-                              at(self, v.now, m),
-                              at(self, v.now, m - 1),
-                              at(self, &Fs::dz, m),
-                              at(self, &Fs::rho, m - 1),
-                              at(self, &Fs::u, m),
-                              o->core.*v.inlet};
+      const double args[7] = {D,
+                              at(self, &Fs::rho, 0),
+                              at(self, v.now, 0),
+                              at(self, v.now, 1),
+                              at(self, &Fs::dz, 1),
+                              at(self, &Fs::u, 0),
+                              o()->core.*v.inlet};
       const double B = ieee(args, [](const double* a) {
-        return fv::flame::right_flux_rhs<IeeeDiv>(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7]);
+        return fv::flame::left_rhs<IeeeDiv>(a[0], a[1], a[2], a[3], a[4], a[5], a[6]);
+      });
+      put(self, v.rhs, 0, B);
+    }
+  }
+
+  void right_row(long m, double D, double dt) {
+    if (o()->core.boundary_type_right == 0) {
+      put2(self, &Fs::A, m, m, o()->core.mdot_right);
+      for (const Variable& v : kVariables) {
+        const double args[8] = {D,
+                                at(self, &Fs::rho, m),
+                                at(self, v.now, m),
+                                at(self, v.now, m - 1),
+                                at(self, &Fs::dz, m),
+                                at(self, &Fs::rho, m - 1),
+                                at(self, &Fs::u, m),
+                                o()->core.*v.inlet};
+        const double B = ieee(args, [](const double* a) {
+          return fv::flame::right_flux_rhs<IeeeDiv>(a[0], a[1], a[2], a[3], a[4], a[5], a[6],
+                                                    a[7]);
+        });
+        put(self, v.rhs, m, B);
+      }
+      return;
+    }
+    const double diag_args[2] = {at(self, &Fs::rho, m), dt};
+    const double diag = ieee(diag_args, [](const double* a) {
+      return fv::flame::outflow_diag<IeeeDiv>(a[0], a[1]);
+    });
+    put2(self, &Fs::A, m, m, diag);
+    for (const Variable& v : kVariables) {
+      const double args[3] = {at(self, &Fs::rho, m), dt, at(self, v.now, m - 1)};
+      const double B = ieee(args, [](const double* a) {
+        return fv::flame::outflow_rhs<IeeeDiv>(a[0], a[1], a[2]);
       });
       put(self, v.rhs, m, B);
     }
-    return;
   }
-  const double diag_args[2] = {at(self, &Fs::rho, m), dt};
-  const double diag = ieee(diag_args, [](const double* a) {
-    return fv::flame::outflow_diag<IeeeDiv>(a[0], a[1]);
-  });
-  put2(self, &Fs::A, m, m, diag);
-  for (const Variable& v : kVariables) {
-    const double args[3] = {at(self, &Fs::rho, m), dt, at(self, v.now, m - 1)};
-    const double B = ieee(args, [](const double* a) {
-      return fv::flame::outflow_rhs<IeeeDiv>(a[0], a[1], a[2]);
+
+  void interior_coefficients(long i, double D, double dt) {
+    rho_i = at(self, &Fs::rho, i);
+    const double rho = rho_i;
+    const double u = at(self, &Fs::u, i);
+    const double dz_i = at(self, &Fs::dz, i);
+    const double dz_next = at(self, &Fs::dz, i + 1);
+    const double q_args[4] = {rho, D, dz_i, dz_next};
+    const double q = ieee(q_args, [](const double* a) {
+      return fv::flame::diffusion_factor<IeeeDiv>(a[0], a[1], a[2], a[3]);
     });
-    put(self, v.rhs, m, B);
+    const double lower_args[4] = {rho, u, q, dz_i};
+    put2(self, &Fs::A, i, i - 1, ieee(lower_args, [](const double* a) {
+           return fv::flame::interior_lower<IeeeDiv>(a[0], a[1], a[2], a[3]);
+         }));
+    const double diag_args[6] = {rho, u, q, dz_i, dz_next, dt};
+    put2(self, &Fs::A, i, i, ieee(diag_args, [](const double* a) {
+           return fv::flame::interior_diag<IeeeDiv>(a[0], a[1], a[2], a[3], a[4], a[5]);
+         }));
+    const double upper_args[4] = {rho, u, q, dz_next};
+    put2(self, &Fs::A, i, i + 1, ieee(upper_args, [](const double* a) {
+           return fv::flame::interior_upper<IeeeDiv>(a[0], a[1], a[2], a[3]);
+         }));
   }
-}
 
-// B_N[i] = rho/dt N[i] + rho S for one variable
-void interior_row_rhs(PyObject* self, const Variable& v, long i, double rho, double dt, double S) {
-  const double args[4] = {rho, dt, at(self, v.now, i), S};
-  const double B = ieee(args, [](const double* a) {
-    return fv::flame::interior_rhs<IeeeDiv>(a[0], a[1], a[2], a[3]);
-  });
-  put(self, v.rhs, i, B);
-}
+  // B_N[i] = rho/dt N[i] + rho S, with the row's density read before its sources
+  void interior_rhs(long i, int k, double dt, double S) {
+    const Variable& v = kVariables[k];
+    const double args[4] = {rho_i, dt, at(self, v.now, i), S};
+    const double B = ieee(args, [](const double* a) {
+      return fv::flame::interior_rhs<IeeeDiv>(a[0], a[1], a[2], a[3]);
+    });
+    put(self, v.rhs, i, B);
+  }
 
-void interior_point(PyObject* self, long i, double dt) {
-  using Fs = FlameSolverObject;
-  const double D = evaluate_point(self, i, true);
-  const double rho = at(self, &Fs::rho, i);
-  const double u = at(self, &Fs::u, i);
-  const double dz_i = at(self, &Fs::dz, i);
-  const double dz_next = at(self, &Fs::dz, i + 1);
-  const double q_args[4] = {rho, D, dz_i, dz_next};
-  const double q = ieee(q_args, [](const double* a) {
-    return fv::flame::diffusion_factor<IeeeDiv>(a[0], a[1], a[2], a[3]);
-  });
-  const double lower_args[4] = {rho, u, q, dz_i};
-  put2(self, &Fs::A, i, i - 1, ieee(lower_args, [](const double* a) {
-         return fv::flame::interior_lower<IeeeDiv>(a[0], a[1], a[2], a[3]);
-       }));
-  const double diag_args[6] = {rho, u, q, dz_i, dz_next, dt};
-  put2(self, &Fs::A, i, i, ieee(diag_args, [](const double* a) {
-         return fv::flame::interior_diag<IeeeDiv>(a[0], a[1], a[2], a[3], a[4], a[5]);
-       }));
-  const double upper_args[4] = {rho, u, q, dz_next};
-  put2(self, &Fs::A, i, i + 1, ieee(upper_args, [](const double* a) {
-         return fv::flame::interior_upper<IeeeDiv>(a[0], a[1], a[2], a[3]);
-       }));
-  // An exact soot model gives its four source terms in one call; the rows
-  // are then stored as if each term had been asked for just before its row
-  // (also when a later term fails).
-  double S[4];
-  int done = 0;
-  bool batched;
-  {
-    Ref model = Ref::borrow(obj(self)->soot_model);
-    try {
-      batched = SootCalls(model.get()).sources(S, done);
-    } catch (...) {
-      // the rows of the terms computed before the failure; their stores run
-      // NumPy (and any Python __setitem__) with the failure's error put aside
-      while_unwinding([&] {
-        for (int k = 0; k < done; ++k) interior_row_rhs(self, kVariables[k], i, rho, dt, S[k]);
-      });
-      throw;
+  Ref lookup_print() { return flame_driver::print_from_module(); }
+  void prepare_steps() {
+    diagonal = numpy_attr("diagonal");
+    offset_upper = new_int(1);
+    offset_lower = new_int(-1);
+  }
+
+  // the diagonals of A through numpy.diagonal, then N_n1 = solve_TDMA(...) for each variable
+  void solve_systems() {
+    Ref A = Ref::borrow(o()->A);
+    Ref diag = call(diagonal.get(), {A.get()});
+    Ref upper = call(diagonal.get(), {A.get(), offset_upper.get()});
+    Ref lower = call(diagonal.get(), {A.get(), offset_lower.get()});
+    if (g_own.replaced_in(self, &FlameSolverType, kSolveTDMA)) {
+      for (const Variable& v : kVariables) {
+        Ref B = Ref::borrow(o()->*v.rhs);
+        Ref x = solve_TDMA(self, lower.get(), diag.get(), upper.get(), B.get());
+        store_array(self, v.next, x.get());
+      }
+    } else {
+      // our own solve_TDMA four times on the same diagonals, read once
+      std::optional<Diagonals> m;
+      for (const Variable& v : kVariables) {
+        Ref B = Ref::borrow(o()->*v.rhs);
+        if (item_count(B.get()) == 0)
+          throw Error(ErrorKind::Value, "solve_TDMA: the right-hand side d is empty");
+        if (!m) m = load_diagonals(lower.get(), diag.get(), upper.get());
+        Ref x(tdma(*m, B.get()));
+        store_array(self, v.next, x.get());
+      }
     }
   }
-  for (const Variable& v : kVariables) {
-    if (!batched) {
-      Ref model = Ref::borrow(obj(self)->soot_model);
-      S[&v - kVariables] = SootCalls(model.get()).source(v.source);
-    }
-    interior_row_rhs(self, v, i, rho, dt, S[&v - kVariables]);
+
+  void advance() {
+    for (const Variable& v : kVariables) assign(o()->*v.now, o()->*v.next);
   }
-}
+};
 
 void solve(PyObject* self) {
   FlameSolverObject* o = obj(self);
   using Fs = FlameSolverObject;
-  const Names& nm = names();
+  const auto& nm = flame_driver::names();
   Ref interp = numpy_attr("interp");
   Ref flame = Ref::borrow(o->flame);
 
@@ -552,45 +513,8 @@ void solve(PyObject* self) {
   // pseudo-time steps
   const double dt = o->core.dt;
   const long steps = o->core.n_time_steps;
-  if (steps <= 0) return;
-  Ref print;
-  {
-    Ref builtins(check(PyImport_ImportModule("builtins")));
-    print = Ref(check(PyObject_GetAttrString(builtins.get(), "print")));
-  }
-  Ref diagonal = numpy_attr("diagonal");
-  Ref offset_upper = new_int(1), offset_lower = new_int(-1);
-  for (long t = 0; t < steps; ++t) {
-    left_boundary(self);
-    right_boundary(self, m, dt);
-    for (long i = 1; i < m; ++i) interior_point(self, i, dt);
-
-    Ref A = Ref::borrow(o->A);
-    Ref diag = call(diagonal.get(), {A.get()});
-    Ref upper = call(diagonal.get(), {A.get(), offset_upper.get()});
-    Ref lower = call(diagonal.get(), {A.get(), offset_lower.get()});
-    if (g_own.replaced_in(self, &FlameSolverType, kSolveTDMA)) {
-      for (const Variable& v : kVariables) {
-        Ref B = Ref::borrow(o->*v.rhs);
-        Ref x = solve_TDMA(self, lower.get(), diag.get(), upper.get(), B.get());
-        store_array(self, v.next, x.get());
-      }
-    } else {
-      // our own solve_TDMA four times on the same diagonals, read once
-      std::optional<Diagonals> m;
-      for (const Variable& v : kVariables) {
-        Ref B = Ref::borrow(o->*v.rhs);
-        if (item_count(B.get()) == 0)
-          throw Error(ErrorKind::Value, "solve_TDMA: the right-hand side d is empty");
-        if (!m) m = load_diagonals(lower.get(), diag.get(), upper.get());
-        Ref x(tdma(*m, B.get()));
-        store_array(self, v.next, x.get());
-      }
-    }
-    Ref t_obj = new_int(t);
-    call(print.get(), {nm.label, t_obj.get()});
-    for (const Variable& v : kVariables) assign(o->*v.now, o->*v.next);
-  }
+  ArrayStorage storage{self, m};
+  flame_driver::run_steps(storage, dt, steps);
 }
 
 // Column i of W = the values of `scrub`, one per row of W; a scrub shorter
@@ -610,7 +534,8 @@ void update_wdot_correction(PyObject* self) {
   FlameSolverObject* o = obj(self);
   const long n = o->core.n_points;
   for (long i = 0; i < n; ++i) {
-    evaluate_point(self, i, false);
+    ArrayStorage storage{self, n - 1};
+    flame_driver::evaluate_point(storage, i, false);
     Ref model = Ref::borrow(o->soot_model);
     SootCalls sm(model.get());
     sm.update_scrub_wdot();
@@ -636,7 +561,7 @@ void construct(PyObject* self, PyObject* phase, PyObject* flame, PyObject* grid,
   assign(o->soot_model, soot_model);
   store_array(self, &Fs::z, grid);
   {
-    Ref shape = get(grid, names().shape);
+    Ref shape = get(grid, "shape");
     Ref first(check(PySequence_GetItem(shape.get(), 0)));
     if (!to_int(first.get(), &c.n_points)) throw_pending();
   }
@@ -654,7 +579,7 @@ void construct(PyObject* self, PyObject* phase, PyObject* flame, PyObject* grid,
   c.dt = 1e-05;
   c.n_time_steps = 2000;
   {
-    Ref species = get(phase, names().species_names);
+    Ref species = get(phase, flame_driver::names().species_names);
     const Py_ssize_t K = PyObject_Length(species.get());
     if (K < 0) throw_pending();
     Ref K_obj(check(PyLong_FromSsize_t(K)));

@@ -25,6 +25,7 @@
 #include "bind/numpy.hpp"
 #include "bind/overrides.hpp"
 #include "flame/flame_vectors.hpp"
+#include "flame_driver.hpp"
 #include "flame_point.hpp"
 #include "soot_calls.hpp"
 #include "types.hpp"
@@ -60,34 +61,6 @@ enum Method { kSolveTDMA, kMethodCount };
 constexpr const char* kMethodNames[kMethodCount] = {"solve_TDMA"};
 OwnMethods<kMethodCount> g_own;
 
-struct Names {
-  PyObject* TPX = PyUnicode_InternFromString("TPX");
-  PyObject* mean_MW = PyUnicode_InternFromString("mean_molecular_weight");
-  PyObject* species_names = PyUnicode_InternFromString("species_names");
-  PyObject* grid = PyUnicode_InternFromString("grid");
-  PyObject* density = PyUnicode_InternFromString("density");
-  PyObject* T = PyUnicode_InternFromString("T");
-  PyObject* viscosity = PyUnicode_InternFromString("viscosity");
-  PyObject* velocity = PyUnicode_InternFromString("velocity");
-  PyObject* X = PyUnicode_InternFromString("X");
-  PyObject* tolist = PyUnicode_InternFromString("tolist");
-  PyObject* print = PyUnicode_InternFromString("print");
-  PyObject* step_label = PyUnicode_InternFromString("Time Step = ");
-  PyObject* floors[kSootVarCount] = {
-      PyUnicode_InternFromString("N_agg_min"), PyUnicode_InternFromString("N_pri_min"),
-      PyUnicode_InternFromString("C_tot_min"), PyUnicode_InternFromString("H_tot_min")};
-};
-const Names& names() {
-  static const Names n;  // first use is under the interpreter lock
-  return n;
-}
-
-Ref get(PyObject* o, PyObject* name) { return Ref(check(PyObject_GetAttr(o, name))); }
-double as_double(PyObject* v) {
-  double d;
-  if (!to_double(v, &d)) throw_pending();
-  return d;
-}
 
 // ---- NumPy helpers ---------------------------------------------------------------
 
@@ -135,60 +108,9 @@ void store_profile(PyObject* values, std::vector<double>& out) {
     out.swap(v);
     return;
   }
-  Ref list(check(PyObject_CallMethodNoArgs(values, names().tolist)));
+  Ref list(check(PyObject_CallMethodNoArgs(values, literal_name("tolist"))));
   if (!to_double_vector(list.get(), &out)) throw_pending();
 }
-
-// ---- one grid point ------------------------------------------------------------------
-
-// The soot model as stored now (each use reads the field afresh).
-struct Model {
-  Ref ref;
-  SootCalls calls;
-  explicit Model(FlameVecObject* o) : ref(Ref::borrow(o->soot_model)), calls(ref.get()) {}
-};
-
-// gas.TPX = (T[i], P, X[:, i]); soot_model.update_gas(T[i], P, rho[i], mu[i],
-// gas.mean_molecular_weight, X[:, i]); soot_model.update_solution([N_agg_n[i],
-// N_pri_n[i], C_tot_n[i], H_tot_n[i]]).
-void evaluate_point(FlameVecObject* o, long i) {
-  FlameVectors& s = o->core;
-  const Names& nm = names();
-  const double T = fv::flame::at(s.T, i, "T");
-  Ref col = o->point->column(o->X, i);
-  {
-    Ref gas = Ref::borrow(o->gas);
-    o->point->assign_TPX(gas.get(), T, s.P, col.get());
-  }
-  {
-    Ref mean_MW;
-    {
-      Ref gas = Ref::borrow(o->gas);
-      mean_MW = get(gas.get(), nm.mean_MW);
-    }
-    if (!column_current(o->X, col.get(), i)) col = o->point->column(o->X, i);
-    Model m(o);
-    if (m.calls.direct()) {
-      const double mean_MW_value = as_double(mean_MW.get());
-      m.calls.update_gas(fv::flame::at(s.T, i, "T"), s.P, fv::flame::at(s.rho, i, "rho"),
-                         fv::flame::at(s.mu, i, "mu"), mean_MW_value, col.get());
-    } else {
-      Ref a[4] = {Ref(check(PyFloat_FromDouble(fv::flame::at(s.T, i, "T")))),
-                  Ref(check(PyFloat_FromDouble(s.P))),
-                  Ref(check(PyFloat_FromDouble(fv::flame::at(s.rho, i, "rho")))),
-                  Ref(check(PyFloat_FromDouble(fv::flame::at(s.mu, i, "mu"))))};
-      PyObject* const args[6] = {a[0].get(), a[1].get(), a[2].get(),
-                                 a[3].get(), mean_MW.get(), col.get()};
-      m.calls.update_gas(args);
-    }
-  }
-  double solution[kSootVarCount];
-  for (int k = 0; k < kSootVarCount; ++k)
-    solution[k] = fv::flame::at(s.current(k), i, fv::flame::kN_names[k]);
-  Model(o).calls.update_solution(solution);
-}
-
-double diffusivity(FlameVecObject* o) { return Model(o).calls.diffus_coeff(); }
 
 // ---- the Thomas algorithm ----------------------------------------------------------
 
@@ -226,7 +148,7 @@ PyObject* py_solve_TDMA(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
 // Profiles interpolated onto z, thermophoretic and total velocity, composition.
 void set_profiles(FlameVecObject* o) {
   FlameVectors& s = o->core;
-  const Names& nm = names();
+  const auto& nm = flame_driver::names();
   Ref flame = Ref::borrow(o->flame);
   Ref z(check(new_list(s.z)));
   Ref grid = get(flame.get(), nm.grid);
@@ -256,64 +178,59 @@ void set_profiles(FlameVecObject* o) {
   }
 }
 
-void step(PyObject* self, double dt) {
-  FlameVecObject* o = obj(self);
-  FlameVectors& s = o->core;
+// The soot model as stored now (each use reads the field afresh).
+struct Model {
+  Ref ref;
+  SootCalls calls;
+  explicit Model(FlameVecObject* o) : ref(Ref::borrow(o->soot_model)), calls(ref.get()) {}
+};
 
-  evaluate_point(o, 0);
-  fv::flame::left_boundary(s, diffusivity(o));
+// The vector solver's storage for the step driver: profiles, rows and soot
+// levels in FlameVectors, every access bounds-checked and every division
+// checked ("float division").
+struct VectorStorage {
+  static constexpr bool kTemperatureFirst = true;
+  static constexpr bool kMeanMWObject = true;
 
-  const long m = static_cast<long>(s.n_points) - 1;
-  evaluate_point(o, m);
-  fv::flame::right_boundary(s, m, diffusivity(o), dt);
+  PyObject* self;
 
-  const long last = static_cast<long>(s.n_points) - 1;
-  for (long i = 1; i < last; ++i) {
-    evaluate_point(o, i);
-    fv::flame::interior_coefficients(s, i, diffusivity(o), dt);
-    // an exact soot model gives its four source terms in one call; the rows
-    // are stored as if each term had been asked for just before its row
-    double S[kSootVarCount];
-    int done = 0;
-    bool batched;
-    try {
-      batched = Model(o).calls.sources(S, done);
-    } catch (...) {
-      while_unwinding([&] {
-        for (int k = 0; k < done; ++k) fv::flame::interior_source(s, i, k, dt, S[k]);
-      });
-      throw;
-    }
-    for (int k = 0; k < kSootVarCount; ++k) {
-      if (!batched) S[k] = Model(o).calls.source(static_cast<SootSource>(k));
-      fv::flame::interior_source(s, i, k, dt, S[k]);
-    }
+  FlameVecObject* o() const { return obj(self); }
+  FlameVectors& s() const { return o()->core; }
+  PointObjects& points() { return *o()->point; }
+  PyObject* X() { return o()->X; }
+  PyObject* gas() { return o()->gas; }
+  PyObject* model() { return o()->soot_model; }
+  double P() { return s().P; }
+  double T(long i) { return fv::flame::at(s().T, i, "T"); }
+  double rho(long i) { return fv::flame::at(s().rho, i, "rho"); }
+  double mu(long i) { return fv::flame::at(s().mu, i, "mu"); }
+  double now(int k, long i) { return fv::flame::at(s().current(k), i, fv::flame::kN_names[k]); }
+  // n_points may be changed by Python code run during the step: read at each use
+  long last_index() { return static_cast<long>(s().n_points) - 1; }
+
+  void left_row(double D) { fv::flame::left_boundary(s(), D); }
+  void right_row(long m, double D, double dt) { fv::flame::right_boundary(s(), m, D, dt); }
+  void interior_coefficients(long i, double D, double dt) {
+    fv::flame::interior_coefficients(s(), i, D, dt);
   }
-  for (int k = 0; k < kSootVarCount; ++k) solve_variable(self, k);
-}
+  void interior_rhs(long i, int k, double dt, double S) {
+    fv::flame::interior_source(s(), i, k, dt, S);
+  }
+  void solve_systems() {
+    for (int k = 0; k < kSootVarCount; ++k) solve_variable(self, k);
+  }
+  void advance() { fv::flame::advance(s()); }
+  Ref lookup_print() { return flame_driver::print_from_frame(); }
+  void prepare_steps() {}
+};
 
 void solve(PyObject* self) {
   FlameVecObject* o = obj(self);
   set_profiles(o);
   const double dt = o->core.dt;
   const int steps = o->core.n_time_steps;
-  Ref print;
-  if (steps > 0) {
-    PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-    PyObject* fn = builtins ? PyDict_GetItemWithError(builtins, names().print) : nullptr;
-    if (!fn) {
-      if (!PyErr_Occurred()) PyErr_SetString(PyExc_NameError, "name 'print' is not defined");
-      throw_pending();
-    }
-    print = Ref::borrow(fn);
-  }
-  for (int t = 0; t < steps; ++t) {
-    step(self, dt);
-    Ref t_obj(check(PyLong_FromLong(t)));
-    PyObject* args[2] = {names().step_label, t_obj.get()};
-    Ref r(check(PyObject_Vectorcall(print.get(), args, 2, nullptr)));
-    fv::flame::advance(o->core);
-  }
+  VectorStorage storage{self};
+  flame_driver::run_steps(storage, dt, steps);
 }
 
 PyObject* py_solve(PyObject* self, PyObject*) {
@@ -332,8 +249,9 @@ PyObject* py_update_wdot_correction(PyObject* self, PyObject*) {
   PyObject* r = guarded([&] {
     FlameVecObject* o = obj(self);
     const long n = o->core.n_points;
+    VectorStorage storage{self};
     for (long i = 0; i < n; ++i) {
-      evaluate_point(o, i);
+      flame_driver::evaluate_point(storage, i, false);
       Model(o).calls.update_scrub_wdot();
       Ref scrub(Model(o).calls.attr("scrub_wdot"));
       for (long k = 0; k < o->core.n_species; ++k) {
@@ -464,7 +382,7 @@ PyObject* zeros_2d(long rows, long cols) {
 void construct(PyObject* self, PyObject* const a[4]) {
   FlameVecObject* o = obj(self);
   FlameVectors& s = o->core;
-  const Names& nm = names();
+  const auto& nm = flame_driver::names();
   // 1. the three collaborators
   assign(o->gas, a[0]);
   assign(o->flame, a[1]);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bind/args.hpp"
+#include "bind/attrs.hpp"
 #include "bind/entry.hpp"
 #include "bind/errors.hpp"
 #include "bind/fields.hpp"
@@ -81,13 +82,6 @@ const Names& names() {
 
 // ---- small Python helpers (throwing) ---------------------------------------------
 
-Ref get(PyObject* o, PyObject* name) { return Ref(check(PyObject_GetAttr(o, name))); }
-double get_double(PyObject* o, PyObject* name) {
-  Ref v = get(o, name);
-  return check_double(PyFloat_AsDouble(v.get()));
-}
-double as_double(const Ref& v) { return check_double(PyFloat_AsDouble(v.get())); }
-Ref new_float(double v) { return Ref(check(PyFloat_FromDouble(v))); }
 [[noreturn]] void throw_exception(const char* message) {
   throw Error(ErrorKind::Exception, message);
 }
@@ -266,15 +260,15 @@ double external_heat_body(PyObject* self, double z, double T) {
 }
 
 double reynolds_body(PyObject* self) {
-  const double density = get_double(obj(self)->gas, names().density);
-  const double viscosity = get_double(obj(self)->gas, names().viscosity);
+  const double density = get_float(obj(self)->gas, names().density);
+  const double viscosity = get_float(obj(self)->gas, names().viscosity);
   return fv::reactor::reynolds(core(self), density, viscosity);
 }
 
 double call_method_double(PyObject* self, Method m, PyObject* const* args, std::size_t n) {
   PyObject* stack[3] = {self, n > 0 ? args[0] : nullptr, n > 1 ? args[1] : nullptr};
   Ref r(check(PyObject_VectorcallMethod(g_own.names[m], stack, n + 1, nullptr)));
-  return as_double(r);
+  return float_value(r.get());
 }
 
 // Entries: the body, or the subclass's replacement through Python.
@@ -356,11 +350,6 @@ struct Vectors {
   }
 };
 
-PyObject* numpy_function(const char* name) {
-  Ref np(check(PyImport_ImportModule("numpy")));
-  return check(PyObject_GetAttrString(np.get(), name));
-}
-
 // numpy.dot(a, b) as a double. Two aligned float64 vectors of one length go
 // straight to the dtype's dot function, which is what numpy.dot runs for them
 // (BLAS ddot where the strides allow), so the sum is NumPy's to the bit.
@@ -376,7 +365,7 @@ double numpy_dot(PyObject* a, PyObject* b) {
     return out;
   }
   Ref dot(check(PyArray_MatrixProduct2(a, b, nullptr)));
-  return as_double(dot);
+  return float_value(dot.get());
 }
 
 // sum(scrub * W)
@@ -388,26 +377,10 @@ double scrubbed_mass_rate(PlugFlowObject* o, PyObject* scrub, PyObject* W) {
     for (long i = 0; i < v.n; ++i) (*o->scratch)[i] = v.at(0, i) * v.at(1, i);
     return fv::numpy_sum(o->scratch->data(), v.n);
   }
-  static PyObject* sum = numpy_function("sum");
+  static PyObject* sum = numpy_attr("sum").release();
   Ref product(check(PyNumber_Multiply(scrub, W)));
   Ref total(check(PyObject_CallOneArg(sum, product.get())));
-  return as_double(total);
-}
-
-// The result array: [1/u, dG/dz, dT/dz, rows..., tail...]; rows come from
-// `rows` (an array, converted to float64) or from `fill` writing n values.
-template <class Fill>
-PyObject* assemble(double inv_u, double dG, double dT, long n, Fill&& fill, const double* tail,
-                   int n_tail) {
-  npy_intp dims[1] = {3 + n + n_tail};
-  Ref out(check(PyArray_SimpleNew(1, dims, NPY_DOUBLE)));
-  double* d = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
-  d[0] = inv_u;
-  d[1] = dG;
-  d[2] = dT;
-  fill(d + 3);
-  for (int k = 0; k < n_tail; ++k) d[3 + n + k] = tail[k];
-  return out.release();
+  return float_value(total.get());
 }
 
 // Species rows computed through NumPy for operands that are not plain vectors:
@@ -415,6 +388,43 @@ PyObject* assemble(double inv_u, double dG, double dT, long n, Fill&& fill, cons
 Ref rows_to_vector(PyObject* rows) {
   require_array(rows);
   return Ref(check(PyArray_FROMANY(rows, NPY_DOUBLE, 0, 1, NPY_ARRAY_CARRAY_RO)));
+}
+
+// The derivative array [1/u, dG/dz, dT/dz, species rows..., soot...]. The
+// species rows come from the N operands `objs` element by element through
+// `row` (a core formula on plain numbers) when they are plain float64 vectors
+// of one length; otherwise `numpy_rows()` computes them through NumPy, and
+// that array, converted to float64, gives them.
+template <int N, class Row, class NumPyRows>
+PyObject* derivative(const fv::reactor::DerivativeHead& head, PyObject* const (&objs)[N],
+                     Row row, NumPyRows numpy_rows, const double* soot, int n_soot) {
+  Vectors v;
+  Ref computed;
+  const double* src = nullptr;
+  long n;
+  if (v.load(objs, N)) {
+    n = v.n;
+  } else {
+    Ref rows = numpy_rows();
+    computed = rows_to_vector(rows.get());
+    auto* a = reinterpret_cast<PyArrayObject*>(computed.get());
+    n = static_cast<long>(PyArray_SIZE(a));
+    src = static_cast<const double*>(PyArray_DATA(a));
+  }
+  npy_intp dims[1] = {3 + n + n_soot};
+  Ref out(check(PyArray_SimpleNew(1, dims, NPY_DOUBLE)));
+  double* d = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
+  fv::reactor::write_head_and_soot(head, n, soot, n_soot, d);
+  if (src) {
+    std::copy(src, src + n, d + 3);
+  } else {
+    for (long i = 0; i < n; ++i) {
+      double x[N];
+      for (int k = 0; k < N; ++k) x[k] = v.at(k, i);
+      d[3 + i] = row(x);
+    }
+  }
+  return out.release();
 }
 
 PyObject* evaluate(PyObject* self, double t, PyObject* y) {
@@ -454,7 +464,7 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
 
   // 4-5: density and velocity
   const double rho = core(self)._enable_fixed_density ? core(self).fixed_density
-                                                      : get_double(gas.get(), nm.density);
+                                                      : get_float(gas.get(), nm.density);
   const double G = item_get(y, core(self).rho_u_vfv_offset);
   Ref soot_model = Ref::borrow(o->soot_model ? o->soot_model : Py_None);
   SootCalls sm(soot_model.get());
@@ -462,9 +472,9 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
   double u;
   if (soot) {
     f = fv::reactor::soot_correction(sm.volume_fraction());
-    u = fdiv(G, (1.0 - f) * rho);
+    u = fv::reactor::gas_velocity(G, rho, f);
   } else {
-    u = fdiv(G, rho);
+    u = fv::reactor::gas_velocity(G, rho);
   }
   core(self).u = u;
   if (u == 0.0) throw_zero_division("float division");
@@ -476,8 +486,8 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
     Ref h = get(gas.get(), nm.h);
     Ref w = Ref::borrow(o->wdot);
     const double released = numpy_dot(h.get(), w.get());
-    const double cp = get_double(gas.get(), nm.cp);
-    dTdz = fdiv(q - released, rho * u * cp);
+    const double cp = get_float(gas.get(), nm.cp);
+    dTdz = fv::reactor::temperature_gradient(q, released, rho, u, cp);
   } else {
     Ref table = Ref::borrow(o->time_derivative_temp_history);
     dTdz = interp_row(t, table.get()) / u;
@@ -486,24 +496,17 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
   if (!soot) {
     // species production rates per unit length: wdot W / (rho u)
     Ref w = Ref::borrow(o->wdot);
-    PyObject* objs[2] = {w.get(), W_early.get()};
-    Vectors v;
-    if (v.load(objs, 2)) {
-      const double rho_u = rho * u;
-      return assemble(1.0 / u, 0.0, dTdz, v.n,
-                      [&](double* d) {
-                        for (long i = 0; i < v.n; ++i) d[i] = v.at(0, i) * v.at(1, i) / rho_u;
-                      },
-                      nullptr, 0);
-    }
-    Ref product(check(PyNumber_Multiply(w.get(), W_early.get())));
-    Ref rho_u = new_float(rho * u);
-    Ref rows(check(PyNumber_TrueDivide(product.get(), rho_u.get())));
-    Ref vec = rows_to_vector(rows.get());
-    const long n = static_cast<long>(PyArray_SIZE(reinterpret_cast<PyArrayObject*>(vec.get())));
-    const double* src = static_cast<const double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(vec.get())));
-    return assemble(1.0 / u, 0.0, dTdz, n, [&](double* d) { std::copy(src, src + n, d); },
-                    nullptr, 0);
+    PyObject* const objs[2] = {w.get(), W_early.get()};
+    const double rho_u = rho * u;
+    return derivative(
+        {u, 0.0, dTdz}, objs,
+        [&](const double* x) { return fv::reactor::gas_species_row(x[0], x[1], rho_u); },
+        [&] {
+          Ref product(check(PyNumber_Multiply(w.get(), W_early.get())));
+          Ref rho_u_obj = new_float(rho_u);
+          return Ref(check(PyNumber_TrueDivide(product.get(), rho_u_obj.get())));
+        },
+        nullptr, 0);
   }
 
   // 8-10: the soot model at the phase's state
@@ -532,7 +535,7 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
 
   // 12: wall deposition
   if (core(self)._enable_wall_deposition) {
-    const double nu = fdiv(get_double(gas.get(), nm.viscosity), rho);
+    const double nu = fdiv(get_float(gas.get(), nm.viscosity), rho);
     const double ff = fanning_friction(self);
     const double D = sm.diffus_coeff();
     core(self).k_dep = fv::reactor::deposition_coefficient(u, ff, nu, D);
@@ -574,32 +577,24 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
   }
 
   // 15-17: species rows, mass flux, and the whole derivative
-  const double dG = (1.0 - f) * m_s;
+  const double dG = fv::reactor::mass_flux_gradient(f, m_s);
   Ref w = Ref::borrow(o->wdot ? o->wdot : Py_None);
   Ref scrub(sm.attr("scrub_wdot"));
-  PyObject* objs[4] = {w.get(), scrub.get(), W.get(), Y.get()};
-  Vectors v;
-  if (v.load(objs, 4)) {
-    const double rho_u = rho * u;
-    return assemble(1.0 / u, dG, dTdz, v.n,
-                    [&](double* d) {
-                      for (long i = 0; i < v.n; ++i)
-                        d[i] = ((v.at(0, i) + v.at(1, i)) * v.at(2, i) - v.at(3, i) * m_s) / rho_u;
-                    },
-                    dsoot, 4);
-  }
-  Ref sum(check(PyNumber_Add(w.get(), scrub.get())));
-  Ref weighted(check(PyNumber_Multiply(sum.get(), W.get())));
-  Ref m_s_obj = new_float(m_s);
-  Ref loss(check(PyNumber_Multiply(Y.get(), m_s_obj.get())));
-  Ref diff(check(PyNumber_Subtract(weighted.get(), loss.get())));
-  Ref rho_u = new_float(rho * u);
-  Ref rows(check(PyNumber_TrueDivide(diff.get(), rho_u.get())));
-  Ref vec = rows_to_vector(rows.get());
-  auto* va = reinterpret_cast<PyArrayObject*>(vec.get());
-  const long n = static_cast<long>(PyArray_SIZE(va));
-  const double* src = static_cast<const double*>(PyArray_DATA(va));
-  return assemble(1.0 / u, dG, dTdz, n, [&](double* d) { std::copy(src, src + n, d); }, dsoot, 4);
+  PyObject* const objs[4] = {w.get(), scrub.get(), W.get(), Y.get()};
+  const double rho_u = rho * u;
+  return derivative(
+      {u, dG, dTdz}, objs,
+      [&](const double* x) { return fv::reactor::species_row(x[0], x[1], x[2], x[3], m_s, rho_u); },
+      [&] {
+        Ref sum(check(PyNumber_Add(w.get(), scrub.get())));
+        Ref weighted(check(PyNumber_Multiply(sum.get(), W.get())));
+        Ref m_s_obj = new_float(m_s);
+        Ref loss(check(PyNumber_Multiply(Y.get(), m_s_obj.get())));
+        Ref diff(check(PyNumber_Subtract(weighted.get(), loss.get())));
+        Ref rho_u_obj = new_float(rho_u);
+        return Ref(check(PyNumber_TrueDivide(diff.get(), rho_u_obj.get())));
+      },
+      dsoot, 4);
 }
 
 PyObject* pfr_call(PyObject* self, PyObject* args, PyObject* kwds) {

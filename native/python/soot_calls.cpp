@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "bind/args.hpp"
+#include "bind/attrs.hpp"
 #include "bind/errors.hpp"
 #include "bind/numpy.hpp"
 #include "soot/soot_model.hpp"
@@ -12,12 +13,6 @@
 namespace fv::py {
 
 namespace {
-
-PyObject* interned(const char* s) {
-  PyObject* o = PyUnicode_InternFromString(s);
-  if (!o) throw_pending();
-  return o;
-}
 
 struct Names {
   PyObject* update_gas = interned("update_gas");
@@ -35,9 +30,10 @@ const Names& names() {
   return n;
 }
 
-double as_double(PyObject* owned) {
+// float(result) of a call, the result's reference taken over
+double owned_float(PyObject* owned) {
   Ref r(owned);
-  return check_double(PyFloat_AsDouble(r.get()));
+  return float_value(r.get());
 }
 
 }  // namespace
@@ -49,7 +45,7 @@ PyObject* SootCalls::call0(PyObject* name) {
   return check(PyObject_VectorcallMethod(name, stack, 1, nullptr));
 }
 
-double SootCalls::call0_double(PyObject* name) { return as_double(call0(name)); }
+double SootCalls::call0_double(PyObject* name) { return owned_float(call0(name)); }
 
 void SootCalls::update_gas(PyObject* const args[6]) {
   if (core_) {
@@ -140,22 +136,11 @@ double SootCalls::d_m() {
   return call0_double(names().d_m);
 }
 
-// An interned string for each attribute name the drivers read (names are
-// string literals, so their addresses identify them).
-PyObject* attribute_name(const char* name) {
-  static std::vector<std::pair<const char*, PyObject*>> names;
-  for (const auto& [key, value] : names)
-    if (key == name) return value;
-  PyObject* s = interned(name);
-  names.emplace_back(name, s);
-  return s;
-}
-
 PyObject* SootCalls::attr(const char* name) {
-  return check(PyObject_GetAttr(model_, attribute_name(name)));
+  return check(PyObject_GetAttr(model_, literal_name(name)));
 }
 
-double SootCalls::attr_double(const char* name) { return as_double(attr(name)); }
+double SootCalls::attr_double(const char* name) { return owned_float(attr(name)); }
 
 bool SootCalls::attr_bool(const char* name) {
   Ref v(attr(name));

@@ -17,11 +17,13 @@
 #include <vector>
 
 #include "bind/args.hpp"
+#include "bind/attrs.hpp"
 #include "bind/entry.hpp"
 #include "bind/errors.hpp"
 #include "bind/numpy.hpp"
 #include "common/errors.hpp"
 #include "flame/steady.hpp"
+#include "flame_driver.hpp"
 #include "soot_calls.hpp"
 #include "types.hpp"
 
@@ -40,9 +42,7 @@ Ref attr(PyObject* o, const char* name) { return Ref(check(PyObject_GetAttrStrin
 
 double attr_double(PyObject* o, const char* name) {
   Ref v = attr(o, name);
-  double d;
-  if (!to_double(v.get(), &d)) throw_pending();
-  return d;
+  return as_double(v.get());
 }
 
 // getattr(o, name) as n doubles: any 1-D sequence of numbers, converted by
@@ -74,8 +74,8 @@ class BoundModel final : public fv::flame::PointModel {
     calls_.update_solution(N.data());
     D = calls_.diffus_coeff();
     if (!sources) return;
-    int done = 0;
-    if (!calls_.sources(S.data(), done))
+    // no rows are stored before the solve is over, so a failing term leaves nothing to replay
+    if (!flame_driver::batched_sources(model_.get(), S.data(), [](int) {}))
       for (int k = 0; k < kSteadyVars; ++k) S[k] = calls_.source(static_cast<SootSource>(k));
   }
 

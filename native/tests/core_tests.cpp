@@ -536,6 +536,31 @@ void test_reactor_formulas() {
   CHECK_THROWS(fv::reactor::hydraulic_diameter(1.0, 0.0), ZeroDivision, "float division");
 }
 
+// The derivative's pieces on plain numbers, exact in binary: what the reactor
+// binding assembles for both the plain-vector and the NumPy route.
+void test_reactor_derivative() {
+  using namespace fv::reactor;
+  CHECK(gas_velocity(3.0, 1.5, -1.0) == 1.0);  // G / ((1 - f) rho)
+  CHECK(gas_velocity(3.0, 1.5) == 2.0);
+  CHECK_THROWS(gas_velocity(3.0, 0.0, 0.0), ZeroDivision, "float division");
+  CHECK_THROWS(gas_velocity(3.0, 1.5, 1.0), ZeroDivision, "float division");
+  // (q - released) / (rho u cp)
+  CHECK(temperature_gradient(700.0, 100.0, 0.5, 2.0, 1200.0) == 0.5);
+  CHECK_THROWS(temperature_gradient(1.0, 0.0, 1.0, 1.0, 0.0), ZeroDivision, "float division");
+  CHECK(mass_flux_gradient(-0.5, 2.0) == 3.0);
+  // ((wdot + scrub) W - Y m_s) / (rho u); the operation order shows in the
+  // cancellation: (1e16 + 1) - 1e16 is 0 in doubles, 1e16 + (1 - 1e16) is not
+  CHECK(species_row(1.0, 0.5, 2.0, 0.25, 4.0, 8.0) == 0.25);
+  CHECK(species_row(1e16, 1.0, 1.0, 1.0, 1e16, 1.0) == 0.0);
+  CHECK(std::isinf(species_row(1.0, 0.0, 1.0, 0.0, 0.0, 0.0)));  // IEEE, as NumPy divides
+  CHECK(gas_species_row(3.0, 2.0, 4.0) == 1.5);
+  double out[3 + 2 + 4] = {};
+  const double soot[4] = {1.0, 2.0, 3.0, 4.0};
+  write_head_and_soot({4.0, 0.5, -7.0}, 2, soot, 4, out);
+  CHECK(out[0] == 0.25 && out[1] == 0.5 && out[2] == -7.0 && out[3] == 0.0 && out[4] == 0.0 &&
+        out[5] == 1.0 && out[8] == 4.0);
+}
+
 void test_numpy_algorithms() {
   const double xp[6] = {0.0, 1.0, 1.0, 2.0, 4.0, 5.0};
   const double fp[6] = {10.0, 20.0, 25.0, 30.0, 50.0, 40.0};
@@ -689,6 +714,7 @@ int main() {
   run("element balance", test_point_element_balance);
   run("source terms in one call", test_source_terms_in_one_call);
   run("reactor formulas", test_reactor_formulas);
+  run("reactor derivative", test_reactor_derivative);
   run("NumPy algorithms", test_numpy_algorithms);
   run("flame rows", test_flame_rows);
   run("steady soot solve", test_steady_solve);

@@ -6,6 +6,8 @@
 // ZeroDivisionError "float division".
 #pragma once
 
+#include "../common/checked.hpp"
+
 namespace fv::reactor {
 
 struct PlugFlow {
@@ -56,5 +58,45 @@ double deposition_coefficient(double u, double ff, double nu, double D);
 // Growth rate of the deposit thickness, from aggregates N_agg (mol/kg) of
 // mobility diameter d_m (m): ((1/u) rho) N_agg Av pi/6 d_m^3.
 double deposit_thickness_growth_rate(double u, double rho, double N_agg, double Av, double d_m);
+
+// ---- the derivative of the state vector ---------------------------------------------
+// y = [residence time, mass flux G, T, Y_1..Y_K, soot variables...]; the
+// binding reads the phase and the soot model, these compute on the numbers.
+
+// Gas velocity u = G / ((1 - f) rho), m/s, from the mass flux G (kg/(m^2 s)),
+// the density rho (kg/m^3) and the soot correction f (0 without soot).
+inline double gas_velocity(double G, double rho, double f) { return fdiv(G, (1.0 - f) * rho); }
+inline double gas_velocity(double G, double rho) { return fdiv(G, rho); }
+// dT/dz, K/m: (q - sum h wdot) / (rho u cp), q and the released heat in W/m^3,
+// cp J/(kg K).
+inline double temperature_gradient(double q, double released, double rho, double u, double cp) {
+  return fdiv(q - released, rho * u * cp);
+}
+// dG/dz, kg/(m^3 s): the mass the gas gives to soot, (1 - f) m_s.
+inline double mass_flux_gradient(double f, double m_s) { return (1.0 - f) * m_s; }
+// dY_k/dz, 1/m, with soot: ((wdot + scrub) W - Y m_s) / (rho u), with the
+// production and scrubbing rates in kmol/(m^3 s), W kg/kmol, rho_u = rho u.
+inline double species_row(double wdot, double scrub, double W, double Y, double m_s,
+                          double rho_u) {
+  return ((wdot + scrub) * W - Y * m_s) / rho_u;
+}
+// dY_k/dz, 1/m, without soot: wdot W / (rho u).
+inline double gas_species_row(double wdot, double W, double rho_u) { return wdot * W / rho_u; }
+
+// The scalar parts of the derivative.
+struct DerivativeHead {
+  double u;     // m/s
+  double dG;    // kg/(m^3 s)
+  double dTdz;  // K/m
+};
+// out[0..2] = 1/u, dG, dT/dz and out[3 + n_species + k] = soot[k] for k < n_soot;
+// the species rows out[3 .. 3 + n_species) are the caller's.
+inline void write_head_and_soot(const DerivativeHead& h, long n_species, const double* soot,
+                                int n_soot, double* out) {
+  out[0] = 1.0 / h.u;
+  out[1] = h.dG;
+  out[2] = h.dTdz;
+  for (int k = 0; k < n_soot; ++k) out[3 + n_species + k] = soot[k];
+}
 
 }  // namespace fv::reactor

@@ -7,66 +7,66 @@
 
 namespace fv::py {
 
-void throw_out_of_bounds(long i, long n) {
+void throw_out_of_bounds(Py_ssize_t i, Py_ssize_t n) {
   char buf[160];
-  std::snprintf(buf, sizeof buf, "index %ld is out of bounds for axis 0 with size %ld", i, n);
+  std::snprintf(buf, sizeof buf, "index %zd is out of bounds for axis 0 with size %zd", i, n);
   throw Error(ErrorKind::Index, buf);
 }
 
-void throw_out_of_bounds(long i, long axis, long n) {
+void throw_out_of_bounds(Py_ssize_t i, Py_ssize_t axis, Py_ssize_t n) {
   char buf[160];
-  std::snprintf(buf, sizeof buf, "index %ld is out of bounds for axis %ld with size %ld", i, axis,
+  std::snprintf(buf, sizeof buf, "index %zd is out of bounds for axis %zd with size %zd", i, axis,
                 n);
   throw Error(ErrorKind::Index, buf);
 }
 
 // The generic paths keep their own reference: they may run Python code that
 // replaces the field the array came from.
-long generic_count(PyObject* a) {
+Py_ssize_t generic_count(PyObject* a) {
   Ref held = Ref::borrow(a);
   const Py_ssize_t n = PyObject_Length(a);
   if (n < 0) throw_pending();
-  return static_cast<long>(n);
+  return n;
 }
 
-double generic_get(PyObject* a, long i) {
+double generic_get(PyObject* a, Py_ssize_t i) {
   Ref held = Ref::borrow(a);
-  Ref index(check(PyLong_FromLong(i)));
+  Ref index(check(PyLong_FromSsize_t(i)));
   Ref item(check(PyObject_GetItem(a, index.get())));
   return check_double(PyFloat_AsDouble(item.get()));
 }
 
-void generic_set(PyObject* a, long i, double v) {
+void generic_set(PyObject* a, Py_ssize_t i, double v) {
   Ref held = Ref::borrow(a);
-  Ref index(check(PyLong_FromLong(i)));
+  Ref index(check(PyLong_FromSsize_t(i)));
   Ref value(check(PyFloat_FromDouble(v)));
   if (PyObject_SetItem(a, index.get(), value.get()) < 0) throw_pending();
 }
 
 namespace {
 // the tuple (i, j)
-Ref index_pair(long i, long j) {
-  Ref a(check(PyLong_FromLong(i)));
-  Ref b(check(PyLong_FromLong(j)));
+Ref index_pair(Py_ssize_t i, Py_ssize_t j) {
+  Ref a(check(PyLong_FromSsize_t(i)));
+  Ref b(check(PyLong_FromSsize_t(j)));
   return Ref(check(PyTuple_Pack(2, a.get(), b.get())));
 }
 }  // namespace
 
-double generic_get2(PyObject* a, long i, long j) {
+double generic_get2(PyObject* a, Py_ssize_t i, Py_ssize_t j) {
   Ref held = Ref::borrow(a);
   Ref index = index_pair(i, j);
   Ref item(check(PyObject_GetItem(a, index.get())));
   return check_double(PyFloat_AsDouble(item.get()));
 }
 
-void generic_set2(PyObject* a, long i, long j, double v) {
+void generic_set2(PyObject* a, Py_ssize_t i, Py_ssize_t j, double v) {
   Ref held = Ref::borrow(a);
   Ref index = index_pair(i, j);
   Ref value(check(PyFloat_FromDouble(v)));
   if (PyObject_SetItem(a, index.get(), value.get()) < 0) throw_pending();
 }
 
-PyObject* zeros(long n) {
+PyObject* zeros(Py_ssize_t n) {
   npy_intp dims[1] = {n};
   return check(PyArray_ZEROS(1, dims, NPY_DOUBLE, 0));
 }

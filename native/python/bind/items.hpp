@@ -20,28 +20,28 @@ inline PyArrayObject* plain_vector(PyObject* a) {
   return x;
 }
 
-[[noreturn]] void throw_out_of_bounds(long i, long n);
+[[noreturn]] void throw_out_of_bounds(Py_ssize_t i, Py_ssize_t n);
 
 // Address of element i, NumPy's rule: negative indices count from the end.
-inline char* element(PyArrayObject* x, long i) {
+inline char* element(PyArrayObject* x, Py_ssize_t i) {
   const npy_intp n = PyArray_DIM(x, 0);
   const npy_intp j = i < 0 ? i + n : i;
-  if (j < 0 || j >= n) throw_out_of_bounds(i, static_cast<long>(n));
+  if (j < 0 || j >= n) throw_out_of_bounds(i, n);
   return PyArray_BYTES(x) + j * PyArray_STRIDE(x, 0);
 }
 
-long generic_count(PyObject* a);
-double generic_get(PyObject* a, long i);
-void generic_set(PyObject* a, long i, double v);
+Py_ssize_t generic_count(PyObject* a);
+double generic_get(PyObject* a, Py_ssize_t i);
+void generic_set(PyObject* a, Py_ssize_t i, double v);
 
 // len(a)
-inline long item_count(PyObject* a) {
-  if (PyArrayObject* x = plain_vector(a)) return static_cast<long>(PyArray_DIM(x, 0));
+inline Py_ssize_t item_count(PyObject* a) {
+  if (PyArrayObject* x = plain_vector(a)) return PyArray_DIM(x, 0);
   return generic_count(a);
 }
 
 // float(a[i])
-inline double item_get(PyObject* a, long i) {
+inline double item_get(PyObject* a, Py_ssize_t i) {
   if (PyArrayObject* x = plain_vector(a)) {
     double v;
     std::memcpy(&v, element(x, i), sizeof v);
@@ -51,7 +51,7 @@ inline double item_get(PyObject* a, long i) {
 }
 
 // a[i] = v
-inline void item_set(PyObject* a, long i, double v) {
+inline void item_set(PyObject* a, Py_ssize_t i, double v) {
   PyArrayObject* x = plain_vector(a);
   if (x && PyArray_ISWRITEABLE(x)) {
     std::memcpy(element(x, i), &v, sizeof v);
@@ -71,28 +71,28 @@ inline PyArrayObject* plain_matrix(PyObject* a) {
   return x;
 }
 
-[[noreturn]] void throw_out_of_bounds(long i, long axis, long n);
+[[noreturn]] void throw_out_of_bounds(Py_ssize_t i, Py_ssize_t axis, Py_ssize_t n);
 
 // Position i along `axis` of x, NumPy's rule: negative indices count from the end.
-inline npy_intp position(PyArrayObject* x, int axis, long i) {
+inline npy_intp position(PyArrayObject* x, int axis, Py_ssize_t i) {
   const npy_intp n = PyArray_DIM(x, axis);
   const npy_intp j = i < 0 ? i + n : i;
-  if (j < 0 || j >= n) throw_out_of_bounds(i, axis, static_cast<long>(n));
+  if (j < 0 || j >= n) throw_out_of_bounds(i, axis, n);
   return j;
 }
 
 // Address of element (i, j) of a 2-D array.
-inline char* element2(PyArrayObject* x, long i, long j) {
+inline char* element2(PyArrayObject* x, Py_ssize_t i, Py_ssize_t j) {
   const npy_intp r = position(x, 0, i);
   const npy_intp c = position(x, 1, j);
   return PyArray_BYTES(x) + r * PyArray_STRIDE(x, 0) + c * PyArray_STRIDE(x, 1);
 }
 
-double generic_get2(PyObject* a, long i, long j);
-void generic_set2(PyObject* a, long i, long j, double v);
+double generic_get2(PyObject* a, Py_ssize_t i, Py_ssize_t j);
+void generic_set2(PyObject* a, Py_ssize_t i, Py_ssize_t j, double v);
 
 // float(a[i, j])
-inline double item_get2(PyObject* a, long i, long j) {
+inline double item_get2(PyObject* a, Py_ssize_t i, Py_ssize_t j) {
   if (PyArrayObject* x = plain_matrix(a)) {
     double v;
     std::memcpy(&v, element2(x, i, j), sizeof v);
@@ -102,7 +102,7 @@ inline double item_get2(PyObject* a, long i, long j) {
 }
 
 // a[i, j] = v
-inline void item_set2(PyObject* a, long i, long j, double v) {
+inline void item_set2(PyObject* a, Py_ssize_t i, Py_ssize_t j, double v) {
   PyArrayObject* x = plain_matrix(a);
   if (x && PyArray_ISWRITEABLE(x)) {
     std::memcpy(element2(x, i, j), &v, sizeof v);
@@ -111,7 +111,7 @@ inline void item_set2(PyObject* a, long i, long j, double v) {
   generic_set2(a, i, j, v);
 }
 
-PyObject* zeros(long n);            // numpy.zeros(n)
+PyObject* zeros(Py_ssize_t n);            // numpy.zeros(n)
 PyObject* zeros_like(PyObject* a);  // numpy.zeros_like(a)
 
 // Sets `field` to numpy.zeros_like(a). When the array `field` holds is
