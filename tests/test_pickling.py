@@ -135,3 +135,12 @@ def test_copies_bind_slots_to_the_copy(growth_model):
     pair = copy.deepcopy([h, m])
     assert pair[0].alpha.__self__ is pair[1] and pair[0].other is pair[1]
     assert copy.copy(h).alpha.__self__ is m
+    # the object's own methods kept in its instance dictionary follow it like the slots;
+    # the dictionary's other values are copied as copy.deepcopy copies them
+    h.own, h.items = h.d_p, [1.0]
+    h.alias = h.items
+    for clone in (copy.deepcopy(h), copy.copy(h)):
+        assert clone.own.__self__ is clone
+    deep = copy.deepcopy(h)
+    assert deep.items == [1.0] and deep.items is not h.items and deep.alias is deep.items
+    assert copy.copy(h).items is h.items

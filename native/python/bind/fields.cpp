@@ -204,6 +204,27 @@ PyObject* deep_copy(PyObject* v, PyObject* memo) {
 // objects is bound to that object's copy; anything else is deep-copied (or
 // kept, for a shallow copy).
 PyObject* copy_element(PyObject* v, PyObject* self, PyObject* copy, PyObject* memo) {
+  if (PyDict_CheckExact(v)) {
+    // the instance dictionary of a subclass: its values are copied the same way,
+    // so one of the object's own methods kept there is bound to the copy
+    Ref out(PyDict_New());
+    if (!out) return nullptr;
+    if (memo) {
+      Ref key(PyLong_FromVoidPtr(v));
+      if (!key || PyObject_SetItem(memo, key.get(), out.get()) < 0) return nullptr;
+    }
+    Ref items(PyDict_Items(v));  // a snapshot: copying may run Python code
+    if (!items) return nullptr;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(items.get()); ++i) {
+      PyObject* item = PyList_GET_ITEM(items.get(), i);
+      Ref key(memo ? deep_copy(PyTuple_GET_ITEM(item, 0), memo)
+                   : Py_NewRef(PyTuple_GET_ITEM(item, 0)));
+      if (!key) return nullptr;
+      Ref value(copy_element(PyTuple_GET_ITEM(item, 1), self, copy, memo));
+      if (!value || PyDict_SetItem(out.get(), key.get(), value.get()) < 0) return nullptr;
+    }
+    return out.release();
+  }
   if (PyCFunction_Check(v)) {
     PyObject* receiver = PyCFunction_GET_SELF(v);
     if (receiver && is_own_object(receiver) && (memo || receiver == self)) {
