@@ -308,3 +308,37 @@ def test_inlet_forms_on_both_bases_and_refused_states():
                 set_inlet(gas, bad)
             assert type(err.value) is InletError and "\n" not in str(err.value)
             assert str(err.value).startswith("inlet: the mechanism refuses this state: ")
+
+
+def test_soot_columns_and_the_mass_given_by_the_gas_to_soot(sooting):
+    from conftest import check_soot_columns
+    from fumivex2 import results as R
+    from fumivex2.pfr import build_reactor
+    result = sooting[0]
+    p = result.profiles
+    check_soot_columns(p, p[R.DENSITY].to_numpy())
+    assert 1.0 < p[R.D_P].iloc[-1] < 100.0                  # nanometres of young soot
+    # total mass: the gas mass flux lost equals the soot mass formed, d(G Y_soot)/dz =
+    # rho (S_C MW_C + S_H MW_H), at the last station (rebuilt from the result)
+    reactor = build_reactor(result.case)
+    Y = result.extra["mass_fractions"].iloc[-1, 1:].to_numpy(dtype=float)
+    last = p.iloc[-1]
+    y = np.hstack([last[R.RESIDENCE_TIME], last[R.MASS_FLUX], last[R.T], Y,
+                   [last[c] for c in (R.N_AGG, R.N_PRI, R.C_TOT, R.H_TOT)]])
+    dy = reactor.rhs(float(last[R.Z]), y)
+    m = reactor.model
+    formed = reactor.gas.density * (m.S_C_tot() * 0.012011 + m.S_H_tot() * 0.00100784)
+    assert formed > 0 and -dy[1] == pytest.approx(formed, rel=1e-2)   # kg/(m3 s)
+
+
+def test_the_case_pressure_reaches_the_phase_the_model_and_the_reactor():
+    require_abf()
+    from fumivex2.pfr import build_reactor
+    reactor = build_reactor(case(**{"inlet.pressure": 3e5, "reactor.length": 0.002}))
+    gas, rhs, model = reactor.gas, reactor.rhs, reactor.model
+    rhs(0.0, reactor.y0)
+    # (the phase's pressure is computed back from its density: equal to rounding)
+    assert [rhs.P, gas.P, model.P] == pytest.approx([3e5] * 3, rel=1e-12)
+    rho = 3e5 * gas.mean_molecular_weight / (8314.46261815324 * 1000.0)
+    assert gas.density == pytest.approx(rho, rel=1e-10)
+    assert rhs.u == pytest.approx(reactor.y0[1] / rho, rel=1e-10)
