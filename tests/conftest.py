@@ -169,3 +169,21 @@ def burner_flame():
     flame.set_refine_criteria(ratio=3.0, slope=0.3, curve=0.5, prune=0.1)
     flame.solve(loglevel=0, auto=True)
     return gas, flame
+
+
+def check_soot_columns(profiles, density):
+    """The derived soot columns of a result table against the four soot variables (mol/kg)
+    and the gas density (kg/m3), in the units of their headers: soot of density 1800 kg/m3,
+    primaries sharing the carbon volume, mobility diameter d_p n_p^0.45 (at least d_p)."""
+    from fumivex2 import results as R
+    N_agg, N_pri, C, H = (profiles[c].to_numpy() for c in (R.N_AGG, R.N_PRI, R.C_TOT, R.H_TOT))
+    MW_C, MW_H = 12.011e-3, 1.00784e-3                              # kg/mol
+    d_p = (6.0 / np.pi * C * MW_C / 1800.0 / (N_pri * Av)) ** (1.0 / 3.0)   # m
+    n_p = N_pri / N_agg
+    want = {R.FV: (C * MW_C + H * MW_H) * density / 1800.0,           # m3/m3
+            R.NUMBER: N_agg * Av * density,                           # 1/m3
+            R.D_P: d_p * 1e9,                                         # nm
+            R.D_M: np.maximum(d_p * n_p ** 0.45, d_p) * 1e9,          # nm
+            R.N_P: n_p, R.HC: H / C}
+    for column, values in want.items():
+        np.testing.assert_allclose(profiles[column], values, rtol=1e-4, err_msg=column)

@@ -667,3 +667,64 @@ def test_sums_follow_numpy_to_the_bit():
     assert got[1] == m_s
     dY = ((w + soot.scrub_wdot) * p.molecular_weights - y[3:3 + p.n] * m_s) / (rho * u)
     np.testing.assert_array_equal(got[3:3 + p.n], dY)
+
+
+# ---- paths and modes the tests above leave out --------------------------------------------
+
+def test_fixed_density_enters_the_deposition_kinematic_viscosity():
+    phase, soot = FakePhase(), FakeSoot()
+    r = reactor(phase, soot, deposition=True)
+    r._enable_fixed_density, r.fixed_density = True, 0.3
+    y = state(phase)
+    got = r(0.2, y)
+    want, u, k_dep = expected(r, FakePhase(), soot, 0.2, y)
+    # nu = mu / 0.3, the Reynolds number from the phase's own density
+    Re = phase.density * u * 4 * r.area / r.perimeter / phase.viscosity
+    by_hand = (u * 0.042) * (0.0791 / Re ** 0.25) ** 0.5 * \
+        ((phase.viscosity / 0.3) / soot.diffus_coeff()) ** (-0.666666666667)
+    assert r.k_dep == pytest.approx(by_hand, rel=1e-13) and k_dep == pytest.approx(by_hand, rel=1e-13)
+    assert_equal_rel(got, want)
+
+
+def test_zero_velocity_in_temperature_history_mode_is_float_division():
+    # dT/dz = (dT/dt) / u has no guarded division of its own in this mode
+    for soot in (None, FakeSoot()):
+        phase = FakePhase()
+        r = reactor(phase, soot)
+        r._use_temp_value, r._use_temp_time_history = False, True
+        r.time_derivative_temp_history = np.array([[0.0, 1.0], [50.0, 50.0]])
+        with pytest.raises(ZeroDivisionError, match="^float division$"):
+            r(0.1, state(phase, soot=soot is not None, G=0.0))
+        assert r.u == 0.0
+
+
+class SwappedPhase(FakePhase):
+    """Molar masses and production rates as byte-swapped float64 arrays (the same numbers,
+    not plain vectors): NumPy computes the species rows."""
+
+    @property
+    def net_production_rates(self):
+        return super().net_production_rates.astype(">f8")
+
+    @property
+    def molecular_weights(self):
+        return MW_KMOL.astype(">f8")
+
+    @molecular_weights.setter
+    def molecular_weights(self, value):
+        pass
+
+
+@pytest.mark.parametrize("soot_on", [False, True])
+def test_generic_species_rows_equal_the_fast_path_to_the_bit(soot_on):
+    fast_soot, slow_soot = (FakeSoot(), FakeSoot()) if soot_on else (None, None)
+    if soot_on:
+        slow_soot.scrub_wdot = list(slow_soot.scrub_wdot)       # not an array at all
+    y = state(FakePhase(), soot=soot_on)
+    fast = reactor(FakePhase(), fast_soot)(0.3, y)
+    slow = reactor(SwappedPhase(), slow_soot)(0.3, y)
+    assert slow.dtype == np.float64 and slow.dtype.isnative
+    np.testing.assert_array_equal(slow, fast)
+    if soot_on:                                   # and both are the duct equations
+        assert_equal_rel(fast, expected(reactor(FakePhase(), FakeSoot()), FakePhase(),
+                                        FakeSoot(), 0.3, y)[0])

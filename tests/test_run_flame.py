@@ -297,3 +297,24 @@ def test_a_large_step_is_never_converged(burner_flame):
     assert steady.extra["residual"] < 1e-6
     # the oscillating state is far from the steady one
     assert abs(r.profiles[R.FV].iloc[-1] / steady.profiles[R.FV].iloc[-1] - 1) > 1e-3
+
+
+def test_soot_columns_and_the_right_boundary_option(burner_flame, converged, monkeypatch):
+    from conftest import check_soot_columns
+    from fumivex2 import flame as flame_module
+    from fumivex2.soot_stage import make_soot_solver
+    p = converged[0].profiles
+    check_soot_columns(p, p[R.DENSITY].to_numpy())
+    # soot_solver.outlet: "inlet" closes the right end with the burner mass flux
+    gas, flame = burner_flame
+    seen = []
+    monkeypatch.setattr(flame_module, "soot_stage", lambda case, g, f, b, **k: seen.append(b))
+    for outlet in ("inlet", "outflow"):
+        c = stepping_case(**{"soot_solver.outlet": outlet, "soot_solver.points": 10})
+        soot_in_flame(c, gas, flame)
+        s = make_soot_solver(c, gas, flame, abf_soot_model(gas, pahs=("A4",)), seen[-1])
+        assert s.mdot_left == flame.burner.mdot
+        if outlet == "inlet":
+            assert (s.boundary_type_right, s.mdot_right) == (0, flame.burner.mdot)
+        else:
+            assert s.boundary_type_right == 1

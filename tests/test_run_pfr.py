@@ -256,3 +256,89 @@ def test_bad_reactor_cases_raise_one_clear_error():
         from fumivex2.cases import default_case
         from fumivex2.pfr import run_pfr
         run_pfr(default_case("flame"))
+
+
+def _mixture(gas, fuel, oxidizer, phi, basis):
+    """Mole fractions of fuel and oxidiser (dicts of amounts on `basis`) mixed at
+    equivalence ratio phi, by hand: moles of oxidiser per mole of fuel = O2 needed / (phi
+    X_O2 of the oxidiser), O2 needed = sum X_k (n_C + n_H / 4 - n_O / 2)."""
+    W = dict(zip(gas.species_names, gas.molecular_weights))
+
+    def moles(amounts):
+        n = {k: v / W[k] if basis == "mass" else v for k, v in amounts.items()}
+        return {k: v / sum(n.values()) for k, v in n.items()}
+    xf, xo = moles(fuel), moles(oxidizer)
+    need = sum(x * (gas.n_atoms(k, "C") + gas.n_atoms(k, "H") / 4 - gas.n_atoms(k, "O") / 2)
+               for k, x in xf.items())
+    n_ox = need / (phi * xo["O2"])
+    X = np.zeros(gas.n_species)
+    for part, scale in ((xf, 1.0), (xo, n_ox)):
+        for k, x in part.items():
+            X[gas.species_index(k)] += scale * x / (1.0 + n_ox)
+    return X
+
+
+def test_inlet_forms_on_both_bases_and_refused_states():
+    require_abf()
+    import dataclasses
+    from fumivex2.species import InletError, open_mechanism, set_inlet
+    gas = open_mechanism("abf.yaml")
+    W = gas.molecular_weights
+    fuel, oxidizer = {"C2H4": 1.0, "H2": 0.5}, {"O2": 1.0, "N2": 3.76}
+    for basis in ("mole", "mass"):
+        inlet = case(**{"inlet.fuel": "C2H4:1, H2:0.5", "inlet.oxidizer": "O2:1, N2:3.76",
+                        "inlet.equivalence_ratio": 1.5, "inlet.basis": basis,
+                        "inlet.pressure": 2e5}).inlet
+        set_inlet(gas, inlet)
+        np.testing.assert_allclose(gas.X, _mixture(gas, fuel, oxidizer, 1.5, basis),
+                                   rtol=1e-12, atol=1e-15)
+        assert gas.TP == pytest.approx((1000.0, 2e5), rel=1e-12)
+        # the composition form: amounts are mole or mass fractions
+        set_inlet(gas, case(**{"inlet.composition": "C2H4:2, O2:3, N2:5",
+                               "inlet.basis": basis}).inlet)
+        n = np.zeros(gas.n_species)
+        for k, v in (("C2H4", 2.0), ("O2", 3.0), ("N2", 5.0)):
+            n[gas.species_index(k)] = v / W[gas.species_index(k)] if basis == "mass" else v
+        np.testing.assert_allclose(gas.X, n / n.sum(), rtol=1e-12, atol=1e-15)
+    # Cantera's refusal of the state: one line, the run layer's error type
+    for form in ({}, {"fuel": "C2H4:1"}):
+        for T, P in ((-5.0, 1e5), (300.0, -1.0)):
+            bad = dataclasses.replace(case().inlet, temperature=T, pressure=P, **form)
+            with pytest.raises(InletError) as err:
+                set_inlet(gas, bad)
+            assert type(err.value) is InletError and "\n" not in str(err.value)
+            assert str(err.value).startswith("inlet: the mechanism refuses this state: ")
+
+
+def test_soot_columns_and_the_mass_given_by_the_gas_to_soot(sooting):
+    from conftest import check_soot_columns
+    from fumivex2 import results as R
+    from fumivex2.pfr import build_reactor
+    result = sooting[0]
+    p = result.profiles
+    check_soot_columns(p, p[R.DENSITY].to_numpy())
+    assert 1.0 < p[R.D_P].iloc[-1] < 100.0                  # nanometres of young soot
+    # total mass: the gas mass flux lost equals the soot mass formed, d(G Y_soot)/dz =
+    # rho (S_C MW_C + S_H MW_H), at the last station (rebuilt from the result)
+    reactor = build_reactor(result.case)
+    Y = result.extra["mass_fractions"].iloc[-1, 1:].to_numpy(dtype=float)
+    last = p.iloc[-1]
+    y = np.hstack([last[R.RESIDENCE_TIME], last[R.MASS_FLUX], last[R.T], Y,
+                   [last[c] for c in (R.N_AGG, R.N_PRI, R.C_TOT, R.H_TOT)]])
+    dy = reactor.rhs(float(last[R.Z]), y)
+    m = reactor.model
+    formed = reactor.gas.density * (m.S_C_tot() * 0.012011 + m.S_H_tot() * 0.00100784)
+    assert formed > 0 and -dy[1] == pytest.approx(formed, rel=1e-2)   # kg/(m3 s)
+
+
+def test_the_case_pressure_reaches_the_phase_the_model_and_the_reactor():
+    require_abf()
+    from fumivex2.pfr import build_reactor
+    reactor = build_reactor(case(**{"inlet.pressure": 3e5, "reactor.length": 0.002}))
+    gas, rhs, model = reactor.gas, reactor.rhs, reactor.model
+    rhs(0.0, reactor.y0)
+    # (the phase's pressure is computed back from its density: equal to rounding)
+    assert [rhs.P, gas.P, model.P] == pytest.approx([3e5] * 3, rel=1e-12)
+    rho = 3e5 * gas.mean_molecular_weight / (8314.46261815324 * 1000.0)
+    assert gas.density == pytest.approx(rho, rel=1e-10)
+    assert rhs.u == pytest.approx(reactor.y0[1] / rho, rel=1e-10)

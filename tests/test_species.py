@@ -135,3 +135,14 @@ def test_mechanisms_that_cannot_serve():
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         map_species(gas)                                     # pyrene present: no warning
+
+
+def test_without_pyrene_phenanthrene_is_taken_before_naphthalene():
+    from fumivex2.cases import default_case
+    from fumivex2.species import report_species
+    # A2 listed before A3 in the mechanism: the order of the file must not decide
+    gas = FakePhase(LOWER[:9] + [("A2", {"C": 10, "H": 8}, 128.174),
+                                 ("C14H10", {"C": 14, "H": 10}, 178.234)])
+    with pytest.warns(UserWarning, match="using C14H10"):
+        assert map_species(gas).pahs == (("C14H10", 10, 14.0, 10.0),)
+    assert report_species(gas, default_case("pfr"))[1] == (("C14H10", 10),)
