@@ -8,7 +8,9 @@ case-insensitively (or through explicit aliases), chooses the PAHs, and builds a
 kg/mol, the key species renamed for the model, sticking efficiencies set for the
 self-collision models, the confirmation line of ``initialize`` captured.
 
-Cantera is imported inside the functions that need it.
+Importing this module (the run layer, ``configure_soot_model``) adds the package's data
+folder to Cantera's search path when Cantera is installed, so ``ct.Solution("abf.yaml")``
+finds the shipped mechanism; ``import fumivex2`` alone does not import Cantera.
 """
 from __future__ import annotations
 
@@ -56,6 +58,21 @@ def cantera_message(error: BaseException) -> str:
 def shipped_mechanism(name: str = "abf.yaml") -> pathlib.Path:
     """Path of a mechanism shipped with fumivex2 (package data)."""
     return pathlib.Path(str(importlib.resources.files("fumivex2") / "data" / name))
+
+
+def _register_data_folder() -> None:
+    """Adds the shipped data folder to Cantera's search path (once; nothing without
+    Cantera)."""
+    try:
+        import cantera as ct
+    except ImportError:
+        return
+    folder = str(shipped_mechanism().parent)
+    if folder not in ct.get_data_directories():
+        ct.add_directory(folder)
+
+
+_register_data_folder()
 
 
 def mechanism_source(file: str = "abf.yaml") -> str:
