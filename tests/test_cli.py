@@ -125,6 +125,10 @@ def test_errors_of_the_run_itself(standins, capsys, monkeypatch):
     monkeypatch.setattr(sys.modules["fumivex2.pfr"], "run_pfr", species_missing)
     rc, _, err = run(capsys, "pfr")
     assert (rc, err) == (2, "fumivex2: error: species 'A4' is not in the mechanism (close: A3)\n")
+    path = case_file(standins, SHORT)          # from a case file: named like its load errors
+    rc, _, err = run(capsys, "pfr", path)
+    assert (rc, err) == (2, f"fumivex2: error: {path}: species 'A4' is not in the mechanism "
+                            f"(close: A3)\n")
     monkeypatch.setattr(sys.modules["fumivex2.pfr"], "run_pfr", broken)
     rc, _, err = run(capsys, "pfr")
     assert rc == 1 and err == ("fumivex2: error: ZeroDivisionError: float division (rerun with "
@@ -169,6 +173,9 @@ def test_info_and_help(capsys):
         assert part in out, part
     rc, out, _ = run(capsys, "sweep", "--help")
     assert rc == 0 and "--vary KEY=V1,V2,..." in out and "examples:" in out
+    assert "fumivex2 pfr" not in out and "fumivex2 info" not in out     # its own examples only
+    rc, out, _ = run(capsys, "info", "--help")
+    assert rc == 0 and "fumivex2 info  " in out and "--quiet" not in out and "sweep" not in out
     done = subprocess.run([sys.executable, "-m", "fumivex2", "--help"], capture_output=True,
                           text=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
     assert done.returncode == 0 and "fumivex2 sweep my.toml --vary" in done.stdout
