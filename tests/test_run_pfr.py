@@ -256,3 +256,17 @@ def test_bad_reactor_cases_raise_one_clear_error():
         from fumivex2.cases import default_case
         from fumivex2.pfr import run_pfr
         run_pfr(default_case("flame"))
+
+
+def test_wall_mode_warns_of_an_inlet_temperature_the_wall_overrides():
+    require_abf()
+    import warnings
+
+    from fumivex2.pfr import build_reactor
+    with pytest.warns(UserWarning, match=r"^inlet.temperature is 900 K but the wall starts at "
+                                         r"1000 K: in wall mode"):
+        build_reactor(case(**{"inlet.temperature": 900.0}))
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        build_reactor(case())                                     # the default: they agree
+        build_reactor(case(**{"inlet.temperature": 900.0, "temperature.mode": "history"}))
