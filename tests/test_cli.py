@@ -115,6 +115,31 @@ def test_unreachable_dask_address(standins, capsys):
     assert not any((standins / "fumivex2-out").iterdir())  # no empty sweep folder left
 
 
+def test_a_server_that_is_not_dask(standins, capsys):
+    import socket
+    import threading
+
+    server = socket.create_server(("127.0.0.1", 0))
+    port = server.getsockname()[1]
+
+    def answer():  # an HTTP reply, which Dask would read as a frame length of exabytes
+        with server:
+            for _ in range(4):
+                conn, _ = server.accept()
+                with conn:
+                    conn.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n" * 4)
+
+    threading.Thread(target=answer, daemon=True).start()
+    path = case_file(standins, SHORT)
+    rc, out, err = run(capsys, "sweep", path, "--vary", "reactor.length=0.1,0.2",
+                       "--dask", f"tcp://127.0.0.1:{port}", "--dask-timeout", "2")
+    assert rc == 2 and err == (f"fumivex2: error: something answers at 'tcp://127.0.0.1:{port}', "
+                               f"but not as a Dask scheduler: give the address 'dask scheduler' "
+                               f"prints, or use --dask local\n")
+    assert out == f"2 cases on the Dask cluster at tcp://127.0.0.1:{port}\n"  # no folder named
+    assert not any((standins / "fumivex2-out").iterdir())
+
+
 def test_errors_of_the_run_itself(standins, capsys, monkeypatch):
     def species_missing(case, *, progress=None):
         raise SpeciesError("species 'A4' is not in the mechanism (close: A3)")

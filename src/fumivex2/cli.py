@@ -393,8 +393,9 @@ def _cmd_sweep(args, quiet: bool) -> int:
         where = f"the Dask cluster at {args.dask}"
     else:
         where = f"{min(args.workers or os.cpu_count() or 1, total)} processes"
-    if not quiet:
-        print(f"{total} cases on {where}; outputs in {folder}", flush=True)
+    if not quiet:  # a new folder for a Dask cluster is named once the cluster answers
+        named = "" if args.dask and created else f"; outputs in {folder}"
+        print(f"{total} cases on {where}{named}", flush=True)
 
     shown = set()
 
