@@ -115,6 +115,31 @@ def test_unreachable_dask_address(standins, capsys):
     assert not any((standins / "fumivex2-out").iterdir())  # no empty sweep folder left
 
 
+def test_a_server_that_is_not_dask(standins, capsys):
+    import socket
+    import threading
+
+    server = socket.create_server(("127.0.0.1", 0))
+    port = server.getsockname()[1]
+
+    def answer():  # an HTTP reply, which Dask would read as a frame length of exabytes
+        with server:
+            for _ in range(4):
+                conn, _ = server.accept()
+                with conn:
+                    conn.sendall(b"HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n" * 4)
+
+    threading.Thread(target=answer, daemon=True).start()
+    path = case_file(standins, SHORT)
+    rc, out, err = run(capsys, "sweep", path, "--vary", "reactor.length=0.1,0.2",
+                       "--dask", f"tcp://127.0.0.1:{port}", "--dask-timeout", "2")
+    assert rc == 2 and err == (f"fumivex2: error: something answers at 'tcp://127.0.0.1:{port}', "
+                               f"but not as a Dask scheduler: give the address 'dask scheduler' "
+                               f"prints, or use --dask local\n")
+    assert out == f"2 cases on the Dask cluster at tcp://127.0.0.1:{port}\n"  # no folder named
+    assert not any((standins / "fumivex2-out").iterdir())
+
+
 def test_errors_of_the_run_itself(standins, capsys, monkeypatch):
     def species_missing(case, *, progress=None):
         raise SpeciesError("species 'A4' is not in the mechanism (close: A3)")
@@ -125,6 +150,10 @@ def test_errors_of_the_run_itself(standins, capsys, monkeypatch):
     monkeypatch.setattr(sys.modules["fumivex2.pfr"], "run_pfr", species_missing)
     rc, _, err = run(capsys, "pfr")
     assert (rc, err) == (2, "fumivex2: error: species 'A4' is not in the mechanism (close: A3)\n")
+    path = case_file(standins, SHORT)          # from a case file: named like its load errors
+    rc, _, err = run(capsys, "pfr", path)
+    assert (rc, err) == (2, f"fumivex2: error: {path}: species 'A4' is not in the mechanism "
+                            f"(close: A3)\n")
     monkeypatch.setattr(sys.modules["fumivex2.pfr"], "run_pfr", broken)
     rc, _, err = run(capsys, "pfr")
     assert rc == 1 and err == ("fumivex2: error: ZeroDivisionError: float division (rerun with "
@@ -169,6 +198,9 @@ def test_info_and_help(capsys):
         assert part in out, part
     rc, out, _ = run(capsys, "sweep", "--help")
     assert rc == 0 and "--vary KEY=V1,V2,..." in out and "examples:" in out
+    assert "fumivex2 pfr" not in out and "fumivex2 info" not in out     # its own examples only
+    rc, out, _ = run(capsys, "info", "--help")
+    assert rc == 0 and "fumivex2 info  " in out and "--quiet" not in out and "sweep" not in out
     done = subprocess.run([sys.executable, "-m", "fumivex2", "--help"], capture_output=True,
                           text=True, env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
     assert done.returncode == 0 and "fumivex2 sweep my.toml --vary" in done.stdout

@@ -17,10 +17,10 @@ BLOCK = re.compile(r"(?:<!-- doctest(?P<marker>[^>]*)-->\n)?```(?P<lang>\w*)\n(?
                    re.S)
 
 
-def blocks(page):
+def blocks(page, folder=DOCS):
     """(marker settings or None, language, code) of every fenced block of a docs page."""
     out = []
-    for m in BLOCK.finditer((DOCS / page).read_text()):
+    for m in BLOCK.finditer((folder / page).read_text()):
         marker = m.group("marker")
         settings = None if marker is None else dict(kv.split("=", 1) for kv in marker.split())
         out.append((settings, m.group("lang"), m.group("code")))
@@ -59,6 +59,20 @@ def test_api_examples_run(index, request, capsys):
         ns["gas"], ns["flame"] = request.getfixturevalue("burner_flame")
     exec(compile(shortened(code, settings), f"docs/api.md block {index}", "exec"), ns)
     assert capsys.readouterr().out.strip(), "the example prints its results"
+
+
+def test_readme_examples_run_in_order(capsys):
+    """The marked README blocks run one after the other in one namespace, as a reader
+    pastes them (the reactor's ct.Solution("abf.yaml") included)."""
+    pytest.importorskip("cantera")
+    pytest.importorskip("scipy")
+    ns = {"__name__": "readme_example"}
+    marked = [(s, c) for s, lang, c in blocks("README.md", ROOT) if lang == "python" and s is not None]
+    assert len(marked) == 2
+    for settings, code in marked:
+        exec(compile(shortened(code, settings), "README.md", "exec"), ns)
+    assert ns["sol"].status == 0 and ns["sol"].y[-2, -1] > ns["soot"].C_tot_min
+    assert "C_tot at the outlet" in capsys.readouterr().out
 
 
 def test_flame_example_is_the_flame_of_the_shared_fixture():

@@ -100,7 +100,7 @@ def test_species_plotted_are_the_key_ones_and_the_pahs():
     p[R.species_column("hydroxyl")] = 1e-5
     p[R.species_column("CO")] = 0.1
     names = [c[2:-4] for c in species_columns(result)]
-    assert names == ["C2H2", "H2", "O2", "OH", "A4", "C14H10", "hydroxyl"]
+    assert names == ["C2H2", "H2", "O2", "OH", "A4", "C14H10", "hydroxyl", "CO"]   # CO: a key species
 
 
 def test_log_axis_when_values_span_decades():

@@ -127,6 +127,14 @@ def test_mechanisms_that_cannot_serve():
         open_mechanism("nDodecane_Reitz.yaml")
     with pytest.raises(SpeciesError, match="'no-such.yaml' not found"):
         open_mechanism("no-such.yaml")
+    with pytest.raises(SpeciesError, match=r"^mechanism 'gri30.yaml' has no phase named 'gas2'; "
+                                           r"phases in the file: gri30 \(mechanism.phase\)$"):
+        open_mechanism("gri30.yaml", "gas2")
+    with pytest.raises(SpeciesError, match="^mechanism 'nDodecane_Reitz.yaml' has no transport "
+                                           "data, but the soot model needs the gas viscosity"):
+        configure_soot_model(ct.Solution("nDodecane_Reitz.yaml"))    # checked up front
+    with pytest.raises(SpeciesError, match="^the phase has no transport data"):
+        configure_soot_model(FakePhase(transport="none"))
     gas = open_mechanism()                                   # the shipped mechanism
     assert gas.n_species == 101 and "A4" in gas.species_names
     # Cantera's own lower-case mechanism maps without aliases

@@ -220,7 +220,7 @@ def _soot_model():
          "counted in units of it."),
         ("min_n_H", "-", "Hydrogen atoms in the smallest soot particle (20)."),
         ("d_p_min", "m", "Diameter of the smallest primary particle (min_n_C carbon atoms at "
-         "soot density); below it the surface-flux oxidation rates are zero."),
+         "soot density); below it the carbon oxidation fluxes are zero (it gates nothing else)."),
         ("A_p_min", "m2", "Surface of the smallest primary particle."),
     ]))
     S.append(("Particle morphology and bulk properties", [
@@ -476,7 +476,7 @@ def _soot_gas():
             ("_T", "K", "Temperature."),
             ("_P", "Pa", "Pressure."),
             ("_X", "-", "Mole fractions, one per species (list)."),
-            ("_MWs", "kg/mol", "Species molar masses as given (kg/mol for a mean free path in m)."),
+            ("_MWs", "kg/mol", "Species molar masses as given; they do not enter the mean free path."),
             ("_rho", "kg/m3", "Density."),
             ("_mu", "Pa s", "Dynamic viscosity."),
             ("_mean_MW", "kg/mol", "Mean molar mass as given (no conversion)."),
@@ -613,21 +613,21 @@ def _flame(opt):
                   f"grid, current level (the result after solve())."),
                  (f"{v}_n1", "mol/kg", f"{v} at the new time level.")]
     sides = (("_left", "left boundary"), ("_right", "right boundary under the flux condition")) \
-        if opt else (("", "a flux boundary"),)
+        if opt else (("", "flux boundary"),)
     for v in SOOT_VARS:
         for suffix, where in sides:
             soot.append((f"{v}_in{suffix}", "mol/kg", f"{v} of the gas entering through the "
                          f"{where} (default the floor)."))
-    system = [(f"B_{v}", "mol/(m3 s)", f"Right-hand side of the {v} system (boundary rows "
-               f"mol/(m2 s)).") for v in SOOT_VARS]
+    system = [(f"B_{v}", "mol/(m3 s)", f"Right-hand side of the {v} system (flux boundary "
+               f"rows mol/(m2 s)).") for v in SOOT_VARS]
     if opt:
-        system += [("diag", "kg/(m3 s)", "Main diagonal of the implicit system (boundary rows "
-                    "kg/(m2 s))."),
+        system += [("diag", "kg/(m3 s)", "Main diagonal of the implicit system (flux boundary "
+                    "rows kg/(m2 s))."),
                    ("upper", "kg/(m3 s)", "Super-diagonal of the implicit system."),
                    ("lower", "kg/(m3 s)", "Sub-diagonal of the implicit system.")]
     else:
         system.append(("A", "kg/(m3 s)", "Dense coefficient matrix of the implicit system; only "
-                       "three diagonals used (boundary rows kg/(m2 s))."))
+                       "three diagonals used (flux boundary rows kg/(m2 s))."))
     return [("Use", use), ("Gas profiles", profiles), ("Soot profiles and inlet values", soot),
             ("Implicit system", system), ("Pickling and copying", list(_DUNDERS))]
 

@@ -221,7 +221,7 @@ class CSootModel:
     """Critical diameter of the silica law. [m]"""
     d_p_min: float
     """Diameter of the smallest primary particle (min_n_C carbon atoms at soot density); below it
-    the surface-flux oxidation rates are zero. [m]"""
+    the carbon oxidation fluxes are zero (it gates nothing else). [m]"""
     @property
     def density(self) -> float:
         """Gas density. [kg/m3]"""
@@ -785,7 +785,7 @@ class CSootGas:
     _X: list[float]
     """Mole fractions, one per species (list). [-]"""
     _MWs: list[float]
-    """Species molar masses as given (kg/mol for a mean free path in m). [kg/mol]"""
+    """Species molar masses as given; they do not enter the mean free path. [kg/mol]"""
     _mu: float
     """Dynamic viscosity. [Pa s]"""
     _T: float
@@ -975,13 +975,13 @@ class CFlameSolver:
     boundary_type_right: int
     """Right boundary: 0 (inlet) flux condition, any other value (outlet) outflow."""
     N_agg_in: float
-    """N_agg of the gas entering through the a flux boundary (default the floor). [mol/kg]"""
+    """N_agg of the gas entering through the flux boundary (default the floor). [mol/kg]"""
     N_pri_in: float
-    """N_pri of the gas entering through the a flux boundary (default the floor). [mol/kg]"""
+    """N_pri of the gas entering through the flux boundary (default the floor). [mol/kg]"""
     C_tot_in: float
-    """C_tot of the gas entering through the a flux boundary (default the floor). [mol/kg]"""
+    """C_tot of the gas entering through the flux boundary (default the floor). [mol/kg]"""
     H_tot_in: float
-    """H_tot of the gas entering through the a flux boundary (default the floor). [mol/kg]"""
+    """H_tot of the gas entering through the flux boundary (default the floor). [mol/kg]"""
     z: Optional[np.ndarray]
     """Grid positions. [m]"""
     dz: Optional[np.ndarray]
@@ -1003,16 +1003,16 @@ class CFlameSolver:
     wdot_correction_soot: Optional[np.ndarray]
     """Gas-species rates due to soot, species by grid point. [kmol/(m3 s)]"""
     A: Optional[np.ndarray]
-    """Dense coefficient matrix of the implicit system; only three diagonals used (boundary rows
-    kg/(m2 s)). [kg/(m3 s)]"""
+    """Dense coefficient matrix of the implicit system; only three diagonals used (flux boundary
+    rows kg/(m2 s)). [kg/(m3 s)]"""
     B_N_agg: Optional[np.ndarray]
-    """Right-hand side of the N_agg system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
+    """Right-hand side of the N_agg system (flux boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_N_pri: Optional[np.ndarray]
-    """Right-hand side of the N_pri system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
+    """Right-hand side of the N_pri system (flux boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_C_tot: Optional[np.ndarray]
-    """Right-hand side of the C_tot system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
+    """Right-hand side of the C_tot system (flux boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_H_tot: Optional[np.ndarray]
-    """Right-hand side of the H_tot system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
+    """Right-hand side of the H_tot system (flux boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     N_agg_n: Optional[np.ndarray]
     """Aggregates per kg of gas along the grid, current level (the result after solve()). [mol/kg]
     """
@@ -1109,17 +1109,17 @@ class CFlameSolverOpt:
     upper: list[float]
     """Super-diagonal of the implicit system. [kg/(m3 s)]"""
     diag: list[float]
-    """Main diagonal of the implicit system (boundary rows kg/(m2 s)). [kg/(m3 s)]"""
+    """Main diagonal of the implicit system (flux boundary rows kg/(m2 s)). [kg/(m3 s)]"""
     lower: list[float]
     """Sub-diagonal of the implicit system. [kg/(m3 s)]"""
     B_N_agg: list[float]
-    """Right-hand side of the N_agg system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
+    """Right-hand side of the N_agg system (flux boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_N_pri: list[float]
-    """Right-hand side of the N_pri system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
+    """Right-hand side of the N_pri system (flux boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_C_tot: list[float]
-    """Right-hand side of the C_tot system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
+    """Right-hand side of the C_tot system (flux boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     B_H_tot: list[float]
-    """Right-hand side of the H_tot system (boundary rows mol/(m2 s)). [mol/(m3 s)]"""
+    """Right-hand side of the H_tot system (flux boundary rows mol/(m2 s)). [mol/(m3 s)]"""
     N_agg_n: list[float]
     """Aggregates per kg of gas along the grid, current level (the result after solve()). [mol/kg]
     """

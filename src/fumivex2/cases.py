@@ -75,7 +75,9 @@ class InletSpec:
     temperature: float = _f(1000.0, "K", "inlet temperature")
     composition: str = _f("C2H4:1, O2:1, N2:3", "", "inlet composition as 'name:amount, ...' "
                           "(normalised); ignored when fuel is given")
-    basis: str = _f("mole", "", "basis of composition", ("mole", "mass"))
+    basis: str = _f("mole", "", "basis of composition, and of fuel and oxidizer for an "
+                     "equivalence-ratio inlet (with 'mass' their amounts are mass fractions: the "
+                     "default oxidizer is then not air)", ("mole", "mass"))
     fuel: str = _f("", "", "fuel composition for an equivalence-ratio inlet (e.g. 'C2H4:1')")
     oxidizer: str = _f("O2:1, N2:3.76", "", "oxidiser composition for an equivalence-ratio inlet")
     equivalence_ratio: float = _f(1.0, "", "equivalence ratio when fuel is given")
@@ -111,7 +113,8 @@ class SootSpec:
     growth_model: str = _f("self_collision", "", "PAH dimerization / growth model", GROWTH_MODELS)
     alpha_model: str = _f("empirical", "", "fraction of active surface sites", ALPHA_MODELS)
     coalescence: str = _f("disabled", "", "coalescence of primary particles", COALESCENCE_TYPES)
-    validation: str = _f("no_validation", "", "validation case (coagulation: constant kernel)",
+    validation: str = _f("no_validation", "", "validation case (coagulation: free-molecular kernel, "
+                         "constant soot diffusivity)",
                          VALIDATION_CASES)
     sticking: tuple = _f((), "", "PAH sticking efficiencies, one per PAH; empty = "
                          "the model's mass-based estimate (self-collision models)")
@@ -126,7 +129,7 @@ class IntegratorSpec:
     rtol: float = _f(1e-8, "", "relative tolerance")
     atol: float = _f(1e-20, "", "absolute tolerance of the mass fractions (the other components "
                      "have their own: residence time 1e-12 s, mass flux 1e-12 of the inlet's, "
-                     "T 1e-6 K, each soot variable its floor)")
+                     "T 1e-6 K, each soot variable its floor, in mol/kg)")
     max_step: float = _f(0.0, "m", "largest step (0 = no limit)")
 
 
@@ -495,6 +498,9 @@ def _validate(case: Case) -> None:
     for name, table in (("temperature.wall_profile", case.temperature.wall_profile),
                         ("temperature.history", case.temperature.history)):
         _check_table(name, table)
+    if min(case.temperature.wall_profile[1]) <= 0:
+        raise CaseError(f"temperature.wall_profile: temperatures must be positive (K), got "
+                        f"{list(case.temperature.wall_profile[1])!r}")
     profile = case.flame.temperature_profile
     if profile and not isinstance(profile, str):
         _check_table("flame.temperature_profile", profile)

@@ -23,26 +23,46 @@ from .cases import Case, CaseError, case_to_toml, default_case, load_case
 
 __all__ = ["main"]
 
-EXAMPLES = """\
-examples:
+# examples per command; `fumivex2 --help` shows them all, each command's --help its own
+_EXAMPLES = {
+    "pfr": """\
   fumivex2 pfr                          run the shipped sooting plug-flow reactor
   fumivex2 pfr --print-case > my.toml   start a case file of your own from the default
   fumivex2 pfr my.toml --out results/   run it, outputs into results/
+""",
+    "flame": """\
   fumivex2 flame                        run the shipped rich ethylene burner flame
-  fumivex2 counterflow                  run the shipped ethylene counterflow flame
   fumivex2 flame my.toml --data soot.csv:"Smith 2001"
                                         measured points on the plots, agreement in
                                         metrics.csv and summary.txt
+""",
+    "counterflow": """\
+  fumivex2 counterflow                  run the shipped ethylene counterflow flame
+  fumivex2 counterflow --print-case > cf.toml
+                                        start a counterflow case file of your own
+""",
+    "sweep": """\
   fumivex2 sweep my.toml --vary reactor.length=0.1,0.2 \\
                          --vary soot.growth_model=self_collision,cross_linking
                                         four cases on all cores of this machine
-  fumivex2 sweep my.toml --vary inlet.temperature=900,1000,1100 --dask tcp://host:8786
-  fumivex2 sweep my.toml --vary inlet.temperature=900,1000,1100 --out s1 --resume
+  fumivex2 sweep my.toml --vary reactor.velocity=0.25,0.5,1 --dask tcp://host:8786
+  fumivex2 sweep my.toml --vary reactor.velocity=0.25,0.5,1 --out s1 --resume
+""",
+    "info": """\
   fumivex2 info                         versions and the default cases
-
+""",
+}
+_STATUS = """
 exit status: 0 done, 1 a run failed (partial results are written), 2 a user error,
 3 not converged (results are written), 130 interrupted
 """
+
+
+def _epilog(*commands: str) -> str:
+    return "examples:\n" + "".join(_EXAMPLES[c] for c in commands) + _STATUS
+
+
+EXAMPLES = _epilog(*_EXAMPLES)
 
 EXIT_DONE, EXIT_FAILED, EXIT_USAGE, EXIT_NOT_CONVERGED, EXIT_INTERRUPTED = 0, 1, 2, 3, 130
 RUN_KINDS = ("pfr", "flame", "counterflow")
@@ -60,6 +80,9 @@ class _UsageError(Exception):
 
 
 def _build_parser() -> argparse.ArgumentParser:
+    debug_only = _Parser(add_help=False)
+    debug_only.add_argument("--debug", action="store_true", default=argparse.SUPPRESS,
+                            help="show the traceback of any error")
     common = _Parser(add_help=False)
     common.add_argument("-q", "--quiet", action="store_true", default=argparse.SUPPRESS,
                         help="no progress bar or summary: print only the output folder")
@@ -73,7 +96,7 @@ def _build_parser() -> argparse.ArgumentParser:
     for kind, what in (("pfr", "a plug-flow reactor with soot"),
                        ("flame", "a burner-stabilised flame with soot"),
                        ("counterflow", "a counterflow diffusion flame with soot")):
-        p = sub.add_parser(kind, parents=[common], formatter_class=fmt, epilog=EXAMPLES,
+        p = sub.add_parser(kind, parents=[common], formatter_class=fmt, epilog=_epilog(kind),
                            help=f"run {what}", description=f"Run {what}.")
         p.add_argument("case", nargs="?", metavar="CASE",
                        help="case file (TOML); default: the shipped default case")
@@ -85,7 +108,7 @@ def _build_parser() -> argparse.ArgumentParser:
         p.add_argument("--data", action="append", default=[], metavar="FILE[:LABEL]",
                        help="measured data (CSV, '<quantity> [<unit>]' headers) to draw on "
                             "the plots and compare in metrics.csv; repeat for more files")
-    p = sub.add_parser("sweep", parents=[common], formatter_class=fmt, epilog=EXAMPLES,
+    p = sub.add_parser("sweep", parents=[common], formatter_class=fmt, epilog=_epilog("sweep"),
                        help="run the Cartesian product of case variants in parallel",
                        description="Run every combination of the --vary values in parallel.")
     p.add_argument("case", metavar="CASE",
@@ -109,7 +132,7 @@ def _build_parser() -> argparse.ArgumentParser:
                         "same --vary, named on stderr); without it every case runs")
     p.add_argument("--out", metavar="DIR",
                    help="sweep folder (default: <output.folder>/<case name>-sweep-<time>)")
-    sub.add_parser("info", parents=[common], formatter_class=fmt,
+    sub.add_parser("info", parents=[debug_only], formatter_class=fmt, epilog=_epilog("info"),
                    help="versions, build and the default cases",
                    description="Versions of fumivex2 and its dependencies, how the extension "
                                "was built, and the default cases.")
@@ -189,8 +212,8 @@ def _load(path: str | None, kind: str | None) -> Case:
         return default_case(path)
     case = load_case(path)
     if kind is not None and case.kind != kind:
-        raise CaseError(f"{path!r} is a {case.kind} case: run it with fumivex2 {case.kind} "
-                        f"{path}")
+        raise CaseError(f"{path}: the case is a {case.kind} case: run it with fumivex2 "
+                        f"{case.kind} {path}")
     return case
 
 
@@ -279,6 +302,11 @@ def _cmd_run(args, quiet: bool) -> int:
         progress = _Progress(kind, "steps", quiet)
     try:
         result = runner(case, progress=progress)
+    except CaseError as e:  # found while setting up (species, inlet): named like load errors
+        progress.close()
+        if created:
+            _remove_if_empty(folder)
+        raise CaseError(_from_file(args.case, str(e))) from None
     except BaseException:
         progress.close()
         if created:
@@ -302,6 +330,13 @@ def _cmd_run(args, quiet: bool) -> int:
         _error(f"the run did not converge: {result.message} (its results are in {folder})")
         return EXIT_NOT_CONVERGED
     return EXIT_DONE
+
+
+def _from_file(path: str | None, message: str) -> str:
+    """message starting with the case file's name, as the errors found in reading it do."""
+    if not path or not os.path.isfile(path) or message.startswith(f"{path}: "):
+        return message
+    return f"{path}: {message}"
 
 
 def _remove_if_empty(folder: pathlib.Path) -> None:
@@ -358,8 +393,9 @@ def _cmd_sweep(args, quiet: bool) -> int:
         where = f"the Dask cluster at {args.dask}"
     else:
         where = f"{min(args.workers or os.cpu_count() or 1, total)} processes"
-    if not quiet:
-        print(f"{total} cases on {where}; outputs in {folder}", flush=True)
+    if not quiet:  # a new folder for a Dask cluster is named once the cluster answers
+        named = "" if args.dask and created else f"; outputs in {folder}"
+        print(f"{total} cases on {where}{named}", flush=True)
 
     shown = set()
 

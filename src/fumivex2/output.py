@@ -36,7 +36,7 @@ __all__ = ["write_run", "write_sweep", "default_folder", "summary_text", "summar
            "PLOT_FILES", "run_figures", "soot_floor_mask"]
 
 # species whose mole fractions are plotted (with the PAHs of the run)
-PLOTTED_SPECIES = ("C2H2", "H2", "O2", "OH")
+PLOTTED_SPECIES = ("C2H2", "H2", "H", "CO", "O2", "OH", "H2O")
 _PAH_NAMES = ("A1", "A2", "A3", "A4", "C6H6", "C10H8", "C14H10", "C16H10")
 _SPECIES_COLUMN = re.compile(r"^X_(.+) \[-\]$")
 
@@ -288,7 +288,8 @@ def _markers(data: Sequence, columns: Sequence, xf: float, *, several: bool) -> 
 
 
 def species_columns(result: RunResult) -> list:
-    """Mole-fraction columns to plot: C2H2, H2, O2, OH and the PAHs of the run."""
+    """Mole-fraction columns to plot: the key species (C2H2, H2, H, CO, O2, OH, H2O) and the
+    PAHs of the run."""
     p = result.profiles
     wanted = {s.lower() for s in PLOTTED_SPECIES + _PAH_NAMES}
     wanted |= {str(s).lower() for s in result.case.species.pahs}

@@ -8,7 +8,9 @@ case-insensitively (or through explicit aliases), chooses the PAHs, and builds a
 kg/mol, the key species renamed for the model, sticking efficiencies set for the
 self-collision models, the confirmation line of ``initialize`` captured.
 
-Cantera is imported inside the functions that need it.
+Importing this module (the run layer, ``configure_soot_model``) adds the package's data
+folder to Cantera's search path when Cantera is installed, so ``ct.Solution("abf.yaml")``
+finds the shipped mechanism; ``import fumivex2`` alone does not import Cantera.
 """
 from __future__ import annotations
 
@@ -58,6 +60,21 @@ def shipped_mechanism(name: str = "abf.yaml") -> pathlib.Path:
     return pathlib.Path(str(importlib.resources.files("fumivex2") / "data" / name))
 
 
+def _register_data_folder() -> None:
+    """Adds the shipped data folder to Cantera's search path (once; nothing without
+    Cantera)."""
+    try:
+        import cantera as ct
+    except ImportError:
+        return
+    folder = str(shipped_mechanism().parent)
+    if folder not in ct.get_data_directories():
+        ct.add_directory(folder)
+
+
+_register_data_folder()
+
+
 def mechanism_source(file: str = "abf.yaml") -> str:
     """What open_mechanism hands to Cantera for `file`: the shipped copy for "abf.yaml"
     (unless a file of that name is in the working folder), else `file` as given."""
@@ -87,6 +104,28 @@ def mechanism_path(file: str = "abf.yaml") -> pathlib.Path | None:
     return None
 
 
+def phase_names(file: str = "abf.yaml") -> list:
+    """The names of the phases a YAML mechanism defines (its top-level `phases:` list in
+    block style), read as text; [] when the file cannot be found or read."""
+    path = mechanism_path(file)
+    try:
+        lines = path.read_text().splitlines() if path else []
+    except (OSError, UnicodeDecodeError):
+        return []
+    names, inside, indent = [], False, None
+    for line in lines:
+        if not inside:
+            inside = line.rstrip() == "phases:"
+            continue
+        if line and not line[0].isspace() and not line.startswith("-"):
+            break                                   # the next top-level key
+        m = re.match(r"^(\s*)- name:\s*(\S+)", line)
+        if m and (indent is None or len(m.group(1)) == indent):
+            indent = len(m.group(1))
+            names.append(m.group(2).strip("'\""))
+    return names
+
+
 def open_mechanism(file: str = "abf.yaml", phase: str = ""):
     """A Cantera Solution of `file`: the shipped copy for "abf.yaml", a path, or a name
     Cantera resolves from its own data folders. Refuses a mechanism without transport
@@ -102,12 +141,26 @@ def open_mechanism(file: str = "abf.yaml", phase: str = ""):
             raise SpeciesError(f"mechanism {file!r} not found: give a path to a Cantera YAML "
                                f"file or the name of one Cantera ships (e.g. 'gri30.yaml')") \
                 from None
+        if phase and f"'name' = '{phase}'" in text:
+            names = phase_names(file)
+            listed = f"; phases in the file: {', '.join(names)}" if names else ""
+            raise SpeciesError(f"mechanism {file!r} has no phase named {phase!r}{listed} "
+                               f"(mechanism.phase)") from None
         raise SpeciesError(f"mechanism {file!r} cannot be read: {cantera_message(e)}") from None
-    if getattr(gas, "transport_model", "none") in ("none", "None", ""):
-        raise SpeciesError(f"mechanism {file!r} has no transport data, but the soot model needs "
-                           f"the gas viscosity: use a mechanism with transport data "
-                           f"(for example the shipped 'abf.yaml')")
+    require_transport(gas, file)
     return gas
+
+
+def require_transport(gas, file: str | None = None) -> None:
+    """Refuses a phase without a transport model: the soot model needs the gas viscosity
+    at every point, which Cantera cannot give without transport data."""
+    model = getattr(gas, "transport_model", "mixture-averaged")  # not a Cantera phase: skip
+    if model in ("none", "None", "", None):
+        source = file or getattr(gas, "source", "") or ""
+        what = f"mechanism {source!r}" if source else "the phase"
+        raise SpeciesError(f"{what} has no transport data, but the soot model needs the gas "
+                           f"viscosity: use a mechanism with transport data (for example the "
+                           f"shipped 'abf.yaml')")
 
 
 @dataclass(frozen=True)
@@ -215,6 +268,7 @@ def configure_soot_model(gas, pahs: Sequence[str] = (), growth_model: str = "sel
     models unless given). The confirmation line of initialize() is not printed."""
     from ._fumivex2 import CSootModel
 
+    require_transport(gas)
     growth_model = _choose("PAH growth model", growth_model, GROWTH_MODELS)
     alpha_model = _choose("alpha model", alpha_model, ALPHA_MODELS)
     coalescence = _choose("coalescence type", coalescence, COALESCENCE_TYPES)

@@ -419,8 +419,8 @@ def _dask_client(address: str, workers: int | None, timeout: float):
     try:
         from dask.distributed import Client, LocalCluster
     except ImportError:
-        raise DaskUnavailable("--dask needs Dask: pip install 'fumivex2[dask]' "
-                              "(or dask[distributed])") from None
+        raise DaskUnavailable("--dask needs Dask: pip install '.[dask]' in a fumivex2 "
+                              "checkout, or pip install 'dask[distributed]'") from None
     if address == "local":
         # the worker processes start with Ctrl-C ignored (a disposition a new process
         # inherits), so that it reaches only this process, which stops the cluster
@@ -435,6 +435,11 @@ def _dask_client(address: str, workers: int | None, timeout: float):
     try:
         client = Client(address, timeout=timeout)
     except Exception as e:  # OSError, TimeoutError, ValueError for a malformed address
+        if isinstance(e, MemoryError) or not isinstance(e, (OSError, TimeoutError, ValueError)):
+            # another server read as Dask's framing: a length of exabytes, or garbage
+            raise DaskUnavailable(f"something answers at {address!r}, but not as a Dask "
+                                  f"scheduler: give the address 'dask scheduler' prints, or "
+                                  f"use --dask local") from None
         first = (str(e).splitlines() or [type(e).__name__])[0]
         raise DaskUnavailable(f"no Dask scheduler answers at {address!r} within {timeout:g} s "
                               f"({first[:160]}): start one with 'dask scheduler' or use "
