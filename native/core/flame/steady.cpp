@@ -22,6 +22,26 @@ struct PointValues {
   std::vector<SootPoint> S;
 };
 
+// Weight of the outflow row c (N[m] - N[m-1]): rho|u|/dz[m], or rho/dz[m] times
+// 1 m/s where u[m] = 0, kg/(m^3 s).
+double outflow_weight(const SteadyProblem& p, long m) {
+  const double rho = FV_AT(p.rho, m), dzm = FV_AT(p.dz, m);
+  const double c = CheckedDiv::div(rho * std::fabs(FV_AT(p.u, m)), dzm);
+  return c > 0.0 ? c : CheckedDiv::div(rho, dzm);
+}
+
+// Coefficients of interior row i on N[i-1], N[i], N[i+1] with the diffusivity D.
+Row steady_interior_row(const SteadyProblem& p, long i, double D) {
+  const double rho = FV_AT(p.rho, i), u = FV_AT(p.u, i);
+  const double dz_i = FV_AT(p.dz, i), dz_next = FV_AT(p.dz, i + 1);
+  const double q = diffusion_factor<CheckedDiv>(rho, D, dz_i, dz_next);
+  Row r;
+  r.lower = interior_lower<CheckedDiv>(rho, u, q, dz_i);
+  r.diag = steady_interior_diag<CheckedDiv>(rho, u, q, dz_i, dz_next);
+  r.upper = interior_upper<CheckedDiv>(rho, u, q, dz_next);
+  return r;
+}
+
 // Residual of the four rows of point i for the values Nprev (point i-1),
 // Ni and Nnext (point i+1), with the model's D and S at (i, Ni). `big` gets
 // the largest term of each row. Boundary rows ignore the neighbour they do
@@ -54,8 +74,7 @@ void row_residual(const SteadyProblem& p, long i, const SootPoint* Nprev, const 
         big[k] = std::max({std::fabs(out), std::fabs(flux), std::fabs(inflow)});
       }
     } else {
-      double c = CheckedDiv::div(rho * std::fabs(u), dzm);
-      if (!(c > 0.0)) c = CheckedDiv::div(rho, dzm);
+      const double c = outflow_weight(p, m);
       for (int k = 0; k < K; ++k) {
         R[k] = c * (Ni[k] - (*Nprev)[k]);
         big[k] = std::max(std::fabs(c * Ni[k]), std::fabs(c * (*Nprev)[k]));
@@ -63,13 +82,9 @@ void row_residual(const SteadyProblem& p, long i, const SootPoint* Nprev, const 
     }
     return;
   }
-  const double dz_i = FV_AT(p.dz, i), dz_next = FV_AT(p.dz, i + 1);
-  const double q = diffusion_factor<CheckedDiv>(rho, D, dz_i, dz_next);
-  const double lower = interior_lower<CheckedDiv>(rho, u, q, dz_i);
-  const double diag = steady_interior_diag<CheckedDiv>(rho, u, q, dz_i, dz_next);
-  const double upper = interior_upper<CheckedDiv>(rho, u, q, dz_next);
+  const Row row = steady_interior_row(p, i, D);
   for (int k = 0; k < K; ++k) {
-    const double a = lower * (*Nprev)[k], b = diag * Ni[k], c = upper * (*Nnext)[k];
+    const double a = row.lower * (*Nprev)[k], b = row.diag * Ni[k], c = row.upper * (*Nnext)[k];
     const double s = rho * S[k];
     R[k] = a + b + c - s;
     big[k] = std::max({std::fabs(a), std::fabs(b), std::fabs(c), std::fabs(s)});
@@ -84,7 +99,7 @@ void row_derivatives(const SteadyProblem& p, long i, const SootPoint* Nprev, con
                      const SootPoint* Nnext, double D, double& lo, double& own, double& up,
                      SootPoint& g) {
   const long m = p.size() - 1;
-  const double rho = FV_AT(p.rho, i), u = FV_AT(p.u, i);
+  const double rho = FV_AT(p.rho, i);
   lo = up = 0.0;
   if (i == 0) {
     const double dz1 = FV_AT(p.dz, 1);
@@ -98,18 +113,16 @@ void row_derivatives(const SteadyProblem& p, long i, const SootPoint* Nprev, con
       own = p.mdot_right - lo;
       for (int k = 0; k < K; ++k) g[k] = -CheckedDiv::div(rho * (Ni[k] - (*Nprev)[k]), dzm);
     } else {
-      double c = CheckedDiv::div(rho * std::fabs(u), dzm);
-      if (!(c > 0.0)) c = CheckedDiv::div(rho, dzm);
-      lo = -c;
-      own = c;
+      own = outflow_weight(p, m);
+      lo = -own;
       g.fill(0.0);
     }
   } else {
     const double dz_i = FV_AT(p.dz, i), dz_next = FV_AT(p.dz, i + 1);
-    const double q = diffusion_factor<CheckedDiv>(rho, D, dz_i, dz_next);
-    lo = interior_lower<CheckedDiv>(rho, u, q, dz_i);
-    own = steady_interior_diag<CheckedDiv>(rho, u, q, dz_i, dz_next);
-    up = interior_upper<CheckedDiv>(rho, u, q, dz_next);
+    const Row row = steady_interior_row(p, i, D);
+    lo = row.lower;
+    own = row.diag;
+    up = row.upper;
     // the diffusive part of the row is -q (N[i-1]/dz_i - N[i] (1/dz_i + 1/dz_next)
     // + N[i+1]/dz_next), with q = 2 rho D / (dz_i + dz_next)
     const double dq = CheckedDiv::div(2.0 * rho, dz_next + dz_i);
@@ -390,6 +403,7 @@ SteadyReport solve_steady(const SteadyProblem& p, PointModel& model, std::vector
   Newton s;
   while (!(norm < o.rtol) && report.iterations < o.max_iterations && std::isfinite(norm)) {
     build_newton(p, model, N, v, scale, o.perturbation, s, report.evaluations);
+    const double current_rms = scaled_rms(R, scale);
     bool accepted = false;
     while (!accepted && report.iterations < o.max_iterations) {
       ++report.iterations;
@@ -425,8 +439,7 @@ SteadyReport solve_steady(const SteadyProblem& p, PointModel& model, std::vector
             F_try[i][k] += s.transient[i] / dtau * dN[i][k];
         const double trial =
             inside ? scaled_rms(F_try, scale) : std::numeric_limits<double>::quiet_NaN();
-        const double current = scaled_rms(R, scale);
-        if (trial < current) {
+        if (trial < current_rms) {
           accepted = true;
           N.swap(N_try);
           R.swap(R_try);
