@@ -22,6 +22,8 @@ extern PyTypeObject FlameVecType;
 // solve_steady and steady_residual (steady_solve.cpp) and their report type
 extern PyMethodDef g_solve_steady;
 extern PyMethodDef g_steady_residual;
+extern PyMethodDef g_network_load;
+extern PyMethodDef g_network_soot_rows;
 int ready_steady_report(PyObject* module);
 
 // PyType_Ready and publish in the module; -1 with an exception on failure.

@@ -52,6 +52,7 @@ _LAZY = {
     "RunResult": "results",
     "Case": "cases", "CaseError": "cases", "default_case": "cases", "load_case": "cases",
     "with_overrides": "cases", "configure_soot_model": "species", "open_mechanism": "species",
+    "SootReactor": "network", "SootConstPressureReactor": "network",
 }
 
 

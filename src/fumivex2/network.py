@@ -1,0 +1,247 @@
+"""Soot in Cantera reactor networks: reactors to put where Cantera's ideal-gas reactors
+stand.
+
+``SootReactor(gas, ...)`` (constant volume, like ``ct.IdealGasReactor``) and
+``SootConstPressureReactor(gas, ...)`` (like ``ct.IdealGasConstPressureReactor``) carry
+the four soot variables ``N_agg``, ``N_pri``, ``C_tot`` and ``H_tot`` (mol per kg of gas)
+as four more state components, integrated by Cantera's own ``ReactorNet`` with everything
+a network holds: walls, mass flow controllers, valves, reservoirs, other reactors.
+
+The equations are the plug-flow reactor's, written in time:
+
+- soot variables: dX/dt = S_X + (sum over inlets of mdot_in X_in - X (mdot_out + dm/dt)) / m,
+  with S_X the soot model's source (mol/(kg s)), m the gas mass (kg) and dm/dt its change
+  (kg/s, flows, surfaces and the mass soot takes included). Soot leaves through outlets
+  at the reactor's own values and enters with the gas of an upstream soot reactor;
+  a reservoir or a gas-only reactor sends none.
+- gas: the species soot consumes and releases (the soot model's scrubbing rates
+  scrub_k, kmol/(m^3 s)) leave or join the gas, m dY_k/dt += V (scrub_k W_k - Y_k m_s)
+  and dm/dt += V m_s, m_s = sum_k scrub_k W_k.
+- energy: soot formation is thermally neutral for the gas. The species soot takes leave
+  at the gas temperature with their own partial molar enthalpy (constant pressure) or
+  internal energy (constant volume), and released species join the same way, so the
+  temperature equation is Cantera's unchanged; the heat of soot formation, the heat
+  capacity of soot and radiation are not included (soot holds well under 1 % of the
+  mass in the conditions the model was made for), as in the plug-flow reactor.
+
+Each evaluation of the network calls the extension twice per soot reactor: once to copy
+the state Cantera hands over, once to add the soot terms to the equations in place (the
+soot model runs in C++ when it is a plain CSootModel).
+"""
+from __future__ import annotations
+
+import difflib
+
+import cantera as ct
+import numpy as np
+
+from . import _fumivex2
+
+__all__ = ["SootReactor", "SootConstPressureReactor", "SOOT_COMPONENTS"]
+
+SOOT_COMPONENTS = ("N_agg", "N_pri", "C_tot", "H_tot")
+_FLOORS = ("N_agg_min", "N_pri_min", "C_tot_min", "H_tot_min")
+# case-file tables whose keys a soot reactor takes as options
+_OPTION_TABLES = ("soot", "species")
+
+
+def _soot_model_from_options(gas, options: dict):
+    """A soot model for `gas` from [soot] and [species] case-file keys, with the run layer's
+    defaults and its checks of names and values."""
+    from dataclasses import fields
+
+    from .cases import CaseError, SootSpec, SpeciesSpec, parse_case
+    from .species import case_soot_model
+
+    tables: dict = {t: {} for t in _OPTION_TABLES}
+    known = {f.name: "soot" for f in fields(SootSpec) if f.name != "enabled"}
+    known.update({f.name: "species" for f in fields(SpeciesSpec)})
+    for key, value in options.items():
+        if key not in known:
+            close = difflib.get_close_matches(key, list(known), n=2, cutoff=0.6)
+            hint = f" (did you mean {', '.join(map(repr, close))}?)" if close else \
+                f" (soot options: {', '.join(sorted(known))})"
+            raise TypeError(f"soot reactor got an unexpected keyword argument {key!r}{hint}")
+        tables[known[key]][key] = value
+    try:
+        case = parse_case(tables, source="soot reactor")
+    except CaseError as e:
+        raise ValueError(str(e)) from None
+    return case_soot_model(gas, case)
+
+
+def _check_model(model, gas) -> None:
+    """The soot model must have been configured for this phase's species."""
+    try:
+        mws = np.asarray(model.MWs, dtype=float)
+    except (AttributeError, TypeError, ValueError):
+        raise TypeError(f"soot_model must be a configured CSootModel, got "
+                        f"{type(model).__name__}") from None
+    W = np.asarray(gas.molecular_weights) / 1000.0  # kg/mol
+    if mws.shape != W.shape or not np.allclose(mws, W, rtol=1e-12, atol=0.0):
+        raise ValueError(f"the soot model was configured for a mechanism with {mws.size} "
+                         f"species, not for this phase ({gas.n_species} species): configure it "
+                         f"with this phase (fumivex2.configure_soot_model(gas, ...))")
+
+
+class _SootReactorBase:
+    """The soot part of a soot reactor (mixed into Cantera's extensible reactors)."""
+
+    def __init__(self, gas, *, soot_model=None, energy="on", name=None, clone=None,
+                 **options):
+        if soot_model is not None and options:
+            raise TypeError(f"give either soot_model or soot options, not both (got "
+                            f"{', '.join(sorted(options))})")
+        model = soot_model if soot_model is not None else _soot_model_from_options(gas, options)
+        _check_model(model, gas)
+        kwargs = {"energy": energy}
+        if name is not None:
+            kwargs["name"] = name
+        if clone is not None:
+            kwargs["clone"] = clone
+        super().__init__(gas, **kwargs)
+        contents = self._contents()
+        if contents is not gas and contents.transport_model != gas.transport_model:
+            # Cantera's copy of the phase comes without transport; the soot model needs
+            # the gas viscosity
+            contents.transport_model = gas.transport_model
+        self._soot_model = model
+        self._soot = np.array([getattr(model, f) for f in _FLOORS], dtype=float)
+        # [state copy, offset of the soot variables]: read by downstream soot reactors
+        self._cell = [None, None]
+        self._ctx = None
+
+    # ---- Cantera's hooks ---------------------------------------------------------------
+
+    def after_initialize(self, t0):
+        n0 = self.n_vars
+        self.n_vars = n0 + len(SOOT_COMPONENTS)
+        phase = self._contents()
+        state = np.zeros(self.n_vars)
+        state[n0:] = self._soot
+        self._cell[0], self._cell[1] = state, n0
+        species_offset = self.component_index(phase.species_name(0))
+        inflows = []
+        for device in self.inlets:
+            up = device.upstream
+            cell = up._cell if isinstance(up, _SootReactorBase) else None
+            inflows.append((device, cell))
+        self._ctx = (phase, self._soot_model, self._cell, species_offset,
+                     np.ascontiguousarray(phase.molecular_weights, dtype=float),
+                     tuple(inflows), tuple(self.outlets))
+
+    def after_get_state(self, y):
+        n0 = self._cell[1]
+        np.asarray(y)[n0:n0 + len(SOOT_COMPONENTS)] = self._soot
+
+    def after_update_state(self, y):
+        _fumivex2._network_load(self._cell[0], y)
+
+    def after_eval(self, t, LHS, RHS):
+        _fumivex2._network_soot_rows(self._ctx, LHS, RHS)
+
+    def before_component_name(self, i):
+        n0 = self._n_gas()
+        if isinstance(i, int) and n0 <= i < n0 + len(SOOT_COMPONENTS):
+            return SOOT_COMPONENTS[i - n0]
+        return None
+
+    def before_component_index(self, name):
+        if name in SOOT_COMPONENTS:
+            return self._n_gas() + SOOT_COMPONENTS.index(name)
+        if name in ("mass", "volume", "temperature") or name in self._contents().species_names:
+            return None
+        close = difflib.get_close_matches(str(name), list(SOOT_COMPONENTS)
+                                          + list(self._contents().species_names), n=3)
+        hint = f" (did you mean {', '.join(map(repr, close))}?)" if close else ""
+        raise KeyError(f"{self.name} has no component {name!r}: its components are mass, "
+                       f"temperature, the species and {', '.join(SOOT_COMPONENTS)}{hint}")
+
+    # ---- soot for users -----------------------------------------------------------------
+
+    @property
+    def soot_model(self):
+        """The soot model in use (a CSootModel)."""
+        return self._soot_model
+
+    @property
+    def soot_state(self) -> np.ndarray:
+        """[N_agg, N_pri, C_tot, H_tot] in mol per kg of gas: the network's current values
+        once it has integrated, else the initial values (default the model's floors).
+        Set before the network integrates; after that, call the network's reinitialize()
+        for a new value to take effect, as for the gas state."""
+        return self._current().copy()
+
+    @soot_state.setter
+    def soot_state(self, values):
+        v = np.array(values, dtype=float).reshape(-1)
+        if v.shape != (len(SOOT_COMPONENTS),):
+            raise ValueError(f"soot_state takes {len(SOOT_COMPONENTS)} values "
+                             f"({', '.join(SOOT_COMPONENTS)}, mol/kg), got {v.size}")
+        if not np.all(np.isfinite(v)) or np.any(v < 0):
+            raise ValueError(f"soot_state values must be finite and not negative, got "
+                             f"{list(values)}")
+        self._soot = v
+        if self._cell[0] is not None:
+            self._cell[0][self._cell[1]:] = v
+
+    @property
+    def soot_volume_fraction(self) -> float:
+        """Soot volume fraction, m^3 of soot per m^3."""
+        return float(self._model_here().volume_fraction())
+
+    @property
+    def number_density(self) -> float:
+        """Aggregate number density, 1/m^3."""
+        m = self._model_here()
+        return float(m.N_agg * m.Av * self._contents().density)
+
+    @property
+    def primary_diameter(self) -> float:
+        """Primary-particle diameter, m."""
+        return float(self._model_here().d_p())
+
+    @property
+    def mobility_diameter(self) -> float:
+        """Aggregate mobility diameter, m."""
+        return float(self._model_here().d_m())
+
+    # ---- helpers ------------------------------------------------------------------------
+
+    def _contents(self):
+        # Cantera 3.2 names the reactor's Solution `phase` (`thermo` before)
+        return self.phase if hasattr(type(self), "phase") else self.thermo
+
+    def _n_gas(self) -> int:
+        n0 = self._cell[1]
+        return self.n_vars if n0 is None else n0
+
+    def _current(self) -> np.ndarray:
+        state, n0 = self._cell
+        if state is None:
+            return self._soot
+        return state[n0:n0 + len(SOOT_COMPONENTS)]
+
+    def _model_here(self):
+        """The soot model given this reactor's gas and soot state."""
+        g = self._contents()
+        m = self._soot_model
+        m.update_gas(g.T, g.P, g.density, g.viscosity, g.mean_molecular_weight, g.X)
+        m.update_solution(np.array(self._current(), dtype=float))
+        return m
+
+
+class SootReactor(_SootReactorBase, ct.ExtensibleIdealGasReactor):
+    """A constant-volume ideal-gas reactor with soot (in place of ct.IdealGasReactor).
+
+    SootReactor(gas, *, soot_model=None, energy="on", name=None, clone=None, **options):
+    options are the [soot] and [species] keys of case files (growth_model, alpha_model,
+    coalescence, validation, sticking, switches, pahs, aliases) with the run layer's
+    defaults; soot_model, a configured CSootModel (fumivex2.configure_soot_model), is used
+    instead. The soot variables are the state components "N_agg", "N_pri", "C_tot" and
+    "H_tot" (component_index), set before integration through soot_state."""
+
+
+class SootConstPressureReactor(_SootReactorBase, ct.ExtensibleIdealGasConstPressureReactor):
+    """A constant-pressure ideal-gas reactor with soot (in place of
+    ct.IdealGasConstPressureReactor); arguments as SootReactor."""
