@@ -132,7 +132,7 @@ class _SootReactorBase:
 
     def after_get_state(self, y):
         n0 = self._cell[1]
-        np.asarray(y)[n0:n0 + len(SOOT_COMPONENTS)] = self._soot
+        np.asarray(y)[n0:n0 + len(SOOT_COMPONENTS)] = self._current()
 
     def after_update_state(self, y):
         _fumivex2._network_load(self._cell[0], y)
