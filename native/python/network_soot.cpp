@@ -108,12 +108,7 @@ struct Cell {
 };
 
 struct Names {
-  PyObject* T = interned("T");
-  PyObject* P = interned("P");
   PyObject* density = interned("density");
-  PyObject* viscosity = interned("viscosity");
-  PyObject* mean_MW = interned("mean_molecular_weight");
-  PyObject* X = interned("X");
   PyObject* wdot = interned("net_production_rates");
   PyObject* mdot = interned("mass_flow_rate");
 };
@@ -210,13 +205,7 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
     // The soot model at the reactor's gas and soot state.
     SootCalls sm(model.get());
     const Names& nm = names();
-    {
-      Ref a[6] = {get(phase, nm.T),         get(phase, nm.P),       get(phase, nm.density),
-                  get(phase, nm.viscosity), get(phase, nm.mean_MW), get(phase, nm.X)};
-      PyObject* const gas_args[6] = {a[0].get(), a[1].get(), a[2].get(),
-                                     a[3].get(), a[4].get(), a[5].get()};
-      sm.update_gas(gas_args);
-    }
+    sm.update_gas_from(phase);
     const double rho = get_float(phase, nm.density);
     double soot[kSoot];
     std::memcpy(soot, state.data + so, sizeof soot);

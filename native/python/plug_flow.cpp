@@ -65,11 +65,7 @@ struct Names {
   PyObject* density = PyUnicode_InternFromString("density");
   PyObject* h = PyUnicode_InternFromString("partial_molar_enthalpies");
   PyObject* cp = PyUnicode_InternFromString("cp");
-  PyObject* T = PyUnicode_InternFromString("T");
-  PyObject* P = PyUnicode_InternFromString("P");
   PyObject* viscosity = PyUnicode_InternFromString("viscosity");
-  PyObject* mean_MW = PyUnicode_InternFromString("mean_molecular_weight");
-  PyObject* X = PyUnicode_InternFromString("X");
   PyObject* W = PyUnicode_InternFromString("molecular_weights");
   PyObject* species_names = PyUnicode_InternFromString("species_names");
   PyObject* soot_enabled = PyUnicode_InternFromString("_soot_enabled");
@@ -510,14 +506,7 @@ PyObject* evaluate(PyObject* self, double t, PyObject* y) {
   }
 
   // 8-10: the soot model at the phase's state
-  {
-    Ref a[6] = {get(gas.get(), nm.T),         get(gas.get(), nm.P),
-                get(gas.get(), nm.density),   get(gas.get(), nm.viscosity),
-                get(gas.get(), nm.mean_MW),   get(gas.get(), nm.X)};
-    PyObject* const args[6] = {a[0].get(), a[1].get(), a[2].get(), a[3].get(), a[4].get(),
-                               a[5].get()};
-    sm.update_gas(args);
-  }
+  sm.update_gas_from(gas.get());
   {
     Ref tail = slice(y, core(self).soot_offset, nullptr);
     sm.update_solution(tail.get());

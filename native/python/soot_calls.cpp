@@ -47,6 +47,17 @@ PyObject* SootCalls::call0(PyObject* name) {
 
 double SootCalls::call0_double(PyObject* name) { return owned_float(call0(name)); }
 
+void SootCalls::update_gas_from(PyObject* phase) {
+  static PyObject* const attrs[6] = {interned("T"),         interned("P"),
+                                     interned("density"),   interned("viscosity"),
+                                     interned("mean_molecular_weight"), interned("X")};
+  Ref a[6];
+  for (int i = 0; i < 6; ++i) a[i] = get(phase, attrs[i]);
+  PyObject* const args[6] = {a[0].get(), a[1].get(), a[2].get(), a[3].get(), a[4].get(),
+                             a[5].get()};
+  update_gas(args);
+}
+
 void SootCalls::update_gas(PyObject* const args[6]) {
   if (core_) {
     double v[5];
