@@ -109,7 +109,7 @@ A value that runs but where the result means little gives a warning when the cas
 
 Only the tables of the case's kind are checked. The bounds are where the mechanism's
 thermochemistry and the soot model can mean anything at all; the model was checked over a
-narrower range. A pressure of 1 Pa is most often a slip of units:
+narrower range (see [limits](limits.md)). A pressure of 1 Pa is most often a slip of units:
 `pressure = 1.0` is 1 Pa, `pressure = "1 atm"` is one atmosphere. Values that are no state at
 all (zero or negative pressures, temperatures, lengths and tolerances) are refused as errors.
 In Python, `warnings.simplefilter("error", fumivex2.CaseWarning)` turns the warnings into
