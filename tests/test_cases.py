@@ -2,11 +2,12 @@
 value giving one clear CaseError."""
 import pickle
 import tomllib
+import warnings
 
 import pytest
 
-from fumivex2.cases import (Case, CaseError, case_as_dict, case_fields, case_to_toml, default_case,
-                            load_case, parse_case, with_overrides)
+from fumivex2.cases import (Case, CaseError, CaseWarning, case_as_dict, case_fields, case_to_toml,
+                            default_case, load_case, parse_case, with_overrides)
 
 
 @pytest.mark.parametrize("kind", ["pfr", "flame"])
@@ -62,7 +63,13 @@ def test_overrides_make_variants_and_check_them():
     ({"reactor": {"lenght": 1.0}}, r"unknown key 'reactor.lenght' \(did you mean 'length'\?\)"),
     ({"kind": "flam"}, r"'kind' is 'flam': use one of 'pfr', 'flame', 'counterflow' \(did you mean 'flame'\?\)"),
     ({"soot": {"growth_model": "self_colision"}}, r"did you mean 'self_collision'"),
-    ({"inlet": {"pressure": "1 atm"}}, r"'inlet.pressure' must be a number in Pa"),
+    ({"inlet": {"pressure": "1 m"}}, r"'inlet.pressure' must be a number in Pa or a pressure "
+                                     r"with its unit \(.*\), got '1 m', a length$"),
+    ({"reactor": {"length": "2 mtr"}}, r"'reactor.length' must be a number in m .*got "
+                                        r"'2 mtr': unknown unit 'mtr'$"),
+    ({"inlet": {"pressure": "1,5 bar"}}, r"got '1,5 bar': ',5 bar' is not a unit"),
+    ({"inlet": {"equivalence_ratio": "2 m"}}, r"'inlet.equivalence_ratio' must be a number "
+                                              r"\(it has no unit\), got '2 m'$"),
     ({"inlet": {"pressure": True}}, r"must be a number"),
     ({"output": {"stations": 2.5}}, r"must be a whole number"),
     ({"soot": {"enabled": "yes"}}, r"must be true or false"),
@@ -108,3 +115,59 @@ def test_files_that_are_missing_or_not_toml(tmp_path):
     assert isinstance(CaseError("x"), ValueError)
     with pytest.raises(CaseError):
         Case(kind="pfr", name="x", reactor=default_case("pfr").reactor.__class__(length=-1.0))
+
+
+def test_values_with_units_are_converted_to_the_fields_si_units():
+    pytest.importorskip("pint")
+    pfr = parse_case(tomllib.loads("""
+        [inlet]
+        pressure = "2 atm"
+        temperature = "726.85 degC"     # the temperature itself: 1000 K, the wall's start
+        [reactor]
+        length = "30 cm"
+        diameter = "8 mm"
+        residence_time = "5 ms"
+        mass_flux = "0.008 g/(cm^2 s)"
+        area = "0.5 cm^2"
+        perimeter = "25 mm"
+        [counterflow]
+        pressure = "3 bar"
+    """))
+    r = pfr.reactor                              # to the digit: no 0.30000000000000004
+    assert (pfr.inlet.pressure, pfr.inlet.temperature, pfr.counterflow.pressure) == \
+        (202650.0, 1000.0, 3e5)
+    assert (r.length, r.diameter, r.residence_time) == (0.3, 0.008, 0.005)
+    assert (r.mass_flux, r.area, r.perimeter) == (0.08, 5e-5, 0.025)
+    flame = with_overrides(default_case("flame"), {"flame.width": "15 mm", "flame.mass_flux": 0.07,
+                                                   "soot_solver.dt": "20 us"})
+    assert (flame.flame.width, flame.soot_solver.dt) == (0.015, 2e-5)
+    assert flame.flame.mass_flux == 0.07                             # plain numbers are SI
+
+
+def test_out_of_range_pressures_and_temperatures_warn_and_their_edges_do_not():
+    def warned(kind, **overrides):
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            with_overrides(default_case(kind), overrides)
+        assert all(w.category is CaseWarning for w in caught)
+        return [str(w.message) for w in caught]
+
+    wall = [[0.0, 0.1], [1000.0, 250.0]]
+    assert warned("pfr", **{"inlet.pressure": 100.0, "temperature.wall_profile": wall}) == []
+    assert warned("flame", **{"inlet.pressure": 1e7, "inlet.temperature": 4000.0}) == []
+    assert warned("flame", **{"temperature.wall_profile": [[0.0], [6000.0]]}) == []  # not a flame's
+    (low,) = warned("pfr", **{"inlet.pressure": 99.5})
+    assert low.startswith("inlet.pressure is 99.5 Pa, below 100 Pa: the mechanism and the soot "
+                          "model mean anything from 100 Pa to 10 MPa only")
+    (high,) = warned("counterflow", **{"counterflow.pressure": 1.1e7})
+    assert high.startswith("counterflow.pressure is 1.1e+07 Pa, above 10 MPa:")
+    (rows,) = warned("flame", **{"flame.temperature_profile": [[0.0, 0.01, 0.02],
+                                                               [245.0, 2000.0, 4100.0]]})
+    assert rows.startswith("flame.temperature_profile holds 245, 4100 K:")
+    (profile,) = warned("pfr", **{"temperature.wall_profile": [[0.0, 0.1], [1000.0, 249.0]]})
+    assert profile.startswith("temperature.wall_profile holds 249 K:")
+    # a wall-mode reactor pins the gas to the wall: an inlet temperature of its own is moot
+    (inlet,) = warned("pfr", **{"inlet.temperature": 900.0})
+    assert inlet.startswith("inlet.temperature is 900 K but the wall starts at 1000 K: in wall "
+                            "mode")
+    assert warned("pfr", **{"inlet.temperature": 900.0, "temperature.mode": "history"}) == []

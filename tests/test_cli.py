@@ -299,6 +299,20 @@ def test_sweep_reports_failed_cases_and_goes_on(standins, capsys):
     assert len(index) == 6 and all('"error"' in line for line in index[4:])
 
 
+def test_sweep_values_with_units_reach_the_cases_and_each_warning_shows_once(standins, capsys):
+    pytest.importorskip("pint")
+    path = case_file(standins, SHORT)
+    rc, out, err = run(capsys, "sweep", path, "--vary", 'inlet.pressure=2 atm,"50 Pa"',
+                       "--vary", "reactor.length=0.05,0.06", "--workers", "1", "--out", "sw", "-q")
+    assert rc == 0 and out == "sw\n"
+    assert err.splitlines() == ["fumivex2: warning: inlet.pressure is 50 Pa, below 100 Pa: the "
+                                "mechanism and the soot model mean anything from 100 Pa to 10 MPa "
+                                "only (a plain number is in Pa; write any other unit, as in "
+                                "\"1 atm\")"]
+    cases = [tomllib.loads(p.read_text()) for p in (standins / "sw").glob("*/case.toml")]
+    assert sorted(c["inlet"]["pressure"] for c in cases) == [50.0, 50.0, 202650.0, 202650.0]
+
+
 def test_ctrl_c_during_a_sweep_keeps_finished_cases(tmp_path):
     """SIGINT to a real fumivex2 process and its worker, as from a terminal."""
     script = (f"import sys, types; sys.path.insert(0, {str(TESTS)!r}); import test_sweep; "

@@ -89,7 +89,9 @@ def test_flame_example_is_the_flame_of_the_shared_fixture():
 
 
 def test_python_blocks_compile_and_toml_blocks_are_cases():
-    from fumivex2.cases import parse_case
+    import warnings
+
+    from fumivex2.cases import CaseWarning, parse_case
 
     n_python = n_toml = 0
     for page in sorted(DOCS.glob("*.md")):
@@ -98,7 +100,9 @@ def test_python_blocks_compile_and_toml_blocks_are_cases():
                 compile(code, f"{page.name}", "exec")
                 n_python += 1
             elif lang == "toml":
-                parse_case(tomllib.loads(code), source=page.name)
+                with warnings.catch_warnings():  # an example is no slip the case warns of
+                    warnings.simplefilter("error", CaseWarning)
+                    parse_case(tomllib.loads(code), source=page.name)
                 n_toml += 1
     assert n_python >= 5 and n_toml >= 1
 

@@ -161,7 +161,9 @@ def test_write_sweep_overlays_and_tables(tmp_path):
 
 def test_import_fumivex2_needs_numpy_only():
     code = ("import sys, fumivex2, fumivex2.cli, fumivex2.sweep, fumivex2.output; "
+            "from fumivex2.cases import default_case, with_overrides; "
+            "with_overrides(default_case('pfr'), {'inlet.pressure': '2e5'}); "
             "heavy = {'cantera', 'scipy', 'pandas', 'matplotlib', 'tqdm', 'dask', "
-            "'distributed', 'sksundae'}; print(sorted(heavy & set(sys.modules)))")
+            "'distributed', 'sksundae', 'pint'}; print(sorted(heavy & set(sys.modules)))")
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert out.stdout.strip() == "[]"

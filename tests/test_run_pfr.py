@@ -342,17 +342,3 @@ def test_the_case_pressure_reaches_the_phase_the_model_and_the_reactor():
     rho = 3e5 * gas.mean_molecular_weight / (8314.46261815324 * 1000.0)
     assert gas.density == pytest.approx(rho, rel=1e-10)
     assert rhs.u == pytest.approx(reactor.y0[1] / rho, rel=1e-10)
-
-
-def test_wall_mode_warns_of_an_inlet_temperature_the_wall_overrides():
-    require_abf()
-    import warnings
-
-    from fumivex2.pfr import build_reactor
-    with pytest.warns(UserWarning, match=r"^inlet.temperature is 900 K but the wall starts at "
-                                         r"1000 K: in wall mode"):
-        build_reactor(case(**{"inlet.temperature": 900.0}))
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        build_reactor(case())                                     # the default: they agree
-        build_reactor(case(**{"inlet.temperature": 900.0, "temperature.mode": "history"}))

@@ -40,17 +40,80 @@ temperature = 1100.0
 [reactor]
 length = 0.5
 
+[temperature]
+wall_profile = [[0.0, 0.1], [1100.0, 1500.0]]
+
 [soot]
 growth_model = "reactive_dimerization"
 switches = [["oxidation_enabled", false]]
 ```
 
-Rules: numbers may be written as integers where a real number is expected; text keys with a
-fixed set of values refuse anything else and suggest the closest valid value; an unknown key is
-refused with the closest known keys; lengths, pressures, temperatures, time steps and
-tolerances must be positive. Tables that belong to the other kind of run (`[reactor]` in a
-flame case) are accepted and ignored, so one file can carry both. Every such mistake gives a
-one-line message naming the key (see [getting started](getting-started.md#when-something-is-wrong)).
+Rules: numbers may be written as integers where a real number is expected, and as text with
+a unit (`"1 atm"`, see [below](#numbers-with-units)); text keys with a fixed set of values
+refuse anything else and suggest the closest valid value; an unknown key is refused with the
+closest known keys; lengths, pressures, temperatures, time steps and tolerances must be
+positive. Tables that belong to the other kind of run (`[reactor]` in a flame case) are
+accepted and ignored, so one file can carry both. Every such mistake gives a one-line message
+naming the key (see [getting started](getting-started.md#when-something-is-wrong)). Values
+that run but are likely slips give [warnings](#warnings).
+
+## Numbers with units
+
+A plain number is in the unit the tables below list for its key (SI: Pa, K, m, s, m/s,
+kg/(m^2 s), m^2). Wherever a key takes a number, text with a unit may stand in its place and
+is converted to that unit:
+
+```toml
+kind = "flame"
+
+[inlet]
+pressure = "50 mbar"              # 5000 Pa
+temperature = "25 degC"           # 298.15 K
+
+[flame]
+width = "2 cm"                    # 0.02 m
+mass_flux = "0.008 g/(cm^2 s)"    # 0.08 kg/(m^2 s)
+
+[soot_solver]
+dt = "50 us"                      # 5e-05 s
+```
+
+The same goes for `--vary` on the command line (`fumivex2 sweep flame --vary
+"inlet.pressure=50 mbar,100 mbar"`) and for `with_overrides(case, {"reactor.length":
+"30 cm"})`. The number comes first, with a decimal point (`"1,5 bar"` is refused), then the
+unit as [pint](https://pint.readthedocs.io) spells it: `Pa`, `kPa`, `bar`, `mbar`, `atm`,
+`torr`, `psi`; `m`, `cm`, `mm`, `um`; `s`, `ms`, `us`; `K`, `degC`, `degF`; combined with `/`,
+`*`, `^` and parentheses (`"0.08 kg/m^2/s"`, `"8 g/(cm^2 s)"`). A temperature in `degC` or
+`degF` is the temperature itself, converted to kelvin (`"25 degC"` is 298.15 K), never a
+difference. A unit of the wrong kind (`"1 m"` for a pressure), an unknown unit, or a unit on
+a key that has none (`equivalence_ratio`, `rtol`, `tolerance`, `ratio` ...) is refused with one
+line naming the key, the value and the expected unit. Tables (`temperature.wall_profile`,
+`temperature.history`, `flame.temperature_profile`, `soot.sticking`) take plain numbers in
+the units listed for them; a temperature-profile CSV file names its height unit in its
+header. Units are read by pint, installed with the `run` and `test` extras; a case without
+units does not need it.
+
+## Warnings
+
+A value that runs but where the result means little gives a warning when the case is built
+(`fumivex2.CaseWarning`, a `UserWarning`; on the command line one line each on stderr,
+`fumivex2: warning: ...`, each text once):
+
+- a pressure (any key in Pa) below 100 Pa or above 10 MPa;
+- a temperature (any key in K, and every temperature of a table: wall profile, imposed flame
+  profile) below 250 K or above 4000 K;
+- a plug-flow reactor in wall mode whose `inlet.temperature` differs from the wall's first
+  temperature: the gas takes the wall temperature within about 1.5 mm, so the inlet
+  temperature hardly changes the results; vary the wall profile, the length, the velocity or
+  the composition instead.
+
+Only the tables of the case's kind are checked. The bounds are where the mechanism's
+thermochemistry and the soot model can mean anything at all; the model was checked over a
+narrower range (see [limits](limits.md)). A pressure of 1 Pa is most often a slip of units:
+`pressure = 1.0` is 1 Pa, `pressure = "1 atm"` is one atmosphere. Values that are no state at
+all (zero or negative pressures, temperatures, lengths and tolerances) are refused as errors.
+In Python, `warnings.simplefilter("error", fumivex2.CaseWarning)` turns the warnings into
+exceptions.
 """
 
 APPLIES = {"reactor": ("pfr",), "temperature": ("pfr",), "integrator": ("pfr",),
@@ -69,8 +132,8 @@ TABLE_NOTES = {
     "reactor": "Plug-flow reactor geometry, flow and extent. Give the cross-section as "
                "`diameter` or as `perimeter` and `area`; the flow as `velocity` or "
                "`mass_flux`; the extent as `length` or `residence_time`.",
-    "temperature": "How the reactor's gas temperature is set. Tables are two rows: positions "
-                   "along the reactor [m], then values.",
+    "temperature": "How the reactor's gas temperature is set. Tables are two rows of plain "
+                   "numbers: positions along the reactor [m], then values.",
     "soot": "The soot model's options by name; what they mean physically is in "
             "[the soot model](soot-model.md).",
     "integrator": "The stiff ODE integrator of the reactor.",

@@ -50,7 +50,8 @@ del _enum, _member
 _LAZY = {
     "run_pfr": "pfr", "run_flame": "flame", "run_counterflow": "counterflow",
     "RunResult": "results",
-    "Case": "cases", "CaseError": "cases", "default_case": "cases", "load_case": "cases",
+    "Case": "cases", "CaseError": "cases", "CaseWarning": "cases", "default_case": "cases",
+    "load_case": "cases",
     "with_overrides": "cases", "configure_soot_model": "species", "open_mechanism": "species",
     "SootReactor": "network", "SootConstPressureReactor": "network",
 }

@@ -7,7 +7,12 @@ below; every field has a default and a unit, so a file need only say what differ
 case back as a commented file, ``load_case(path)`` reads one, and ``with_overrides(case,
 {"reactor.length": 0.2})`` makes the variants a sweep runs.
 
-Only the standard library is imported here.
+A number field also takes a quantity with its unit as text ("1 atm", "30 cm", "25 degC"),
+converted to the field's SI unit; values outside the range where the mechanism and the
+soot model mean anything are warned about (``CaseWarning``).
+
+Only the standard library is imported here; pint, which reads the units, is imported on the
+first value given with a unit.
 """
 from __future__ import annotations
 
@@ -15,12 +20,15 @@ import difflib
 import math
 import os
 import pathlib
+import re
 import tomllib
+import warnings
 from dataclasses import dataclass, field, fields, is_dataclass, replace
 from typing import Any, Mapping
 
 __all__ = [
-    "Case", "CaseError", "MechanismSpec", "SpeciesSpec", "InletSpec", "ReactorSpec",
+    "Case", "CaseError", "CaseWarning", "case_warnings", "MechanismSpec", "SpeciesSpec",
+    "InletSpec", "ReactorSpec",
     "TemperatureSpec", "SootSpec", "IntegratorSpec", "FlameSpec", "CounterflowSpec",
     "SootSolverSpec", "OutputSpec", "DataSpec", "default_case", "load_case", "parse_case",
     "case_to_toml",
@@ -42,6 +50,11 @@ SWITCHES = ("inception_enabled", "growth_enabled", "growth_HACA_enabled",
 
 class CaseError(ValueError):
     """A case file or case value that cannot be used; the message says what to do."""
+
+
+class CaseWarning(UserWarning):
+    """A case value that runs but is likely a slip: outside the range where the mechanism
+    and the soot model mean anything, or overridden by another setting of the case."""
 
 
 def _f(default, unit: str, doc: str, choices: tuple = (), path_or_table: bool = False):
@@ -397,6 +410,8 @@ def _convert(value, current, f, where: str):
             raise CaseError(f"{where} must be a whole number, got {value!r}")
         return value
     if isinstance(current, float):
+        if isinstance(value, str):
+            return _quantity(value, unit, where)
         if isinstance(value, bool) or not isinstance(value, (int, float)):
             hint = f" in {unit}" if unit else ""
             raise CaseError(f"{where} must be a number{hint}, got {value!r}")
@@ -421,6 +436,84 @@ def _convert(value, current, f, where: str):
             raise CaseError(f"{where} must be a list, got {value!r}")
         return _freeze(value)
     raise CaseError(f"{where}: unsupported value {value!r}")
+
+
+# ---- values with units ----------------------------------------------------------------------
+
+# the SI units of the case fields: what they measure and how a value with a unit is written
+_QUANTITIES = {
+    "Pa": ("pressure", '"1 atm", "100 kPa", "3 bar"'),
+    "K": ("temperature", '"1500 K", "25 degC"'),
+    "m": ("length", '"30 cm", "5 mm"'),
+    "s": ("time", '"5 ms"'),
+    "m/s": ("velocity", '"50 cm/s"'),
+    "kg/(m^2 s)": ("mass flux", '"0.08 kg/m^2/s"'),
+    "m^2": ("area", '"0.8 cm^2"'),
+}
+# a number, then the unit: "1.5e5 Pa", "-20 degC", ".3 m"
+_NUMBER_UNIT = re.compile(r"^\s*([-+]?(?:\d+\.?\d*|\.\d+)(?:[eE][-+]?\d+)?)\s*(.*?)\s*$")
+_REGISTRY = None  # pint's unit registry, made on the first value with a unit
+
+
+def _units():
+    global _REGISTRY
+    if _REGISTRY is None:
+        import pint
+
+        _REGISTRY = pint.UnitRegistry()
+    return _REGISTRY
+
+
+def _quantity(text: str, unit: str, where: str) -> float:
+    """text ("1 atm", "30 cm", "25 degC", or a bare number) as a number in the field's SI
+    unit. The number is split off before pint reads the unit, so that an offset unit
+    means the temperature itself ("25 degC" is 298.15 K, not a difference of 25 K) and a
+    decimal comma ("1,5 bar") is refused instead of read as 15 bar."""
+    m = _NUMBER_UNIT.match(text)
+    if m and not m.group(2):
+        return float(m.group(1))                       # a bare number: in the field's unit
+    if not unit:
+        raise CaseError(f"{where} must be a number (it has no unit), got {text!r}")
+    name, examples = _QUANTITIES.get(unit, ("quantity", ""))
+    expected = (f"{where} must be a number in {unit} or a {name} with its unit"
+                + (f" ({examples})" if examples else "") + f", got {text!r}")
+    if not m:
+        raise CaseError(f"{expected}: not a number followed by a unit")
+    try:
+        units = _units()
+    except ImportError:
+        raise CaseError(f"{expected}: reading units needs the pint package (python3 -m pip "
+                        f"install pint), or give the number in {unit}") from None
+    import pint
+
+    try:
+        q = units.Quantity(float(m.group(1)), units.parse_units(m.group(2)))
+    except pint.UndefinedUnitError as e:
+        raise CaseError(f"{expected}: unknown unit {_unit_names(e)}") from None
+    except Exception as e:  # pint's parser: a unit expression it cannot read
+        why = f" ({e})" if str(e) else ""
+        raise CaseError(f"{expected}: {m.group(2)!r} is not a unit{why}") from None
+    try:
+        value = float(q.to(units.parse_units(unit)).magnitude)
+    except pint.DimensionalityError:
+        raise CaseError(f"{expected}, a {_measure(q)}") from None
+    # 15 digits: "5 um" is 5e-06 m, not the 4.9999999999999996e-06 of the conversion factors
+    return float(f"{value:.15g}")
+
+
+def _unit_names(error) -> str:
+    names = getattr(error, "unit_names", None) or ()
+    names = [names] if isinstance(names, str) else list(names)
+    return ", ".join(repr(n) for n in names) or "in it"
+
+
+def _measure(q) -> str:
+    """What a pint quantity measures: a name from _QUANTITIES, else its dimensions."""
+    units = _units()
+    for unit, (name, _) in _QUANTITIES.items():
+        if q.dimensionality == units.parse_units(unit).dimensionality:
+            return name
+    return "plain number" if q.dimensionless else f"quantity of dimension {q.dimensionality}"
 
 
 def _close_only(value: str, choices) -> str:
@@ -529,6 +622,73 @@ def _validate(case: Case) -> None:
     for v in case.soot.sticking:
         if isinstance(v, bool) or not isinstance(v, (int, float)) or not (0 <= v):
             raise CaseError(f"soot.sticking must be non-negative numbers, got {v!r}")
+    for key, unit, value in _unit_values(case, _RANGES):
+        # absolute pressures and temperatures: zero or below is no gas state
+        if not all(_number(v) and math.isfinite(v) and v > 0 for v in value):
+            shown = value[0] if len(value) == 1 else list(value)
+            raise CaseError(f"{key} must be positive ({unit}), got {shown!r}")
+    for text in case_warnings(case):
+        # stacklevel 1: one location, so that the default filter shows each text once
+        # however often the case is rebuilt (reading a file builds it several times)
+        warnings.warn(text, CaseWarning)
+
+
+# Where the mechanism and the soot model mean anything, by the unit of a field: values of
+# fields in these units outside their range are warned about (a unit slip, or a state
+# beyond what the model was made and checked for). Every field and table row in "Pa" or
+# "K" is covered, whatever table or kind it belongs to.
+_RANGES = {"Pa": (100.0, 1.0e7, "100 Pa", "10 MPa", '"1 atm"'),
+           "K": (250.0, 4000.0, "250 K", "4000 K", '"25 degC"')}
+
+
+def _unit_values(case: Case, units) -> list:
+    """(key, unit, values) of every number field whose unit is in units, and of every
+    table row in such a unit (a table's unit lists its rows' units: "m, K")."""
+    out = []
+    for table, name, value, unit, *_ in case_fields(case):
+        key = f"{table}.{name}" if table else name
+        row_units = [u.strip() for u in unit.split(",")]
+        if _number(value) and unit in units:
+            out.append((key, unit, (value,)))
+        elif isinstance(value, tuple) and len(row_units) > 1 and len(value) == len(row_units):
+            out += [(key, u, row) for u, row in zip(row_units, value) if u in units]
+    return out
+
+
+def _number(v) -> bool:
+    return isinstance(v, (int, float)) and not isinstance(v, bool)
+
+
+def case_warnings(case: Case) -> list:
+    """The warnings of a case, as text: pressures and temperatures of the tables its kind
+    uses outside the range where the mechanism and the soot model mean anything, and a
+    plug-flow inlet temperature that the wall temperature overrides. Building a case
+    issues them as CaseWarning."""
+    out = []
+    skip = _SKIPPED.get(case.kind, ())
+    for key, unit, values in _unit_values(case, _RANGES):
+        if key.partition(".")[0] in skip:
+            continue
+        low, high, low_text, high_text, example = _RANGES[unit]
+        bad = [v for v in values if not low <= v <= high]
+        if not bad:
+            continue
+        meant = (f"the mechanism and the soot model mean anything from {low_text} to "
+                 f"{high_text} only")
+        if len(values) == 1:
+            side = f"below {low_text}" if bad[0] < low else f"above {high_text}"
+            out.append(f"{key} is {bad[0]:g} {unit}, {side}: {meant} (a plain number is in "
+                       f"{unit}; write any other unit, as in {example})")
+        else:
+            out.append(f"{key} holds {', '.join(f'{v:g}' for v in bad)} {unit}: {meant}")
+    if case.kind == "pfr" and case.temperature.mode == "wall":
+        T_wall = case.temperature.wall_profile[1][0]
+        if abs(case.inlet.temperature - T_wall) > 0.5:  # K
+            out.append(f"inlet.temperature is {case.inlet.temperature:g} K but the wall starts "
+                       f"at {T_wall:g} K: in wall mode the gas takes the wall temperature "
+                       f"within a few mm (about 1.5 mm in the default duct), so the inlet "
+                       f"temperature hardly changes the results; vary the wall profile instead")
+    return out
 
 
 def _check_table(name: str, table) -> None:

@@ -45,6 +45,8 @@ _EXAMPLES = {
   fumivex2 sweep my.toml --vary reactor.length=0.1,0.2 \\
                          --vary soot.growth_model=self_collision,cross_linking
                                         four cases on all cores of this machine
+  fumivex2 sweep flame --vary "inlet.pressure=1 atm,2 atm"
+                                        values with a unit, converted to the key's (Pa)
   fumivex2 sweep my.toml --vary reactor.velocity=0.25,0.5,1 --dask tcp://host:8786
   fumivex2 sweep my.toml --vary reactor.velocity=0.25,0.5,1 --out s1 --resume
 """,
@@ -115,7 +117,8 @@ def _build_parser() -> argparse.ArgumentParser:
                    help="case file (TOML), or 'pfr' / 'flame' / 'counterflow' for a shipped "
                         "default case")
     p.add_argument("--vary", action="append", default=[], metavar="KEY=V1,V2,...",
-                   help="values of one case key (table.name); repeat for more keys")
+                   help="values of one case key (table.name): numbers in the key's SI unit "
+                        "or with a unit ('reactor.length=10 cm,20 cm'); repeat for more keys")
     p.add_argument("--workers", type=int, metavar="N",
                    help="processes on this machine (default: the number of cores)")
     p.add_argument("--dask", metavar="ADDRESS",
@@ -158,6 +161,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 2
     handler = {"pfr": _cmd_run, "flame": _cmd_run, "counterflow": _cmd_run,
                "sweep": _cmd_sweep, "info": _cmd_info}
+    _SHOWN.clear()
     with warnings.catch_warnings():
         warnings.showwarning = _show_warning
         try:
@@ -198,8 +202,16 @@ def _trace(debug: bool) -> None:
         traceback.print_exc(file=sys.stderr)
 
 
+# the warnings this command has printed: each text once (a case read, then expanded into
+# a sweep's variants, warns of the same value more than once)
+_SHOWN: set = set()
+
+
 def _show_warning(message, category, filename, lineno, file=None, line=None):
-    print(f"fumivex2: warning: {' '.join(str(message).split())}", file=sys.stderr, flush=True)
+    text = " ".join(str(message).split())
+    if text not in _SHOWN:
+        _SHOWN.add(text)
+        print(f"fumivex2: warning: {text}", file=sys.stderr, flush=True)
 
 
 # ---- cases ----------------------------------------------------------------------------------
@@ -397,12 +409,10 @@ def _cmd_sweep(args, quiet: bool) -> int:
         named = "" if args.dask and created else f"; outputs in {folder}"
         print(f"{total} cases on {where}{named}", flush=True)
 
-    shown = set()
-
     def on_case(record):
         for text in record.warnings:  # each warning once per sweep
-            if text not in shown:
-                shown.add(text)
+            if text not in _SHOWN:
+                _SHOWN.add(text)
                 progress.write(f"fumivex2: warning: {text}")
         if record.status in ("failed", "error"):
             progress.write(f"fumivex2: case {params_label(record.params)} failed: "
@@ -470,7 +480,7 @@ def _latest_sweep(case: Case, definition: dict) -> pathlib.Path | None:
 PACKAGES = (("NumPy", "numpy"), ("Cantera", "cantera"), ("SciPy", "scipy"),
             ("pandas", "pandas"), ("Matplotlib", "matplotlib"), ("tqdm", "tqdm"),
             ("Dask", "dask"), ("Dask distributed", "distributed"),
-            ("scikit-sundae", "scikit-sundae"))
+            ("scikit-sundae", "scikit-sundae"), ("pint", "pint"))
 
 
 def _version(dist: str) -> str:

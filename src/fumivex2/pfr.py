@@ -24,7 +24,6 @@ from __future__ import annotations
 import math
 import threading
 import time
-import warnings
 from dataclasses import dataclass
 from typing import Callable
 
@@ -96,12 +95,6 @@ def build_reactor(case: Case) -> Reactor:
         rhs.area, rhs.perimeter = rc.area, rc.perimeter
     tc = case.temperature
     if tc.mode == "wall":
-        T_wall = tc.wall_profile[1][0]
-        if abs(case.inlet.temperature - T_wall) > 0.5:  # K
-            warnings.warn(f"inlet.temperature is {case.inlet.temperature:g} K but the wall "
-                          f"starts at {T_wall:g} K: in wall mode the gas takes the wall "
-                          f"temperature within a few mm (about 1.5 mm in the default duct), "
-                          f"so the inlet temperature hardly changes the results", stacklevel=2)
         rhs._use_temp_value = True
         rhs.temp_value = np.array(tc.wall_profile, dtype=float)
     else:

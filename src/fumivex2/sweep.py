@@ -48,7 +48,7 @@ import warnings
 from dataclasses import dataclass, field
 from typing import Any, Callable, Mapping, Sequence
 
-from .cases import Case, CaseError, case_as_dict, case_fields, with_overrides
+from .cases import Case, CaseError, CaseWarning, case_as_dict, case_fields, with_overrides
 from .output import (_slug, params_label, prepare_folder, write_csv, write_run, write_sweep,
                      write_text)
 from .results import RunResult
@@ -166,7 +166,9 @@ def expand(case: Case, varies: Mapping[str, Sequence]) -> list:
             raise CaseError(f"no values to vary {key!r} over")
         for v in parsed:  # each value alone, so that the message names it
             try:
-                with_overrides(case, {key: v})
+                with warnings.catch_warnings():  # the variants below warn, with all their values
+                    warnings.simplefilter("ignore", CaseWarning)
+                    with_overrides(case, {key: v})
             except CaseError as e:
                 raise CaseError(f"{key}={v!r}: {_strip_source(str(e))}") from None
         keys.append(key)
