@@ -211,3 +211,28 @@ def test_counterflow_restarted_from_its_neighbour_takes_its_own_streams(counterf
     inlet_speed = [r.profiles[R.VELOCITY].iloc[0] for r in (first, second)]
     assert inlet_speed[1] == pytest.approx(1.3 * inlet_speed[0], rel=0.01)
     assert second.extra["stagnation plane [m]"] > first.extra["stagnation plane [m]"]
+
+
+def test_counterflow_flame_takes_the_case_pressure(counterflow, monkeypatch):
+    """The Cantera flame handed to the solver is at the case's pressure, started afresh or
+    from a neighbour's solution (which was solved at 1 atm). The solve is stubbed: it
+    records the pressure and stops, so the restart falls back to a fresh flame."""
+    from fumivex2 import counterflow as cf
+    from fumivex2 import flame as fl
+
+    class Stop(Exception):
+        pass
+
+    seen = []
+
+    def record(flame, *args, **kwargs):
+        seen.append(float(flame.P))
+        raise Stop
+
+    case = with_overrides(counterflow.case, {"counterflow.pressure": 42000.0})
+    monkeypatch.setattr(fl, "solve_cantera_flame", record)
+    monkeypatch.setitem(fl._NEIGHBOURS, fl._neighbour_key(case, "counterflow flame"),
+                        SOLVED["flame"].to_array())
+    with pytest.raises(Stop):
+        cf.counterflow_flame(SOLVED["gas"], case, restart=True)
+    assert seen == [42000.0, 42000.0]  # the neighbour's start, then the fresh flame
