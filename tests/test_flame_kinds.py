@@ -236,3 +236,24 @@ def test_counterflow_flame_takes_the_case_pressure(counterflow, monkeypatch):
     with pytest.raises(Stop):
         cf.counterflow_flame(SOLVED["gas"], case, restart=True)
     assert seen == [42000.0, 42000.0]  # the neighbour's start, then the fresh flame
+
+
+def test_counterflow_streams_cantera_refuses_are_one_line_inlet_errors():
+    """A stream state Cantera refuses (past the case's own checks) is the run layer's error
+    type, naming the stream."""
+    import dataclasses
+    import types
+
+    pytest.importorskip("cantera")
+    from fumivex2.counterflow import stream_mass_fluxes
+    from fumivex2.species import InletError, open_mechanism
+
+    gas = open_mechanism("abf.yaml")
+    streams = default_case("counterflow").counterflow
+    for stream in ("fuel", "oxidizer"):
+        bad = dataclasses.replace(streams, **{f"{stream}_temperature": -5.0})
+        with pytest.raises(InletError) as err:
+            stream_mass_fluxes(gas, types.SimpleNamespace(counterflow=bad))
+        assert type(err.value) is InletError and "\n" not in str(err.value)
+        assert str(err.value).startswith(
+            f"counterflow.{stream}: the mechanism refuses this state: ")
