@@ -120,6 +120,9 @@ def test_counterflow_steady_soot_satisfies_its_equations(counterflow):
     solver = make_soot_solver(case, gas, flame, model, Boundaries(
         float(flame.fuel_inlet.mdot), float(flame.oxidizer_inlet.mdot)))
     assert solver.boundary_type_right == 0 and solver.P == flame.P
+    assert (solver.mdot_left, solver.mdot_right) == (flame.fuel_inlet.mdot,
+                                                     flame.oxidizer_inlet.mdot)
+    assert solver.mdot_right != solver.mdot_left  # momentum-matched streams of unequal density
     report = fv.solve_steady(solver, rtol=case.soot_solver.tolerance)
     assert report.converged, report.message
     assert residual_np(solver) < case.soot_solver.tolerance
