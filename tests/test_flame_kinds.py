@@ -120,6 +120,9 @@ def test_counterflow_steady_soot_satisfies_its_equations(counterflow):
     solver = make_soot_solver(case, gas, flame, model, Boundaries(
         float(flame.fuel_inlet.mdot), float(flame.oxidizer_inlet.mdot)))
     assert solver.boundary_type_right == 0 and solver.P == flame.P
+    assert (solver.mdot_left, solver.mdot_right) == (flame.fuel_inlet.mdot,
+                                                     flame.oxidizer_inlet.mdot)
+    assert solver.mdot_right != solver.mdot_left  # momentum-matched streams of unequal density
     report = fv.solve_steady(solver, rtol=case.soot_solver.tolerance)
     assert report.converged, report.message
     assert residual_np(solver) < case.soot_solver.tolerance
@@ -211,3 +214,49 @@ def test_counterflow_restarted_from_its_neighbour_takes_its_own_streams(counterf
     inlet_speed = [r.profiles[R.VELOCITY].iloc[0] for r in (first, second)]
     assert inlet_speed[1] == pytest.approx(1.3 * inlet_speed[0], rel=0.01)
     assert second.extra["stagnation plane [m]"] > first.extra["stagnation plane [m]"]
+
+
+def test_counterflow_flame_takes_the_case_pressure(counterflow, monkeypatch):
+    """The Cantera flame handed to the solver is at the case's pressure, started afresh or
+    from a neighbour's solution (which was solved at 1 atm). The solve is stubbed: it
+    records the pressure and stops, so the restart falls back to a fresh flame."""
+    from fumivex2 import counterflow as cf
+    from fumivex2 import flame as fl
+
+    class Stop(Exception):
+        pass
+
+    seen = []
+
+    def record(flame, *args, **kwargs):
+        seen.append(float(flame.P))
+        raise Stop
+
+    case = with_overrides(counterflow.case, {"counterflow.pressure": 42000.0})
+    monkeypatch.setattr(fl, "solve_cantera_flame", record)
+    monkeypatch.setitem(fl._NEIGHBOURS, fl._neighbour_key(case, "counterflow flame"),
+                        SOLVED["flame"].to_array())
+    with pytest.raises(Stop):
+        cf.counterflow_flame(SOLVED["gas"], case, restart=True)
+    assert seen == [42000.0, 42000.0]  # the neighbour's start, then the fresh flame
+
+
+def test_counterflow_streams_cantera_refuses_are_one_line_inlet_errors():
+    """A stream state Cantera refuses (past the case's own checks) is the run layer's error
+    type, naming the stream."""
+    import dataclasses
+    import types
+
+    pytest.importorskip("cantera")
+    from fumivex2.counterflow import stream_mass_fluxes
+    from fumivex2.species import InletError, open_mechanism
+
+    gas = open_mechanism("abf.yaml")
+    streams = default_case("counterflow").counterflow
+    for stream in ("fuel", "oxidizer"):
+        bad = dataclasses.replace(streams, **{f"{stream}_temperature": -5.0})
+        with pytest.raises(InletError) as err:
+            stream_mass_fluxes(gas, types.SimpleNamespace(counterflow=bad))
+        assert type(err.value) is InletError and "\n" not in str(err.value)
+        assert str(err.value).startswith(
+            f"counterflow.{stream}: the mechanism refuses this state: ")

@@ -334,11 +334,14 @@ def test_soot_columns_and_the_mass_given_by_the_gas_to_soot(sooting):
 def test_the_case_pressure_reaches_the_phase_the_model_and_the_reactor():
     require_abf()
     from fumivex2.pfr import build_reactor
-    reactor = build_reactor(case(**{"inlet.pressure": 3e5, "reactor.length": 0.002}))
+    reactor = build_reactor(case(**{"inlet.pressure": 3e5, "reactor.length": 0.002,
+                                    "reactor.velocity": 0.3}))
     gas, rhs, model = reactor.gas, reactor.rhs, reactor.model
     rhs(0.0, reactor.y0)
     # (the phase's pressure is computed back from its density: equal to rounding)
     assert [rhs.P, gas.P, model.P] == pytest.approx([3e5] * 3, rel=1e-12)
     rho = 3e5 * gas.mean_molecular_weight / (8314.46261815324 * 1000.0)
     assert gas.density == pytest.approx(rho, rel=1e-10)
-    assert rhs.u == pytest.approx(reactor.y0[1] / rho, rel=1e-10)
+    # the inlet mass flux is the velocity at the inlet density at that pressure
+    assert reactor.y0[1] == pytest.approx(0.3 * rho, rel=1e-10)
+    assert rhs.u == pytest.approx(0.3, rel=1e-10)
