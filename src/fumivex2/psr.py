@@ -257,6 +257,8 @@ def _plug_flow(case: Case, gas, model, stirred, mdot: float, area: float, add_ro
 
     def cover(dz):  # advance the parcel over about dz (m) along the duct
         nonlocal t, z, u, dudt
+        if dz <= 0.0:  # a step that went past its target: the next one makes up for it
+            return
         dt = _time_to_cover(dz, u, dudt)
         net.advance(t + dt)
         u_new = velocity()
