@@ -61,7 +61,7 @@ def test_overrides_make_variants_and_check_them():
 
 @pytest.mark.parametrize("data, message", [
     ({"reactor": {"lenght": 1.0}}, r"unknown key 'reactor.lenght' \(did you mean 'length'\?\)"),
-    ({"kind": "flam"}, r"'kind' is 'flam': use one of 'pfr', 'flame', 'counterflow' \(did you mean 'flame'\?\)"),
+    ({"kind": "flam"}, r"'kind' is 'flam': use one of 'pfr', 'flame', 'counterflow', 'batch', 'psr' \(did you mean 'flame'\?\)"),
     ({"soot": {"growth_model": "self_colision"}}, r"did you mean 'self_collision'"),
     ({"inlet": {"pressure": "1 m"}}, r"'inlet.pressure' must be a number in Pa or a pressure "
                                      r"with its unit \(.*\), got '1 m', a length$"),

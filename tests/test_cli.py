@@ -166,7 +166,7 @@ def test_errors_of_the_run_itself(standins, capsys, monkeypatch):
 
 # ---- printing cases and info ------------------------------------------------------------------
 
-@pytest.mark.parametrize("kind", ["pfr", "flame", "counterflow"])
+@pytest.mark.parametrize("kind", ["pfr", "flame", "counterflow", "batch", "psr"])
 def test_print_case_parses_back_to_the_default_case(standins, capsys, kind):
     rc, out, err = run(capsys, kind, "--print-case")
     assert rc == 0 and err == ""

@@ -75,6 +75,27 @@ def test_readme_examples_run_in_order(capsys):
     assert "C_tot at the outlet" in capsys.readouterr().out
 
 
+def test_reactor_network_examples_run(capsys):
+    """The soot reactors of docs/reactors.md in a network of one's own, shortened: a shock
+    tube and two stirred reactors in series."""
+    pytest.importorskip("cantera")
+    marked = [(s, c) for s, lang, c in blocks("reactors.md") if lang == "python" and s]
+    assert len(marked) == 2
+    spaces = []
+    for settings, code in marked:
+        ns = {"__name__": "docs_example"}
+        exec(compile(shortened(code, settings), "docs/reactors.md", "exec"), ns)
+        spaces.append(ns)
+    tube, (first, second) = spaces[0]["reactor"], (spaces[1]["first"], spaces[1]["second"])
+    assert tube.soot_state[2] > 1e3 * tube.soot_model.C_tot_min
+    # the network's state holds the soot reached (what reinitialize continues from)
+    i = tube.component_index("C_tot")
+    assert spaces[0]["net"].get_state()[i] == tube.soot_state[2]
+    for r in (first, second):   # soot off its floors within the first residence time
+        assert r.soot_state[2] > 10 * r.soot_model.C_tot_min
+    assert capsys.readouterr().out.count("f_v = ") == 5
+
+
 def test_flame_example_is_the_flame_of_the_shared_fixture():
     """The flame-solving block is stood in for by the session fixture: same mechanism,
     inlet, width, mass flux and refinement."""

@@ -21,9 +21,12 @@ commented default file:
     python3 -m fumivex2 pfr --print-case > my-reactor.toml
     python3 -m fumivex2 flame --print-case > my-flame.toml
     python3 -m fumivex2 counterflow --print-case > my-counterflow.toml
+    python3 -m fumivex2 batch --print-case > my-batch.toml
+    python3 -m fumivex2 psr --print-case > my-psr.toml
 
-and run it with `python3 -m fumivex2 pfr my-reactor.toml` (or `flame`, `counterflow`; see
-[flames](flames.md) for the flame kinds with worked examples). From Python,
+and run it with `python3 -m fumivex2 pfr my-reactor.toml` (or `flame`, `counterflow`,
+`batch`, `psr`; see [flames](flames.md) for the flame kinds and [batch and stirred
+reactors](reactors.md) for the reactor-network kinds, with worked examples). From Python,
 `fumivex2.load_case(path)` reads a file, `fumivex2.default_case("pfr")` gives the default and
 `with_overrides(case, {"reactor.length": 0.2})` a variant; see [the Python API](api.md).
 
@@ -116,9 +119,10 @@ In Python, `warnings.simplefilter("error", fumivex2.CaseWarning)` turns the warn
 exceptions.
 """
 
-APPLIES = {"reactor": ("pfr",), "temperature": ("pfr",), "integrator": ("pfr",),
-           "inlet": ("pfr", "flame"), "flame": ("flame", "counterflow"),
-           "counterflow": ("counterflow",), "soot_solver": ("flame", "counterflow")}
+APPLIES = {"reactor": ("pfr",), "temperature": ("pfr",),
+           "integrator": ("pfr", "batch", "psr"), "inlet": ("pfr", "flame", "batch", "psr"),
+           "flame": ("flame", "counterflow"), "counterflow": ("counterflow",),
+           "soot_solver": ("flame", "counterflow"), "batch": ("batch",), "psr": ("psr",)}
 
 TABLE_NOTES = {
     "": "Top-level keys. `data` is an array of tables, one `[[data]]` per measured-data file "
@@ -127,8 +131,9 @@ TABLE_NOTES = {
                  "soot model needs the gas viscosity. See [species mapping](species.md).",
     "species": "How the soot model's species are found in the mechanism; see "
                "[species mapping](species.md).",
-    "inlet": "What enters: pressure, temperature and composition. Give either `composition` "
-             "(with `basis`) or `fuel`, `oxidizer` and `equivalence_ratio`.",
+    "inlet": "What enters: pressure, temperature and composition (a batch reactor's initial "
+             "state). Give either `composition` (with `basis`) or `fuel`, `oxidizer` and "
+             "`equivalence_ratio`.",
     "reactor": "Plug-flow reactor geometry, flow and extent. Give the cross-section as "
                "`diameter` or as `perimeter` and `area`; the flow as `velocity` or "
                "`mass_flux`; the extent as `length` or `residence_time`.",
@@ -136,7 +141,9 @@ TABLE_NOTES = {
                    "numbers: positions along the reactor [m], then values.",
     "soot": "The soot model's options by name; what they mean physically is in "
             "[the soot model](soot-model.md).",
-    "integrator": "The stiff ODE integrator of the reactor.",
+    "integrator": "The stiff ODE integrator of the reactor; batch and stirred reactors take "
+                  "`rtol` and `atol` only (Cantera's integrator, see "
+                  "[reactors](reactors.md#tolerances)).",
     "flame": "The burner-stabilised flame solved by Cantera first: freely burning, or with "
              "`temperature_profile` imposed (energy equation off). The transport model and the "
              "grid refinement criteria apply to counterflow flames too.",
@@ -146,6 +153,11 @@ TABLE_NOTES = {
                    "solve (pseudo-time stepping as its fallback) or pseudo-time steps in "
                    "chunks; converged only when the scaled residual of the steady soot "
                    "equations is below `tolerance`. See [flames](flames.md#the-soot-stage).",
+    "batch": "A closed batch reactor from the `[inlet]` state, in time; see "
+             "[reactors](reactors.md#batch-reactors).",
+    "psr": "A well-stirred reactor fed at the `[inlet]` state, to its steady state, then "
+           "optionally a plug-flow section its outflow enters; see "
+           "[reactors](reactors.md#stirred-reactors).",
     "output": "Where and what the command line writes.",
 }
 
@@ -166,7 +178,7 @@ def case_docs() -> str:
 
     pfr = case_fields(default_case("pfr"))
     others = {kind: {(t, n): v for t, n, v, *_ in case_fields(default_case(kind))}
-              for kind in ("flame", "counterflow")}
+              for kind in ("flame", "counterflow", "batch", "psr")}
     lines = [INTRO]
     table = None
     for tname, name, value, unit, doc, choices in pfr:
@@ -177,7 +189,10 @@ def case_docs() -> str:
             lines += ["", f"## {title}", ""]
             note = TABLE_NOTES.get(tname, "")
             if applies:
-                note += " Used by " + " and ".join(f"`{a}`" for a in applies) + " runs only."
+                names = [f"`{a}`" for a in applies]
+                listed = names[0] if len(names) == 1 else \
+                    ", ".join(names[:-1]) + " and " + names[-1]
+                note += f" Used by {listed} runs only."
             lines += [note.strip(), "", "| Key | Default | Unit | Meaning |", "|---|---|---|---|"]
         default = f"`{_value(value)}`"
         for kind, values in others.items():

@@ -49,6 +49,7 @@ del _enum, _member
 # `import fumivex2` does not).
 _LAZY = {
     "run_pfr": "pfr", "run_flame": "flame", "run_counterflow": "counterflow",
+    "run_batch": "batch", "run_psr": "psr",
     "RunResult": "results",
     "Case": "cases", "CaseError": "cases", "CaseWarning": "cases", "default_case": "cases",
     "load_case": "cases",

@@ -1,8 +1,9 @@
 """Case files: what one reactor or flame run is, as a small TOML file and as frozen,
 picklable dataclasses.
 
-A case file has a ``kind`` ("pfr", "flame" or "counterflow") and tables mirroring the dataclasses
-below; every field has a default and a unit, so a file need only say what differs.
+A case file has a ``kind`` ("pfr", "flame", "counterflow", "batch" or "psr") and tables
+mirroring the dataclasses below; every field has a default and a unit, so a file need only
+say what differs.
 ``default_case(kind)`` gives the shipped default cases, ``case_to_toml(case)`` writes any
 case back as a commented file, ``load_case(path)`` reads one, and ``with_overrides(case,
 {"reactor.length": 0.2})`` makes the variants a sweep runs.
@@ -30,12 +31,12 @@ __all__ = [
     "Case", "CaseError", "CaseWarning", "case_warnings", "MechanismSpec", "SpeciesSpec",
     "InletSpec", "ReactorSpec",
     "TemperatureSpec", "SootSpec", "IntegratorSpec", "FlameSpec", "CounterflowSpec",
-    "SootSolverSpec", "OutputSpec", "DataSpec", "default_case", "load_case", "parse_case",
-    "case_to_toml",
+    "SootSolverSpec", "BatchSpec", "PsrSpec", "OutputSpec", "DataSpec", "default_case",
+    "load_case", "parse_case", "case_to_toml",
     "with_overrides", "case_fields",
 ]
 
-KINDS = ("pfr", "flame", "counterflow")
+KINDS = ("pfr", "flame", "counterflow", "batch", "psr")
 # the kinds whose soot is carried through a Cantera flame by the flame soot solver
 FLAME_KINDS = ("flame", "counterflow")
 GROWTH_MODELS = ("reactive_dimerization", "self_collision", "self_collision_lump",
@@ -137,13 +138,16 @@ class SootSpec:
 
 @dataclass(frozen=True)
 class IntegratorSpec:
-    method: str = _f("auto", "", "stiff integrator: 'auto' (the fastest available), 'cvode' "
-                     "(scikit-sundae), 'BDF' or 'LSODA' (SciPy)", ("auto", "cvode", "BDF", "LSODA"))
+    method: str = _f("auto", "", "stiff integrator of pfr runs: 'auto' (the fastest available), "
+                     "'cvode' (scikit-sundae), 'BDF' or 'LSODA' (SciPy); batch and psr runs use "
+                     "Cantera's own (CVODES)", ("auto", "cvode", "BDF", "LSODA"))
     rtol: float = _f(1e-8, "", "relative tolerance")
-    atol: float = _f(1e-20, "", "absolute tolerance of the mass fractions (the other components "
-                     "have their own: residence time 1e-12 s, mass flux 1e-12 of the inlet's, "
-                     "T 1e-6 K, each soot variable its floor, in mol/kg)")
-    max_step: float = _f(0.0, "m", "largest step (0 = no limit)")
+    atol: float = _f(1e-20, "", "absolute tolerance of the mass fractions (pfr: the other "
+                     "components have their own: residence time 1e-12 s, mass flux 1e-12 of the "
+                     "inlet's, T 1e-6 K, each soot variable its floor, in mol/kg; batch and psr: "
+                     "Cantera takes one tolerance for every component, the smaller of this and "
+                     "the smallest soot floor, 1.66e-24 mol/kg)")
+    max_step: float = _f(0.0, "m", "largest step of pfr runs (0 = no limit)")
 
 
 @dataclass(frozen=True)
@@ -207,10 +211,50 @@ class SootSolverSpec:
 
 
 @dataclass(frozen=True)
+class BatchSpec:
+    constant: str = _f("volume", "", "what the closed reactor keeps: 'volume' (a shock tube "
+                       "behind its reflected shock, a rapid compression machine after "
+                       "compression) or 'pressure'", ("volume", "pressure"))
+    energy: bool = _f(False, "", "solve the energy equation (adiabatic); false: the gas stays "
+                      "at inlet.temperature")
+    end_time: float = _f(0.003, "s", "time integrated from the initial state (the [inlet] "
+                         "table)")
+    spacing: str = _f("log", "", "output times: 'log', log-spaced from first_time to end_time "
+                      "(inception, within a few hundred microseconds at shock-tube temperatures, "
+                      "and growth over milliseconds both get rows), or 'linear', evenly spaced",
+                      ("log", "linear"))
+    first_time: float = _f(1e-5, "s", "first output time after 0 with log spacing")
+
+
+@dataclass(frozen=True)
+class PsrSpec:
+    residence_time: float = _f(0.01, "s", "residence time of the stirred reactor (mass over "
+                               "mass flow)")
+    volume: float = _f(2.5e-4, "m^3", "volume of the stirred reactor (with residence_time, the "
+                       "mass flow into the plug-flow section)")
+    energy: bool = _f(True, "", "adiabatic stirred reactor, started burning from the inlet "
+                      "mixture's equilibrium; false: held at inlet.temperature, started from "
+                      "the inlet mixture")
+    steady_tolerance: float = _f(1e-6, "", "steady when no state component changes by more "
+                                 "than this fraction over one residence time")
+    max_residence_times: int = _f(100, "", "integration budget of the stirred reactor, in "
+                                  "residence times (not steady by then: status 'not "
+                                  "converged')")
+    pfr_length: float = _f(0.16, "m", "plug-flow section after the stirred reactor (0: none)")
+    pfr_diameter: float = _f(0.051, "m", "diameter of the plug-flow section (used when "
+                             "pfr_area is 0)")
+    pfr_area: float = _f(0.0, "m^2", "cross-section of the plug-flow section (instead of "
+                         "pfr_diameter)")
+    pfr_thermal: str = _f("adiabatic", "", "plug-flow section 'adiabatic', or 'isothermal' at "
+                          "the stirred reactor's temperature", ("adiabatic", "isothermal"))
+
+
+@dataclass(frozen=True)
 class OutputSpec:
     folder: str = _f("fumivex2-out", "", "folder for run outputs (a subfolder per run)")
     plots: bool = _f(True, "", "write PNG plots")
-    stations: int = _f(200, "", "output rows along the reactor (pfr) ")
+    stations: int = _f(200, "", "output rows along the reactor (pfr), in time (batch), or "
+                       "in the stirred reactor and along the plug-flow section after it (psr)")
 
 
 @dataclass(frozen=True)
@@ -224,8 +268,9 @@ class DataSpec:
 @dataclass(frozen=True)
 class Case:
     name: str = _f("case", "", "case name, used in output folder names")
-    kind: str = _f("pfr", "", "'pfr' (plug-flow reactor), 'flame' (burner flame) or "
-                   "'counterflow' (counterflow diffusion flame)", KINDS)
+    kind: str = _f("pfr", "", "'pfr' (plug-flow reactor), 'flame' (burner flame), "
+                   "'counterflow' (counterflow diffusion flame), 'batch' (closed batch "
+                   "reactor) or 'psr' (stirred reactor and plug-flow section)", KINDS)
     data: tuple = field(default=(), metadata={
         "unit": "", "choices": (), "item": DataSpec,
         "doc": "measured data drawn beside the computed profiles, with agreement figures: "
@@ -240,6 +285,8 @@ class Case:
     flame: FlameSpec = field(default_factory=FlameSpec)
     counterflow: CounterflowSpec = field(default_factory=CounterflowSpec)
     soot_solver: SootSolverSpec = field(default_factory=SootSolverSpec)
+    batch: BatchSpec = field(default_factory=BatchSpec)
+    psr: PsrSpec = field(default_factory=PsrSpec)
     output: OutputSpec = field(default_factory=OutputSpec)
 
     def __post_init__(self):
@@ -247,17 +294,24 @@ class Case:
 
 
 # the tables each kind leaves out of its printed file (they belong to other kinds)
-_SKIPPED = {"pfr": ("flame", "counterflow", "soot_solver"),
-            "flame": ("reactor", "temperature", "integrator", "counterflow"),
-            "counterflow": ("reactor", "temperature", "integrator", "inlet")}
+_NETWORK_TABLES = ("batch", "psr")
+_SKIPPED = {"pfr": ("flame", "counterflow", "soot_solver") + _NETWORK_TABLES,
+            "flame": ("reactor", "temperature", "integrator", "counterflow") + _NETWORK_TABLES,
+            "counterflow": ("reactor", "temperature", "integrator", "inlet") + _NETWORK_TABLES,
+            "batch": ("reactor", "temperature", "flame", "counterflow", "soot_solver", "psr"),
+            "psr": ("reactor", "temperature", "flame", "counterflow", "soot_solver", "batch")}
 _TITLES = {"pfr": "plug-flow reactor", "flame": "burner flame",
-           "counterflow": "counterflow diffusion flame"}
+           "counterflow": "counterflow diffusion flame", "batch": "batch reactor",
+           "psr": "stirred reactor"}
 
 
 def default_case(kind: str = "pfr") -> Case:
     """The shipped default case: a sooting ethylene-rich plug-flow reactor ("pfr"), a rich
-    premixed ethylene burner flame ("flame") or ethylene against 35 % oxygen in nitrogen
-    ("counterflow"), all on the Appel-Bockhorn-Frenklach mechanism."""
+    premixed ethylene burner flame ("flame"), ethylene against 35 % oxygen in nitrogen
+    ("counterflow"), ethylene pyrolysis in a shock tube ("batch": 20 % C2H4 in argon at
+    1700 K and 5 bar, constant volume, held at 1700 K for 3 ms) or an adiabatic stirred
+    reactor of ethylene and air at equivalence ratio 2 with a 16 cm plug-flow section
+    after it ("psr"), all on the Appel-Bockhorn-Frenklach mechanism."""
     if kind == "pfr":
         return Case(name="ethylene-pfr", kind="pfr")
     if kind == "flame":
@@ -265,6 +319,14 @@ def default_case(kind: str = "pfr") -> Case:
                     inlet=InletSpec(temperature=300.0, composition="C2H4:1, O2:1.3, AR:2.5"))
     if kind == "counterflow":
         return Case(name="ethylene-counterflow", kind="counterflow")
+    if kind == "batch":
+        return Case(name="ethylene-shock-tube", kind="batch",
+                    inlet=InletSpec(temperature=1700.0, pressure=5.0e5,
+                                    composition="C2H4:0.2, AR:0.8"))
+    if kind == "psr":
+        return Case(name="ethylene-psr", kind="psr",
+                    inlet=InletSpec(temperature=300.0, fuel="C2H4:1",
+                                    equivalence_ratio=2.0))
     raise CaseError(f"unknown case kind {kind!r}: use one of {', '.join(KINDS)}")
 
 
@@ -550,7 +612,15 @@ def _validate(case: Case) -> None:
         "counterflow.pressure": case.counterflow.pressure,
         "counterflow.fuel_temperature": case.counterflow.fuel_temperature,
         "counterflow.oxidizer_temperature": case.counterflow.oxidizer_temperature,
+        "batch.end_time": case.batch.end_time, "batch.first_time": case.batch.first_time,
+        "psr.residence_time": case.psr.residence_time, "psr.volume": case.psr.volume,
+        "psr.steady_tolerance": case.psr.steady_tolerance,
     }
+    if case.psr.pfr_length != 0.0:
+        if case.psr.pfr_area == 0.0:
+            positive["psr.pfr_diameter"] = case.psr.pfr_diameter
+        else:
+            positive["psr.pfr_area"] = case.psr.pfr_area
     if case.flame.mass_flux == 0.0:
         positive["flame.velocity"] = case.flame.velocity
     else:
@@ -578,16 +648,23 @@ def _validate(case: Case) -> None:
     for name, v in (("integrator.atol", case.integrator.atol),
                     ("integrator.max_step", case.integrator.max_step),
                     ("counterflow.oxidizer_mass_flux", case.counterflow.oxidizer_mass_flux),
-                    ("counterflow.oxidizer_velocity", case.counterflow.oxidizer_velocity)):
+                    ("counterflow.oxidizer_velocity", case.counterflow.oxidizer_velocity),
+                    ("psr.pfr_length", case.psr.pfr_length),
+                    ("psr.pfr_diameter", case.psr.pfr_diameter),
+                    ("psr.pfr_area", case.psr.pfr_area)):
         if not (math.isfinite(v) and v >= 0):
             raise CaseError(f"{name} must be zero or positive, got {v!r}")
     for name, v in (("soot_solver.points", case.soot_solver.points),
                     ("soot_solver.chunk", case.soot_solver.chunk),
                     ("soot_solver.max_steps", case.soot_solver.max_steps),
                     ("soot_solver.max_iterations", case.soot_solver.max_iterations),
-                    ("output.stations", case.output.stations)):
+                    ("output.stations", case.output.stations),
+                    ("psr.max_residence_times", case.psr.max_residence_times)):
         if v < (2 if name.endswith("points") or name.endswith("stations") else 1):
             raise CaseError(f"{name} is {v}: too small")
+    if case.batch.spacing == "log" and case.batch.first_time >= case.batch.end_time:
+        raise CaseError(f"batch.first_time ({case.batch.first_time!r} s) must be below "
+                        f"batch.end_time ({case.batch.end_time!r} s) with log spacing")
     for name, table in (("temperature.wall_profile", case.temperature.wall_profile),
                         ("temperature.history", case.temperature.history)):
         _check_table(name, table)

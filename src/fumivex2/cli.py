@@ -1,5 +1,5 @@
-"""The ``fumivex2`` command: run a reactor or a flame from a case file, sweep cases in
-parallel, show versions and the default cases.
+"""The ``fumivex2`` command: run a reactor, a flame, a batch reactor or a stirred reactor
+from a case file, sweep cases in parallel, show versions and the default cases.
 
 Exit status: 0 done, 1 a run failed (its partial results are written), 2 a user error
 (one line on stderr: the case file, a value, a missing file, bad --vary syntax ...),
@@ -41,6 +41,16 @@ _EXAMPLES = {
   fumivex2 counterflow --print-case > cf.toml
                                         start a counterflow case file of your own
 """,
+    "batch": """\
+  fumivex2 batch                        run the shipped ethylene shock-tube batch reactor
+  fumivex2 batch --print-case > b.toml  start a batch case file of your own
+  fumivex2 batch b.toml --data soot.csv
+                                        measured soot against time ('time [ms]' column)
+""",
+    "psr": """\
+  fumivex2 psr                          run the shipped stirred reactor and plug-flow section
+  fumivex2 psr --print-case > wsr.toml  start a stirred-reactor case file of your own
+""",
     "sweep": """\
   fumivex2 sweep my.toml --vary reactor.length=0.1,0.2 \\
                          --vary soot.growth_model=self_collision,cross_linking
@@ -49,6 +59,8 @@ _EXAMPLES = {
                                         values with a unit, converted to the key's (Pa)
   fumivex2 sweep my.toml --vary reactor.velocity=0.25,0.5,1 --dask tcp://host:8786
   fumivex2 sweep my.toml --vary reactor.velocity=0.25,0.5,1 --out s1 --resume
+  fumivex2 sweep b.toml --vary inlet.temperature=1600,1700,1800
+                                        a batch reactor at three temperatures
 """,
     "info": """\
   fumivex2 info                         versions and the default cases
@@ -67,7 +79,7 @@ def _epilog(*commands: str) -> str:
 EXAMPLES = _epilog(*_EXAMPLES)
 
 EXIT_DONE, EXIT_FAILED, EXIT_USAGE, EXIT_NOT_CONVERGED, EXIT_INTERRUPTED = 0, 1, 2, 3, 130
-RUN_KINDS = ("pfr", "flame", "counterflow")
+RUN_KINDS = ("pfr", "flame", "counterflow", "batch", "psr")
 
 
 class _Parser(argparse.ArgumentParser):
@@ -92,12 +104,17 @@ def _build_parser() -> argparse.ArgumentParser:
                         help="show the traceback of any error")
     fmt = argparse.RawDescriptionHelpFormatter
     parser = _Parser(prog="fumivex2", parents=[common], formatter_class=fmt, epilog=EXAMPLES,
-                     description="Soot-forming plug-flow reactors and burner flames from a "
-                                 "case file, with tables, plots and parallel sweeps.")
-    sub = parser.add_subparsers(dest="command", metavar="{pfr,flame,counterflow,sweep,info}")
+                     description="Soot-forming plug-flow reactors, flames, batch and stirred "
+                                 "reactors from a case file, with tables, plots and parallel "
+                                 "sweeps.")
+    sub = parser.add_subparsers(dest="command",
+                                metavar="{pfr,flame,counterflow,batch,psr,sweep,info}")
     for kind, what in (("pfr", "a plug-flow reactor with soot"),
                        ("flame", "a burner-stabilised flame with soot"),
-                       ("counterflow", "a counterflow diffusion flame with soot")):
+                       ("counterflow", "a counterflow diffusion flame with soot"),
+                       ("batch", "a closed batch reactor (shock tube) with soot"),
+                       ("psr", "a stirred reactor to its steady state with soot, then a "
+                               "plug-flow section")):
         p = sub.add_parser(kind, parents=[common], formatter_class=fmt, epilog=_epilog(kind),
                            help=f"run {what}", description=f"Run {what}.")
         p.add_argument("case", nargs="?", metavar="CASE",
@@ -114,8 +131,8 @@ def _build_parser() -> argparse.ArgumentParser:
                        help="run the Cartesian product of case variants in parallel",
                        description="Run every combination of the --vary values in parallel.")
     p.add_argument("case", metavar="CASE",
-                   help="case file (TOML), or 'pfr' / 'flame' / 'counterflow' for a shipped "
-                        "default case")
+                   help="case file (TOML), or 'pfr' / 'flame' / 'counterflow' / 'batch' / "
+                        "'psr' for a shipped default case")
     p.add_argument("--vary", action="append", default=[], metavar="KEY=V1,V2,...",
                    help="values of one case key (table.name): numbers in the key's SI unit "
                         "or with a unit ('reactor.length=10 cm,20 cm'); repeat for more keys")
@@ -156,11 +173,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     debug = getattr(args, "debug", False)
     quiet = getattr(args, "quiet", False)
     if args.command is None:
-        _error("fumivex2: choose a command: pfr, flame, counterflow, sweep or info (see "
-               "fumivex2 --help)", prefix=False)
+        _error("fumivex2: choose a command: pfr, flame, counterflow, batch, psr, sweep or info "
+               "(see fumivex2 --help)", prefix=False)
         return 2
     handler = {"pfr": _cmd_run, "flame": _cmd_run, "counterflow": _cmd_run,
-               "sweep": _cmd_sweep, "info": _cmd_info}
+               "batch": _cmd_run, "psr": _cmd_run, "sweep": _cmd_sweep, "info": _cmd_info}
     _SHOWN.clear()
     with warnings.catch_warnings():
         warnings.showwarning = _show_warning
@@ -310,6 +327,10 @@ def _cmd_run(args, quiet: bool) -> int:
     folder = prepare_folder(args.out) if args.out else default_folder(case)
     if kind == "pfr":
         progress = _Progress("reactor", "m", quiet, "z {n:.3g}/{total:.3g}")
+    elif kind == "batch":
+        progress = _Progress("batch reactor", "s", quiet, "t {n:.3g}/{total:.3g}")
+    elif kind == "psr":
+        progress = _Progress("psr", "", quiet, "{n:.3g}/{total:.3g}")
     else:
         progress = _Progress(kind, "steps", quiet)
     try:
@@ -533,6 +554,17 @@ def _case_line(case: Case) -> list:
                 + ", ".join(f"{z:g}" for z in t.wall_profile[0]) + " m"
                 if t.mode == "wall" else "prescribed temperature history")
         lines.append(f"        duct {r.diameter * 1e3:g} mm, {flow}, {size}; {wall}")
+    elif case.kind == "batch":
+        b = case.batch
+        energy = "adiabatic" if b.energy else f"held at {i.temperature:g} K"
+        lines.append(f"        closed, constant {b.constant}, {energy}, {b.end_time * 1e3:g} ms")
+    elif case.kind == "psr":
+        p = case.psr
+        energy = "adiabatic" if p.energy else f"held at {i.temperature:g} K"
+        after = (f"; then {p.pfr_length * 1e2:g} cm of plug flow ({p.pfr_thermal})"
+                 if p.pfr_length > 0 else "")
+        lines.append(f"        stirred, {p.volume * 1e6:g} cm3, residence time "
+                     f"{p.residence_time * 1e3:g} ms, {energy}{after}")
     elif case.kind == "flame":
         f, ss = case.flame, case.soot_solver
         flow = f"{f.mass_flux:g} kg/(m2 s)" if f.mass_flux else f"{f.velocity:g} m/s"

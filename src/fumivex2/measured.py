@@ -3,7 +3,8 @@ profiles.csv, and the agreement figures of a run against it.
 
 A data file is a CSV whose header row names each column as ``<quantity> [<unit>]``. One
 column is the run's position (``height above burner`` for burner flames, ``z`` for the
-reactor, ``position`` for counterflow flames; m, cm or mm); the others use the quantity
+reactor, ``position`` for counterflow flames, in m, cm or mm; ``time`` for batch reactors
+and ``residence time`` for stirred reactors, in s, ms or us); the others use the quantity
 names of profiles.csv (``soot volume fraction``, ``primary diameter``, ``mobility
 diameter``, ``number density``, ``T``, ``X_<species>``) in any of the units listed in
 `UNITS`. Values are converted to the units of profiles.csv on reading. Lines starting with
@@ -34,10 +35,12 @@ from .results import D_M, D_P, FV, NUMBER, T, RunResult, species_column
 
 __all__ = ["MeasuredData", "read_data", "load_data", "agreement", "agreement_rows",
            "position_column", "data_specs_from_args", "QUANTITIES", "POSITION_UNITS",
-           "METRIC_COLUMNS"]
+           "TIME_UNITS", "METRIC_COLUMNS"]
 
 # position units -> factor to m
 POSITION_UNITS = {"m": 1.0, "cm": 1e-2, "mm": 1e-3}
+# units of the time positions (batch and stirred reactors) -> factor to s
+TIME_UNITS = {"s": 1.0, "ms": 1e-3, "us": 1e-6, "\u00b5s": 1e-6}
 # quantity -> (column of profiles.csv, {unit: factor to that column's unit})
 QUANTITIES = {
     "soot volume fraction": (FV, {"-": 1.0, "ppm": 1e-6, "ppb": 1e-9}),
@@ -51,8 +54,9 @@ SPECIES_UNITS = {"-": 1.0, "ppm": 1e-6}
 # other spellings of the number-density units
 _UNIT_ALIASES = {"1/m^3": "1/m3", "m^-3": "1/m3", "m-3": "1/m3",
                  "1/cm^3": "1/cm3", "cm^-3": "1/cm3", "cm-3": "1/cm3"}
-# position quantities of the run kinds (reactor, burner flame, counterflow flame)
-_POSITIONS = ("z", "height above burner", "position")
+# position quantities of the run kinds (reactor, burner flame, counterflow flame, batch
+# reactor, stirred reactor)
+_POSITIONS = ("z", "height above burner", "position", "time", "residence time")
 _HEADER = re.compile(r"^\s*(?P<q>[^\[\]]*?)\s*\[\s*(?P<u>[^\[\]]*?)\s*\]\s*$")
 _MISSING = {"", "nan"}
 
@@ -65,7 +69,7 @@ METRIC_COLUMNS = ("data", "file", "quantity", "points in range", "points outside
 
 @dataclass(frozen=True, eq=False)
 class MeasuredData:
-    """One measured-data file in the units of profiles.csv: positions `x` (m, increasing)
+    """One measured-data file in the units of profiles.csv: positions `x` (m or s, increasing)
     under the profiles' position column `position`, and per profiles.csv column the
     measured values (NaN where that quantity was not measured)."""
     label: str
@@ -84,9 +88,22 @@ def _quantity_name(column: str) -> str:
     return column.rsplit(" [", 1)[0]
 
 
+def position_units(position: str) -> dict:
+    """{unit: factor to the unit of profiles.csv} of a run's position column: lengths, or
+    times for the columns in s."""
+    return TIME_UNITS if position.endswith("[s]") else POSITION_UNITS
+
+
+def _position_hint(position: str) -> str:
+    """'z [m]' (or [cm], [mm]), in the units of the run's position."""
+    first, *others = position_units(position)
+    return (f"'{_quantity_name(position)} [{first}]' (or "
+            f"{', '.join(f'[{u}]' for u in others)})")
+
+
 def _known_quantities(position: str) -> str:
     return (f"{_quantity_name(position)} (the position: "
-            f"{', '.join(POSITION_UNITS)}), "
+            f"{', '.join(position_units(position))}), "
             + ", ".join(f"{q} ({', '.join(u)})" for q, (_, u) in QUANTITIES.items())
             + f", X_<species> ({', '.join(SPECIES_UNITS)})")
 
@@ -102,14 +119,14 @@ def _parse_header(cell: str, where: str, position: str) -> tuple:
     unit = _UNIT_ALIASES.get(unit.replace(" ", ""), unit.replace(" ", ""))
     pos_q = _quantity_name(position)
     if q.lower() == pos_q.lower():
-        column, units = position, POSITION_UNITS
+        column, units = position, position_units(position)
     elif q.startswith("X_") and len(q) > 2:
         column, units = species_column(q[2:]), SPECIES_UNITS
     elif q in QUANTITIES or (q.lower() in QUANTITIES and q.lower() != "t"):
         column, units = QUANTITIES[q if q in QUANTITIES else q.lower()]
     elif q.lower() in _POSITIONS:
         raise CaseError(f"{where}: column {cell.strip()!r} is the position of another kind "
-                        f"of run: this run's position is '{pos_q} [m]' (or [cm], [mm])")
+                        f"of run: this run's position is {_position_hint(position)}")
     else:
         raise CaseError(f"{where}: column {cell.strip()!r}: unknown quantity {q!r}; known "
                         f"quantities: {_known_quantities(position)}")
@@ -153,7 +170,7 @@ def read_data(path: str | os.PathLike, position: str, label: str = "") -> Measur
         factors.append(factor)
     if position not in columns:
         raise CaseError(f"{where} has no position column: name it "
-                        f"'{_quantity_name(position)} [m]' (or [cm], [mm]); known quantities: "
+                        f"{_position_hint(position)}; known quantities: "
                         f"{_known_quantities(position)}")
     if len(columns) < 2:
         raise CaseError(f"{where} has only the position column: add a measured quantity; "

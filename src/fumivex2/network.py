@@ -131,6 +131,9 @@ class _SootReactorBase:
                      tuple(inflows), tuple(self.outlets))
 
     def after_get_state(self, y):
+        # the current values: the initial ones until the network integrates, then those
+        # it reached (ReactorNet.get_state, reinitialize and the steady-state tools read
+        # them here)
         n0 = self._cell[1]
         np.asarray(y)[n0:n0 + len(SOOT_COMPONENTS)] = self._current()
 

@@ -11,12 +11,13 @@ pyplot: no window opens and the backend of an interactive session is left alone.
 pandas and Matplotlib are imported inside the functions that need them.
 
 Plots use the units of the field's papers; the files keep the units of profiles.csv.
-Flame heights and positions are drawn in mm (the reactor's z stays in m), the soot volume
-fraction in ppm; the volume fraction, number density and mole fractions on log axes in
-every run kind, diameters and temperature on linear ones. Soot quantities are not drawn
-where soot is still at the model's floor values (see `soot_floor_mask`). The measured
-data of the case (``[[data]]``) is drawn as markers over the computed curves and compared
-with them in metrics.csv and summary.txt (see ``fumivex2.measured``).
+Flame heights and positions are drawn in mm (the reactor's z stays in m), times (batch
+reactors) and residence times (stirred reactors) in ms, the soot volume fraction in ppm;
+the volume fraction, number density and mole fractions on log axes in every run kind,
+diameters and temperature on linear ones. Soot quantities are not drawn where soot is still
+at the model's floor values (see `soot_floor_mask`). The measured data of the case
+(``[[data]]``) is drawn as markers over the computed curves and compared with them in
+metrics.csv and summary.txt (see ``fumivex2.measured``).
 """
 from __future__ import annotations
 
@@ -250,7 +251,9 @@ def _masked(profiles) -> dict:
 
 def _x_axis(column: str) -> tuple:
     """(factor, label) of a position axis: the reactor's z in m, flame heights and
-    positions in mm."""
+    positions in mm, times in ms."""
+    if column.endswith(" [s]"):
+        return 1e3, column[:-len(" [s]")] + " [ms]"
     if column == Z or not column.endswith(" [m]"):
         return 1.0, column
     return 1e3, column[:-len(" [m]")] + " [mm]"
@@ -350,7 +353,9 @@ def _figure(series, xlabel, ylabel, title, *, legend, log=None, markers=()):
     # fixed margins: one draw per file (a layout engine draws twice)
     fig.subplots_adjust(left=0.14, right=0.97, bottom=0.12, top=0.92)
     ax = fig.subplots()
-    lines = [ax.plot(x, y, label=name)[0] for name, x, y in series]
+    # a one-point series (a stirred reactor alone) is drawn as a marker
+    lines = [ax.plot(x, y, label=name, marker="o" if len(x) == 1 else None)[0]
+             for name, x, y in series]
     for name, x, y, i, style in markers:
         color = lines[i].get_color() if i is not None else "black"
         ax.plot(x, y, linestyle="none", marker=style, markersize=5, markerfacecolor="none",
@@ -426,11 +431,16 @@ def _metric_line(row: Mapping) -> str:
     return text
 
 
+# how summary_lines names a run kind's position, and its unit
+_PEAK_WORDS = {"flame": ("height", "m"), "counterflow": ("position", "m"),
+               "batch": ("t", "s"), "psr": ("residence time", "s")}
+
+
 def summary_lines(result: RunResult) -> list:
     """Three to five short lines for the terminal."""
     s = result.summary()
     pos = result.position_column()
-    where = {"flame": "height", "counterflow": "position"}.get(result.case.kind, "z")
+    where, unit = _PEAK_WORDS.get(result.case.kind, ("z", "m"))
     lines = [f"{result.case.name}: {result.status} in {result.run_time:.3g} s"
              + (f" ({result.message})" if result.message else "")]
     fv = s.get(f"final {FV}")
@@ -445,7 +455,7 @@ def summary_lines(result: RunResult) -> list:
     if nd is not None:
         parts.append(f"number density {nd:.3g} 1/m3")
     if peak is not None:
-        parts.append(f"inception peaks at {where} = {peak:.3g} m")
+        parts.append(f"inception peaks at {where} = {peak:.3g} {unit}")
     if parts:
         lines.append("  " + "; ".join(parts))
     return lines

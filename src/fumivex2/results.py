@@ -1,8 +1,8 @@
 """What a run returns: the profiles as a table with units in the column names, the case
 that produced them, and how the run ended.
 
-Column names are shared by the reactor and the flame runs, the output files and the
-plots; they are defined here once.
+Column names are shared by the reactor, batch, stirred-reactor and flame runs, the output
+files and the plots; they are defined here once.
 """
 from __future__ import annotations
 
@@ -20,11 +20,13 @@ Z = "z [m]"
 HEIGHT = "height above burner [m]"
 POSITION = "position [m]"  # counterflow flames: from the fuel inlet
 RESIDENCE_TIME = "residence time [s]"
+TIME = "time [s]"  # batch reactors: from the initial state
 # gas columns
 T = "T [K]"
 VELOCITY = "velocity [m/s]"
 MASS_FLUX = "mass flux [kg/(m2 s)]"
 DENSITY = "density [kg/m3]"
+PRESSURE = "pressure [Pa]"
 # soot columns (the four variables, then derived quantities)
 N_AGG = "N_agg [mol/kg]"
 N_PRI = "N_pri [mol/kg]"
@@ -38,8 +40,10 @@ N_P = "primaries per aggregate [-]"
 HC = "H/C [-]"
 INCEPTION = "inception rate [1/(m3 s)]"
 
-# the position column of each run kind
-POSITIONS = {"pfr": Z, "flame": HEIGHT, "counterflow": POSITION}
+# the position column of each run kind (a time for the reactor-network kinds: batch
+# reactors in time, stirred reactors and their plug-flow section in residence time)
+POSITIONS = {"pfr": Z, "flame": HEIGHT, "counterflow": POSITION, "batch": TIME,
+             "psr": RESIDENCE_TIME}
 # statuses of runs that ended with results that are not converged
 NOT_CONVERGED = ("step budget used", "not converged")
 

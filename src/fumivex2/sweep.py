@@ -337,12 +337,15 @@ class SweepInterrupted(KeyboardInterrupt):
 
 def runner_for(kind: str) -> Callable:
     """The run function of a case kind, looked up as a module attribute at call time
-    (fumivex2.pfr.run_pfr, fumivex2.flame.run_flame, fumivex2.counterflow.run_counterflow)."""
+    (fumivex2.pfr.run_pfr, fumivex2.flame.run_flame, fumivex2.counterflow.run_counterflow,
+    fumivex2.batch.run_batch, fumivex2.psr.run_psr)."""
     import importlib
 
     module, name = {"pfr": ("fumivex2.pfr", "run_pfr"),
                     "flame": ("fumivex2.flame", "run_flame"),
-                    "counterflow": ("fumivex2.counterflow", "run_counterflow")}[kind]
+                    "counterflow": ("fumivex2.counterflow", "run_counterflow"),
+                    "batch": ("fumivex2.batch", "run_batch"),
+                    "psr": ("fumivex2.psr", "run_psr")}[kind]
     try:
         return getattr(importlib.import_module(module), name)
     except (ImportError, AttributeError) as e:
