@@ -93,14 +93,26 @@ def test_plots_off_and_bad_plot_data(tmp_path):
     assert (folder / "profiles.csv").exists() and (folder / "temperature.png").exists()
 
 
-def test_species_plotted_are_the_key_ones_and_the_pahs():
+def test_species_plot_holds_key_species_fuel_and_pahs_and_a_residence_time_axis():
+    from fumivex2.output import run_figures
     result = pfr_result(**{"species.pahs": ["C14H10"], "species.aliases": [["OH", "hydroxyl"]]})
     p = result.profiles
-    p[R.species_column("C14H10")] = 1e-8
+    before = species_columns(result)
+    assert "X_N2 [-]" in p and "X_N2 [-]" not in before
+    p[R.species_column("C2H4")] = 0.05
     p[R.species_column("hydroxyl")] = 1e-5
-    p[R.species_column("CO")] = 0.1
-    names = [c[2:-4] for c in species_columns(result)]
-    assert names == ["C2H2", "H2", "O2", "OH", "A4", "C14H10", "hydroxyl", "CO"]   # CO: a key species
+    p[R.species_column("AR")] = 0.5
+    p[R.species_column("C14H10")] = 1e-8
+    assert species_columns(result) == before + ["X_C2H4 [-]", "X_hydroxyl [-]", "X_C14H10 [-]"]
+    z, t = p[R.Z].to_numpy(), p[R.RESIDENCE_TIME].to_numpy()
+    figures, _ = run_figures(result)
+    (top,) = figures["species"].axes[0].child_axes
+    assert top.get_xlabel() == "residence time [ms]"
+    forward, _ = top._functions
+    zm = 0.5 * (z[3] + z[4])
+    assert forward(zm) == pytest.approx(1e3 * (t[3] + (t[4] - t[3]) * (zm - z[3]) / (z[4] - z[3])))
+    p[R.RESIDENCE_TIME] = np.nan           # no residence time: no second axis
+    assert not run_figures(result)[0]["species"].axes[0].child_axes
 
 
 def test_log_axis_when_values_span_decades():

@@ -154,3 +154,18 @@ def test_without_pyrene_phenanthrene_is_taken_before_naphthalene():
     with pytest.warns(UserWarning, match="using C14H10"):
         assert map_species(gas).pahs == (("C14H10", 10, 14.0, 10.0),)
     assert report_species(gas, default_case("pfr"))[1] == (("C14H10", 10),)
+
+
+def test_reported_species_add_the_fuels_hydrocarbons():
+    from fumivex2.cases import default_case, with_overrides
+    from fumivex2.species import KEY_SPECIES, report_species
+    gas = open_mechanism("abf.yaml")
+    index = gas.species_index
+    for overrides, fuel in (({}, ["C2H4"]),                          # the composition's
+                            ({"inlet.fuel": "C2H6:1, CH4:2"}, ["C2H6", "CH4"]),
+                            ({"inlet.composition": "CH4:1, C2H2:0.1, CO:0.1, O2:2"}, ["CH4"])):
+        key, pahs = report_species(gas, with_overrides(default_case("pfr"), overrides))
+        assert key[len(KEY_SPECIES):] == tuple((f, index(f)) for f in fuel)
+    key, _ = report_species(gas, with_overrides(default_case("counterflow"),
+                                                {"counterflow.fuel": "C2H6:1, N2:1"}))
+    assert key[-1] == ("C2H6", index("C2H6"))

@@ -31,15 +31,17 @@ import threading
 from typing import Any, Callable, Iterable, Mapping, Sequence
 
 from .cases import Case, CaseError, case_to_toml
-from .results import C_TOT, D_M, D_P, FV, HC, N_P, NUMBER, T, Z, RunResult
+from .results import C_TOT, D_M, D_P, FV, HC, N_P, NUMBER, RESIDENCE_TIME, T, Z, RunResult
 
 __all__ = ["write_run", "write_sweep", "default_folder", "summary_text", "summary_lines",
            "PLOT_FILES", "run_figures", "soot_floor_mask"]
 
-# species whose mole fractions are plotted (with the PAHs of the run)
+# species whose mole fractions are plotted (with the fuel's hydrocarbons and the PAHs)
 PLOTTED_SPECIES = ("C2H2", "H2", "H", "CO", "O2", "OH", "H2O")
 _PAH_NAMES = ("A1", "A2", "A3", "A4", "C6H6", "C10H8", "C14H10", "C16H10")
 _SPECIES_COLUMN = re.compile(r"^X_(.+) \[-\]$")
+# a hydrocarbon's formula name, with an isomer prefix (C2H4, CH4, NC7H16, iC8H18)
+_HYDROCARBON = re.compile(r"^(?:[nis]-?)?C\d*H\d+$", re.I)
 
 # the plots of one run: file stem -> (title, columns, y-axis label, log axis)
 PLOT_FILES = {
@@ -47,7 +49,7 @@ PLOT_FILES = {
     "diameters": ("particle diameters", (D_P, D_M), "diameter [nm]", False),
     "number_density": ("particle number density", (NUMBER,), "number density [1/m3]", True),
     "temperature": ("temperature", (T,), "T [K]", False),
-    "species": ("key species and PAHs", None, "mole fraction [-]", True),
+    "species": ("key species, fuel and PAHs", None, "mole fraction [-]", True),
 }
 # plotted unit of a profiles.csv column: column -> (factor from its unit, axis label)
 PLOT_UNITS = {FV: (1e6, "soot volume fraction [ppm]")}
@@ -202,6 +204,7 @@ def run_figures(result: RunResult, data: Sequence = (), *, label: str | None = N
     x = p[xcol].to_numpy(dtype=float) * xf
     masked = _masked(p)
     title = result.case.name + (f" ({label})" if label else "")
+    top_axis = _residence_time_axis(p, xcol, x)
     figures, notes = {}, []
     for stem, (what, columns, ylabel, log) in PLOT_FILES.items():
         if columns is None:
@@ -217,10 +220,24 @@ def run_figures(result: RunResult, data: Sequence = (), *, label: str | None = N
             markers = _markers(data, columns, xf, several=len(columns) > 1)
             figures[stem] = _figure(series, xlabel, ylabel, f"{title}: {what}",
                                     legend=len(series) > 1 or bool(markers), log=log,
-                                    markers=markers)
+                                    markers=markers, top_axis=top_axis)
         except Exception as e:
             notes.append(f"plot {stem}.png not written: {type(e).__name__}: {e}")
     return figures, notes
+
+
+def _residence_time_axis(profiles, xcol: str, x):
+    """('residence time [ms]', x, t in ms) for plots against a reactor's z, when the
+    residence time increases along the rows; else None."""
+    import numpy as np
+
+    if xcol != Z or RESIDENCE_TIME not in profiles or len(x) < 2:
+        return None
+    t = profiles[RESIDENCE_TIME].to_numpy(dtype=float) * 1e3
+    if not (np.all(np.isfinite(t)) and np.all(np.isfinite(x)) and np.all(np.diff(x) > 0)
+            and np.all(np.diff(t) > 0)):
+        return None
+    return "residence time [ms]", x, t
 
 
 def soot_floor_mask(profiles):
@@ -291,8 +308,9 @@ def _markers(data: Sequence, columns: Sequence, xf: float, *, several: bool) -> 
 
 
 def species_columns(result: RunResult) -> list:
-    """Mole-fraction columns to plot: the key species (C2H2, H2, H, CO, O2, OH, H2O) and the
-    PAHs of the run."""
+    """Mole-fraction columns to plot: the key species (C2H2, H2, H, CO, O2, OH, H2O), the
+    fuel's hydrocarbons (any species named by a C/H formula, as C2H4 or NC7H16) and the PAHs
+    of the run."""
     p = result.profiles
     wanted = {s.lower() for s in PLOTTED_SPECIES + _PAH_NAMES}
     wanted |= {str(s).lower() for s in result.case.species.pahs}
@@ -303,7 +321,7 @@ def species_columns(result: RunResult) -> list:
     out = []
     for c in p.columns:
         m = _SPECIES_COLUMN.match(str(c))
-        if m and m.group(1).lower() in wanted:
+        if m and (m.group(1).lower() in wanted or _HYDROCARBON.match(m.group(1))):
             out.append(c)
     return out
 
@@ -343,16 +361,24 @@ def plot_job(job: tuple) -> str | None:
     return None
 
 
-def _figure(series, xlabel, ylabel, title, *, legend, log=None, markers=()):
+def _figure(series, xlabel, ylabel, title, *, legend, log=None, markers=(), top_axis=None):
     """A Figure with a line per (name, x, y) of series and the measured points of markers
     (name, x, y, index of their curve or None, marker style) over them. log: True for a
-    log axis whenever there are positive values, None to decide by their span."""
+    log axis whenever there are positive values, None to decide by their span. top_axis:
+    (label, x, values) for a second scale along the top, values increasing with x (the
+    residence time over a reactor's z)."""
+    import numpy as np
     from matplotlib.figure import Figure
 
     fig = Figure(figsize=(6.4, 4.4))
     # fixed margins: one draw per file (a layout engine draws twice)
-    fig.subplots_adjust(left=0.14, right=0.97, bottom=0.12, top=0.92)
+    fig.subplots_adjust(left=0.14, right=0.97, bottom=0.12, top=0.84 if top_axis else 0.92)
     ax = fig.subplots()
+    if top_axis:
+        label, xs, vs = top_axis
+        top = ax.secondary_xaxis("top", functions=(lambda x: np.interp(x, xs, vs),
+                                                   lambda v: np.interp(v, vs, xs)))
+        top.set_xlabel(label)
     # a one-point series (a stirred reactor alone) is drawn as a marker
     lines = [ax.plot(x, y, label=name, marker="o" if len(x) == 1 else None)[0]
              for name, x, y in series]

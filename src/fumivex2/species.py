@@ -392,15 +392,38 @@ def case_soot_model(gas, case):
         sticking=s.sticking, switches=s.switches)
 
 
+def fuel_species(gas, case) -> tuple:
+    """(mechanism name, index) of the fuel's hydrocarbons: the species of the inlet's fuel
+    (counterflow: the fuel stream), else the species of the inlet composition with carbon
+    and hydrogen and no oxygen; () when the text cannot be read (the inlet reports that)."""
+    if case.kind == "counterflow":
+        text = case.counterflow.fuel
+    else:
+        text = case.inlet.fuel or case.inlet.composition
+    try:
+        names = parse_composition(gas, text, "fuel")
+    except CaseError:
+        return ()
+    def atoms(name, element):
+        try:
+            return gas.n_atoms(name, element)
+        except Exception:  # Cantera refuses an element the mechanism does not have
+            return 0
+
+    return tuple((n, gas.species_index(n)) for n in names
+                 if atoms(n, "C") > 0 and atoms(n, "H") > 0 and atoms(n, "O") == 0)
+
+
 def report_species(gas, case, model=None) -> tuple:
-    """The species a run reports: ((model name, index) of the key species, (mechanism name,
-    index) of the PAHs). With a soot model, its own; without one, those the mechanism has
+    """The species a run reports: ((model name, index) of the key species and then (mechanism
+    name, index) of the fuel's hydrocarbons, (mechanism name, index) of the PAHs). With a soot model, its own; without one, those the mechanism has
     (an explicit PAH list must be complete)."""
     names = list(gas.species_names)
     if model is not None:
         soot_names = list(model.species_names)
-        key = tuple((k, soot_names.index(k)) for k in KEY_SPECIES)
-        return key, tuple((names[i], i) for i in model.PAH_index_in_gas)
+        key = [(k, soot_names.index(k)) for k in KEY_SPECIES]
+        pahs = tuple((names[i], i) for i in model.PAH_index_in_gas)
+        return _with_fuel(gas, case, key, pahs), pahs
     key = []
     for k in KEY_SPECIES:
         try:
@@ -417,4 +440,11 @@ def report_species(gas, case, model=None) -> tuple:
                 break
             except SpeciesError:
                 continue
-    return tuple(key), tuple((names[i], i) for i in idx)
+    pahs = tuple((names[i], i) for i in idx)
+    return _with_fuel(gas, case, key, pahs), pahs
+
+
+def _with_fuel(gas, case, key: list, pahs: tuple) -> tuple:
+    """The key species followed by the fuel's hydrocarbons not among them or the PAHs."""
+    taken = {i for _, i in key} | {i for _, i in pahs}
+    return tuple(key) + tuple((n, i) for n, i in fuel_species(gas, case) if i not in taken)
