@@ -109,7 +109,7 @@ def test_profiles_rates_and_element_balance(burner_flame, converged):
     p = r.profiles
     x = np.linspace(0.0, 0.02, 40)
     assert list(p.columns) == ([R.HEIGHT, R.T, R.VELOCITY, R.DENSITY]
-                               + [R.species_column(k) for k in KEY_SPECIES]
+                               + [R.species_column(k) for k in KEY_SPECIES + ("C2H4",)]
                                + [R.species_column("A4")] + SOOT)
     np.testing.assert_array_equal(p[R.HEIGHT], x)
     np.testing.assert_array_equal(p[R.T], np.interp(x, flame.grid, flame.T))
@@ -192,7 +192,7 @@ def test_short_flame_end_to_end(capfd):
     # the steady solve by default: no pseudo-time steps, the residual below the tolerance
     assert r.status == "converged" and r.extra["soot path"] == "steady"
     assert r.extra["steps"] == 0 and calls == [] and r.extra["residual"] < 1e-6
-    assert r.profiles.shape == (30, 4 + len(KEY_SPECIES) + 1 + len(SOOT))
+    assert r.profiles.shape == (30, 4 + len(KEY_SPECIES) + 2 + len(SOOT))  # + fuel, A4
     assert r.profiles[R.HEIGHT].iloc[-1] == 0.01 and r.profiles[R.T].max() > 1400.0
     assert r.rates.shape == (30, 102) and r.extra["PAHs"] == ["A4"]
     assert r.profiles[R.FV].iloc[-1] > 1e-10
@@ -207,7 +207,7 @@ def test_soot_off_on_a_mechanism_without_pahs():
     r = run_flame(case, progress=lambda *a: pytest.fail("no soot steps"))
     assert r.status == "completed" and r.rates is None
     assert list(r.profiles.columns) == ([R.HEIGHT, R.T, R.VELOCITY, R.DENSITY]
-                                        + [R.species_column(k) for k in KEY_SPECIES])
+                                        + [R.species_column(k) for k in KEY_SPECIES + ("C2H4",)])
     assert len(r.profiles) == r.extra["flame points"] and r.profiles[R.T].max() > 1400.0
     assert r.message == f"flame solved on {len(r.profiles)} points; soot off"
 
