@@ -42,7 +42,7 @@ def test_default_case_forms_soot_and_conserves_carbon(sooting):
     p = result.profiles
     assert result.status == "completed" and result.ok and result.run_time > 0
     expected = [R.Z, R.RESIDENCE_TIME, R.T, R.VELOCITY, R.MASS_FLUX, R.DENSITY]
-    expected += [f"X_{k} [-]" for k in ("C2H2", "H2", "H", "CO", "O2", "OH", "H2O", "A4")]
+    expected += [f"X_{k} [-]" for k in ("C2H2", "H2", "H", "CO", "O2", "OH", "H2O", "C2H4", "A4")]
     expected += [R.N_AGG, R.N_PRI, R.C_TOT, R.H_TOT, R.FV, R.NUMBER, R.D_P, R.D_M, R.N_P,
                  R.HC, R.INCEPTION]
     assert list(p.columns) == expected
