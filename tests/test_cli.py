@@ -315,7 +315,10 @@ def test_sweep_values_with_units_reach_the_cases_and_each_warning_shows_once(sta
 
 def test_ctrl_c_during_a_sweep_keeps_finished_cases(tmp_path):
     """SIGINT to a real fumivex2 process and its worker, as from a terminal."""
-    script = (f"import sys, types; sys.path.insert(0, {str(TESTS)!r}); import test_sweep; "
+    # Ctrl-C as in a terminal even when this suite runs as a background job (which starts
+    # with SIGINT ignored, a disposition children inherit)
+    script = (f"import signal; signal.signal(signal.SIGINT, signal.default_int_handler); "
+              f"import sys, types; sys.path.insert(0, {str(TESTS)!r}); import test_sweep; "
               f"m = types.ModuleType('fumivex2.pfr'); m.run_pfr = test_sweep.standin_run; "
               f"sys.modules['fumivex2.pfr'] = m; from fumivex2.cli import main; "
               f"sys.exit(main(sys.argv[1:]))")
