@@ -30,7 +30,7 @@ warnings.simplefilter("ignore", DeprecationWarning)
 
 import numpy as np  # noqa: E402
 
-REPEATS = 5
+REPEATS = 9
 END = 0.01          # s
 TARGET = 2.5        # the soot reactor should take at most this many times Cantera's
 CALLS = 4000        # calls per micro-timing
