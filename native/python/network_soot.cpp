@@ -108,7 +108,6 @@ struct Cell {
 };
 
 struct Names {
-  PyObject* density = interned("density");
   PyObject* wdot = interned("net_production_rates");
   PyObject* mdot = interned("mass_flow_rate");
 };
@@ -205,8 +204,7 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
     // The soot model at the reactor's gas and soot state.
     SootCalls sm(model.get());
     const Names& nm = names();
-    sm.update_gas_from(phase);
-    const double rho = get_float(phase, nm.density);
+    const double rho = sm.update_gas_from(phase);
     double soot[kSoot];
     std::memcpy(soot, state.data + so, sizeof soot);
     sm.update_solution(soot);

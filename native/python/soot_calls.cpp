@@ -47,7 +47,7 @@ PyObject* SootCalls::call0(PyObject* name) {
 
 double SootCalls::call0_double(PyObject* name) { return owned_float(call0(name)); }
 
-void SootCalls::update_gas_from(PyObject* phase) {
+double SootCalls::update_gas_from(PyObject* phase) {
   static PyObject* const attrs[6] = {interned("T"),         interned("P"),
                                      interned("density"),   interned("viscosity"),
                                      interned("mean_molecular_weight"), interned("X")};
@@ -56,6 +56,7 @@ void SootCalls::update_gas_from(PyObject* phase) {
   PyObject* const args[6] = {a[0].get(), a[1].get(), a[2].get(), a[3].get(), a[4].get(),
                              a[5].get()};
   update_gas(args);
+  return float_value(a[2].get());
 }
 
 void SootCalls::update_gas(PyObject* const args[6]) {

@@ -28,8 +28,8 @@ class SootCalls {
   // (converted to double on entry) or with doubles.
   void update_gas(PyObject* const args[6]);
   // update_gas with the phase's T, P, density, viscosity, mean_molecular_weight
-  // and X, read in that order
-  void update_gas_from(PyObject* phase);
+  // and X, read in that order; returns float(density), kg/m^3
+  double update_gas_from(PyObject* phase);
   void update_gas(double T, double P, double density, double viscosity, double mean_MW,
                   PyObject* X);
   // update_solution(solution) with an array object, or with a new 4-element

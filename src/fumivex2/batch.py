@@ -57,10 +57,14 @@ def network_atol(model, atol: float) -> float:
     return float(min(atol, *(getattr(model, f) for f in SOOT_FLOORS)))
 
 
-def set_up(case: Case):
-    """(phase at the inlet state, soot model or None, key species, PAHs) of a network case."""
+def set_up(case: Case, kind: str, run: str):
+    """(phase at the inlet state, soot model or None, key species, PAHs) of a network case of
+    this kind (CaseError for another kind, naming the run)."""
     from .species import case_soot_model, open_mechanism, report_species, set_inlet
 
+    if case.kind != kind:
+        raise CaseError(f"case {case.name!r} is a {case.kind} case: a {run} run needs "
+                        f"kind = \"{kind}\"")
     gas = open_mechanism(case.mechanism.file, case.mechanism.phase)
     set_inlet(gas, case.inlet)
     model = case_soot_model(gas, case) if case.soot.enabled else None
@@ -85,13 +89,10 @@ def make_reactor(gas, model, *, constant: str, energy: bool, name: str, clone: b
     return cls(gas, soot_model=model, energy=on, name=name, clone=clone)
 
 
-def reactor_phase(reactor):
-    """The reactor's own phase (Cantera 3.2 names it `phase`, earlier versions `thermo`)."""
-    return reactor.phase if hasattr(type(reactor), "phase") else reactor.thermo
-
-
 def state_row(reactor, model, key, pahs) -> tuple:
     """(gas and soot columns of the reactor's current state, its mass fractions)."""
+    from .network import reactor_phase
+
     g = reactor_phase(reactor)
     row = {R.T: float(g.T), R.PRESSURE: float(g.P), R.DENSITY: float(g.density)}
     X = g.X
@@ -177,10 +178,7 @@ def run_batch(case: Case, *, progress: Progress = None) -> RunResult:
     import cantera as ct
 
     started = time.perf_counter()
-    if case.kind != "batch":
-        raise CaseError(f"case {case.name!r} is a {case.kind} case: a batch run needs "
-                        f"kind = \"batch\"")
-    gas, model, key, pahs = set_up(case)
+    gas, model, key, pahs = set_up(case, "batch", "batch")
     b = case.batch
     reactor = make_reactor(gas, model, constant=b.constant, energy=b.energy, name="batch",
                            clone=False)

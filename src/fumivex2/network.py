@@ -70,6 +70,12 @@ def _soot_model_from_options(gas, options: dict):
     return case_soot_model(gas, case)
 
 
+def reactor_phase(reactor):
+    """A Cantera reactor's own Solution (Cantera 3.2 names it `phase`, earlier versions
+    `thermo`)."""
+    return reactor.phase if hasattr(type(reactor), "phase") else reactor.thermo
+
+
 def _check_model(model, gas) -> None:
     """The soot model must have been configured for this phase's species."""
     try:
@@ -212,8 +218,7 @@ class _SootReactorBase:
     # ---- helpers ------------------------------------------------------------------------
 
     def _contents(self):
-        # Cantera 3.2 names the reactor's Solution `phase` (`thermo` before)
-        return self.phase if hasattr(type(self), "phase") else self.thermo
+        return reactor_phase(self)
 
     def _n_gas(self) -> int:
         n0 = self._cell[1]

@@ -44,9 +44,9 @@ from typing import Callable, Optional
 import numpy as np
 
 from . import results as R
-from .batch import (failure_reason, make_reactor, network_atol, profile_columns,
-                    reactor_phase, set_up, solver_stats, state_row, tables)
-from .cases import Case, CaseError
+from .batch import (failure_reason, make_reactor, network_atol, profile_columns, set_up,
+                    solver_stats, state_row, tables)
+from .cases import Case
 from .results import RunResult
 from .soot_stage import stage
 
@@ -70,6 +70,8 @@ END_TOLERANCE = 1e-9
 def _scales(reactor, model) -> np.ndarray:
     """Per component of the reactor's state, the value below which its changes are not
     counted (see steady_change)."""
+    from .network import reactor_phase
+
     phase = reactor_phase(reactor)
     n = reactor.n_vars
     floor = np.zeros(n)
@@ -123,11 +125,10 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     """
     import cantera as ct
 
+    from .network import reactor_phase
+
     started = time.perf_counter()
-    if case.kind != "psr":
-        raise CaseError(f"case {case.name!r} is a {case.kind} case: a stirred-reactor run "
-                        f"needs kind = \"psr\"")
-    gas, model, key, pahs = set_up(case)
+    gas, model, key, pahs = set_up(case, "psr", "stirred-reactor")
     p = case.psr
     tau = p.residence_time
     pfr = p.pfr_length > 0
@@ -231,6 +232,8 @@ def _plug_flow(case: Case, gas, model, stirred, mdot: float, area: float, add_ro
     """Integrate the parcel along the plug-flow section, adding a row at each station;
     (status, note)."""
     import cantera as ct
+
+    from .network import reactor_phase
 
     p = case.psr
     tau, length = p.residence_time, p.pfr_length
