@@ -400,12 +400,19 @@ def _process_pool(workers: int) -> cf.ProcessPoolExecutor:
 def _kill_pool(executor: cf.ProcessPoolExecutor) -> None:
     """Stop a process pool now: cancel what is queued and terminate the workers."""
     processes = list((getattr(executor, "_processes", None) or {}).values())
+    # shutdown(wait=False) forgets the pool's management thread; keep it to join below
+    manager = getattr(executor, "_executor_manager_thread", None)
     executor.shutdown(wait=False, cancel_futures=True)
     for p in processes:
         if p.is_alive():
             p.terminate()
     for p in processes:
         p.join(5)
+    # The management thread sees the workers gone and closes the pool's wake-up pipe.
+    # Waiting for it here keeps that close from racing the interpreter's exit handler,
+    # which writes to the same pipe (Python 3.11 prints "Bad file descriptor" then).
+    if manager is not None and manager is not threading.current_thread():
+        manager.join(10)
 
 
 @contextlib.contextmanager
