@@ -84,14 +84,6 @@ long index_value(PyObject* o, const char* what) {
   return v;
 }
 
-// float64 copy of a sequence attribute of the soot model (scrub_wdot, ...)
-std::vector<double> double_vector(PyObject* v) {
-  Ref a(check(PyArray_FROMANY(v, NPY_DOUBLE, 1, 1, NPY_ARRAY_CARRAY_RO)));
-  auto* x = reinterpret_cast<PyArrayObject*>(a.get());
-  const double* d = static_cast<const double*>(PyArray_DATA(x));
-  return std::vector<double>(d, d + PyArray_DIM(x, 0));
-}
-
 // A soot reactor's [state copy, soot offset] list.
 struct Cell {
   explicit Cell(PyObject* o) {
@@ -129,7 +121,7 @@ void substitute_pseudo_species(PyObject* phase, SootCalls& sm, const double* W, 
     if (sm.attr_bool(p[0])) continue;
     Ref rates_obj(sm.attr(p[1]));
     Ref indices(sm.attr(p[2]));
-    const std::vector<double> rates = double_vector(rates_obj.get());
+    const std::vector<double> rates = float64_vector(rates_obj.get());
     const Py_ssize_t n_idx = PyObject_Length(indices.get());
     if (n_idx < 0) throw_pending();
     if (n_idx == 0) value_error(std::string("soot model: ") + p[2] + " is empty");
@@ -144,7 +136,7 @@ void substitute_pseudo_species(PyObject* phase, SootCalls& sm, const double* W, 
                   " values for species " + std::to_string(first) + " to " + std::to_string(last));
     if (wdot.empty()) {
       Ref w = get(phase, names().wdot);
-      wdot = double_vector(w.get());
+      wdot = float64_vector(w.get());
       if (static_cast<long>(wdot.size()) != K) value_error("phase: net_production_rates has the wrong length");
     }
     for (long k = first; k <= last; ++k)
@@ -217,7 +209,7 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
     double X[kSoot];
     for (int k = 0; k < kSoot; ++k) X[k] = sm.attr_double(variables[k]);
     Ref scrub_obj(sm.attr("scrub_wdot"));
-    const std::vector<double> scrub = double_vector(scrub_obj.get());
+    const std::vector<double> scrub = float64_vector(scrub_obj.get());
     if (static_cast<long>(scrub.size()) != K)
       value_error("soot model: scrub_wdot has " + std::to_string(scrub.size()) +
                   " values for a phase of " + std::to_string(K) + " species");

@@ -49,15 +49,13 @@ double attr_double(PyObject* o, const char* name) {
 // NumPy; ValueError for another length.
 std::vector<double> attr_profile(PyObject* o, const char* name, long n) {
   Ref v = attr(o, name);
-  Ref a(check(PyArray_FROMANY(v.get(), NPY_DOUBLE, 1, 1, NPY_ARRAY_CARRAY_RO)));
-  auto* x = reinterpret_cast<PyArrayObject*>(a.get());
-  const long len = static_cast<long>(PyArray_DIM(x, 0));
+  std::vector<double> values = float64_vector(v.get());
+  const long len = static_cast<long>(values.size());
   if (n >= 0 && len != n)
     throw Error(ErrorKind::Value, std::string("steady soot solve: the solver's ") + name +
                                       " has " + std::to_string(len) + " values for " +
                                       std::to_string(n) + " grid points");
-  const double* d = static_cast<const double*>(PyArray_DATA(x));
-  return std::vector<double>(d, d + len);
+  return values;
 }
 
 // The soot model at the solver's frozen gas, point by point.

@@ -37,10 +37,9 @@ from .cases import Case, CaseError
 from .results import RunResult
 from .species import cantera_message
 
-__all__ = ["run_batch", "network_atol", "SOOT_FLOORS"]
+__all__ = ["run_batch", "network_atol"]
 
 Progress = Optional[Callable[[float, float], None]]
-SOOT_FLOORS = ("N_agg_min", "N_pri_min", "C_tot_min", "H_tot_min")
 _PROGRESS_CALLS = 100   # at most about this many progress reports per run
 SOOT_COLUMNS = (R.N_AGG, R.N_PRI, R.C_TOT, R.H_TOT, R.FV, R.NUMBER, R.D_P, R.D_M, R.N_P,
                 R.HC, R.INCEPTION)
@@ -54,7 +53,7 @@ def network_atol(model, atol: float) -> float:
     so that soot near its floors is resolved (Cantera has one tolerance for all components)."""
     if model is None:
         return float(atol)
-    return float(min(atol, *(getattr(model, f) for f in SOOT_FLOORS)))
+    return float(min(atol, *(getattr(model, f) for f in R.SOOT_FLOORS)))
 
 
 def set_up(case: Case, kind: str, run: str):

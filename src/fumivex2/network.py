@@ -36,11 +36,11 @@ import cantera as ct
 import numpy as np
 
 from . import _fumivex2
+from .results import SOOT_FLOORS, SOOT_VARIABLES
 
 __all__ = ["SootReactor", "SootConstPressureReactor", "SOOT_COMPONENTS"]
 
-SOOT_COMPONENTS = ("N_agg", "N_pri", "C_tot", "H_tot")
-_FLOORS = ("N_agg_min", "N_pri_min", "C_tot_min", "H_tot_min")
+SOOT_COMPONENTS = SOOT_VARIABLES
 # case-file tables whose keys a soot reactor takes as options
 _OPTION_TABLES = ("soot", "species")
 
@@ -112,7 +112,7 @@ class _SootReactorBase:
             # the gas viscosity
             contents.transport_model = gas.transport_model
         self._soot_model = model
-        self._soot = np.array([getattr(model, f) for f in _FLOORS], dtype=float)
+        self._soot = np.array([getattr(model, f) for f in SOOT_FLOORS], dtype=float)
         # [state copy, offset of the soot variables]: read by downstream soot reactors
         self._cell = [None, None]
         self._ctx = None

@@ -31,7 +31,7 @@ import numpy as np
 
 from . import results as R
 from .cases import Case, CaseError
-from .results import RunResult
+from .results import SOOT_VARIABLES, RunResult
 from .species import InletError, cantera_message, parse_composition, set_inlet  # noqa: F401
 
 __all__ = ["run_pfr", "InletError", "set_inlet", "parse_composition", "build_reactor",
@@ -582,7 +582,7 @@ def _state_name(reactor: Reactor, i: int) -> str:
         return ("residence time", "mass flux", "temperature")[i]
     if i < 3 + K:
         return f"Y_{reactor.gas.species_names[i - 3]}"
-    return ("N_agg", "N_pri", "C_tot", "H_tot")[i - 3 - K]
+    return SOOT_VARIABLES[i - 3 - K]
 
 
 def _profiles(reactor: Reactor, zs, ys, pd):

@@ -78,8 +78,7 @@ def _scales(reactor, model) -> np.ndarray:
     k0 = reactor.component_index(phase.species_name(0))
     floor[k0:k0 + phase.n_species] = Y_NEGLIGIBLE
     if model is not None:
-        for name, f in (("N_agg", "N_agg_min"), ("N_pri", "N_pri_min"), ("C_tot", "C_tot_min"),
-                        ("H_tot", "H_tot_min")):
+        for name, f in zip(R.SOOT_VARIABLES, R.SOOT_FLOORS):
             floor[reactor.component_index(name)] = SOOT_NEGLIGIBLE_FLOORS * getattr(model, f)
     return floor
 

@@ -46,6 +46,9 @@ POSITIONS = {"pfr": Z, "flame": HEIGHT, "counterflow": POSITION, "batch": TIME,
              "psr": RESIDENCE_TIME}
 # statuses of runs that ended with results that are not converged
 NOT_CONVERGED = ("step budget used", "not converged")
+# the soot model's four variables (mol per kg of gas) and the names of their floor values
+SOOT_VARIABLES = ("N_agg", "N_pri", "C_tot", "H_tot")
+SOOT_FLOORS = tuple(f"{v}_min" for v in SOOT_VARIABLES)
 
 COLUMNS = {name: value for name, value in globals().items()
            if name.isupper() and isinstance(value, str) and "[" in value}

@@ -27,12 +27,10 @@ from typing import Callable, Optional
 
 from . import results as R
 from .cases import Case
-from .results import RunResult
+from .results import SOOT_VARIABLES, RunResult
 from .species import case_soot_model, report_species
 
 __all__ = ["Boundaries", "soot_stage", "make_soot_solver", "SOOT_VARIABLES", "stage"]
-
-SOOT_VARIABLES = ("N_agg", "N_pri", "C_tot", "H_tot")
 
 Progress = Optional[Callable[[float, float], None]]
 
