@@ -111,6 +111,10 @@ def test_species_plot_holds_key_species_fuel_and_pahs_and_a_residence_time_axis(
     forward, _ = top._functions
     zm = 0.5 * (z[3] + z[4])
     assert forward(zm) == pytest.approx(1e3 * (t[3] + (t[4] - t[3]) * (zm - z[3]) / (z[4] - z[3])))
+    p[R.species_column("C14H10")] = 1e-33  # round-off of an absent species: no line
+    lines = run_figures(result)[0]["species"].axes[0].get_lines()
+    assert {"C2H4", "hydroxyl"} <= {ln.get_label() for ln in lines} and \
+        "C14H10" not in {ln.get_label() for ln in lines}
     p[R.RESIDENCE_TIME] = np.nan           # no residence time: no second axis
     assert not run_figures(result)[0]["species"].axes[0].child_axes
 

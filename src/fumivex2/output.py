@@ -51,6 +51,8 @@ PLOT_FILES = {
     "temperature": ("temperature", (T,), "T [K]", False),
     "species": ("key species, fuel and PAHs", None, "mole fraction [-]", True),
 }
+# a log axis reaches down to this fraction of its largest value (8 decades)
+LOG_SPAN = 1e-8
 # plotted unit of a profiles.csv column: column -> (factor from its unit, axis label)
 PLOT_UNITS = {FV: (1e6, "soot volume fraction [ppm]")}
 
@@ -208,9 +210,9 @@ def run_figures(result: RunResult, data: Sequence = (), *, label: str | None = N
     figures, notes = {}, []
     for stem, (what, columns, ylabel, log) in PLOT_FILES.items():
         if columns is None:
-            columns = species_columns(result)
-            columns += [c for d in data for c in d.columns if c.startswith("X_")
-                        and c in p and c not in columns]
+            measured = [c for d in data for c in d.columns if c.startswith("X_") and c in p]
+            columns = _visible_species(p, species_columns(result), keep=measured)
+            columns += [c for c in measured if c not in columns]
         columns = [c for c in columns if c in p]
         if not columns:
             continue
@@ -331,10 +333,22 @@ def _legend_name(column: str) -> str:
     return m.group(1) if m else column
 
 
+def _visible_species(profiles, columns, keep=()) -> list:
+    """The mole-fraction columns that reach the species plot's log axis (within LOG_SPAN
+    of the largest): a species absent all along (CO, O2 in a pyrolysis: zero, or round-off
+    of 1e-33) is left out rather than shown as an empty legend entry. `keep` stay."""
+    import numpy as np
+
+    peak = {c: float(np.max(np.nan_to_num(profiles[c].to_numpy(dtype=float), nan=0.0),
+                            initial=0.0)) for c in columns if c in profiles}
+    top = max(peak.values(), default=0.0)
+    return [c for c in peak if c in keep or (peak[c] > 0 and peak[c] >= top * LOG_SPAN)]
+
+
 def _log_scale(arrays, always: bool = False) -> tuple | None:
     """(bottom, top) of a log axis when the positive values span more than two decades
     (`always`: when there are positive values at all), else None. The bottom is kept within
-    8 decades of the top, so that the zeros and round-off of an inlet do not squash the
+    LOG_SPAN of the top, so that the zeros and round-off of an inlet do not squash the
     curve."""
     import numpy as np
 
@@ -345,7 +359,7 @@ def _log_scale(arrays, always: bool = False) -> tuple | None:
     lo, hi = float(values.min()), float(values.max())
     if hi <= 100.0 * lo and not always:
         return None
-    return max(lo, hi * 1e-8) / 1.5, hi * 1.5
+    return max(lo, hi * LOG_SPAN) / 1.5, hi * 1.5
 
 
 def plot_job(job: tuple) -> str | None:
