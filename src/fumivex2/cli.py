@@ -4,8 +4,13 @@ from a case file, sweep cases in parallel, show versions and the default cases.
 Exit status: 0 done, 1 a run failed (its partial results are written), 2 a user error
 (one line on stderr: the case file, a value, a missing file, bad --vary syntax ...),
 3 a run ended without converged results (the soot stage's step budget used or not
-converged; its results are written), 130 interrupted (Ctrl-C). ``--debug`` adds the
-traceback of any error.
+converged; its results are written), 4 suspect: the run finished but a check of its
+result failed (a balance, positivity, the soot variables' consistency, the recomputed
+residual, or in a flame the soot takes more than a tenth of a growth species' flux: the
+gas would feel the soot; results written, the checks in summary.txt and metrics.csv),
+130 interrupted (Ctrl-C). A sweep exits with the first of 1, 3, 4 that any case has.
+``--debug`` adds the traceback of any error. The statuses and their exit statuses are
+defined in ``fumivex2.results`` (STATUSES).
 """
 from __future__ import annotations
 
@@ -20,6 +25,7 @@ import warnings
 from typing import Sequence
 
 from .cases import Case, CaseError, case_to_toml, default_case, load_case
+from .results import exit_status
 
 __all__ = ["main"]
 
@@ -68,7 +74,9 @@ _EXAMPLES = {
 }
 _STATUS = """
 exit status: 0 done, 1 a run failed (partial results are written), 2 a user error,
-3 not converged (results are written), 130 interrupted
+3 not converged (results are written), 4 suspect: a check of the result failed (a
+balance, positivity, N_pri >= N_agg, the recomputed residual, or the gas would feel the
+soot; results written, checks in summary.txt), 130 interrupted
 """
 
 
@@ -78,7 +86,8 @@ def _epilog(*commands: str) -> str:
 
 EXAMPLES = _epilog(*_EXAMPLES)
 
-EXIT_DONE, EXIT_FAILED, EXIT_USAGE, EXIT_NOT_CONVERGED, EXIT_INTERRUPTED = 0, 1, 2, 3, 130
+EXIT_DONE, EXIT_FAILED, EXIT_USAGE, EXIT_NOT_CONVERGED, EXIT_SUSPECT, EXIT_INTERRUPTED = \
+    0, 1, 2, 3, 4, 130
 RUN_KINDS = ("pfr", "flame", "counterflow", "batch", "psr")
 
 
@@ -362,6 +371,11 @@ def _cmd_run(args, quiet: bool) -> int:
     if not result.converged:
         _error(f"the run did not converge: {result.message} (its results are in {folder})")
         return EXIT_NOT_CONVERGED
+    if result.suspect:
+        failed = ", ".join(c["name"] for c in result.checks if not c["passed"])
+        _error(f"the run is suspect: {result.message.split(' (', 1)[0]} ({failed}; the "
+               f"checks are in {folder / 'summary.txt'})")
+        return exit_status(result.status)
     return EXIT_DONE
 
 
@@ -381,7 +395,7 @@ def _remove_if_empty(folder: pathlib.Path) -> None:
 
 def _cmd_sweep(args, quiet: bool) -> int:
     from .output import default_folder, params_label, prepare_folder
-    from .results import NOT_CONVERGED
+    from .results import NOT_CONVERGED, SUSPECT
     from .sweep import SweepInterrupted, expand, parse_vary, run_sweep, vary_definition
 
     from .measured import load_data
@@ -473,6 +487,9 @@ def _cmd_sweep(args, quiet: bool) -> int:
         unconverged = sum(r.status in NOT_CONVERGED for r in outcome.records)
         if unconverged:
             text += f", {unconverged} not converged"
+        suspect = sum(r.status == SUSPECT for r in outcome.records)
+        if suspect:
+            text += f", {suspect} suspect (a check failed: see sweep_summary.csv)"
         print(text)
         for note in outcome.notes:
             print(f"note: {note}")
@@ -481,6 +498,8 @@ def _cmd_sweep(args, quiet: bool) -> int:
         return EXIT_FAILED
     if any(r.status in NOT_CONVERGED for r in outcome.records):
         return EXIT_NOT_CONVERGED
+    if any(r.status == SUSPECT for r in outcome.records):
+        return EXIT_SUSPECT
     return EXIT_DONE
 
 

@@ -15,6 +15,7 @@ from typing import Callable, Optional
 
 from . import results as R
 from .cases import Case, CaseError
+from .checks import check_run, flame_gas_flows
 from .results import RunResult
 from .soot_stage import SOOT_VARIABLES, Boundaries, soot_stage, stage  # noqa: F401
 from .species import (case_soot_model, cantera_message, open_mechanism,  # noqa: F401
@@ -294,8 +295,9 @@ def run_flame(case: Case, *, progress: Progress = None, restart: bool = False) -
         result = soot_in_flame(case, gas, flame, model=model, progress=progress)
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
+    result.extra["gas flows"] = flame_gas_flows(flame, gas)
     result.run_time = time.perf_counter() - started
-    return result
+    return check_run(result, gas)
 
 
 def failed_flame(gas, case: Case, model, failure: FlameFailure, started: float,
@@ -311,5 +313,5 @@ def failed_flame(gas, case: Case, model, failure: FlameFailure, started: float,
         message += "; nothing was computed to write"
     else:
         message += f"; the gas profiles of Cantera's last solution ({len(profiles)} points) are written"
-    return RunResult(case=case, profiles=profiles, status="failed", message=message,
-                     run_time=time.perf_counter() - started)
+    return check_run(RunResult(case=case, profiles=profiles, status="failed", message=message,
+                               run_time=time.perf_counter() - started), gas)

@@ -47,6 +47,7 @@ from . import results as R
 from .batch import (failure_reason, make_reactor, network_atol, profile_columns, set_up,
                     solver_stats, state_row, tables)
 from .cases import Case
+from .checks import check_run, element_content, species_table
 from .results import RunResult
 from .soot_stage import stage
 
@@ -144,6 +145,7 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     gas.TPY = inlet_state
     inlet = ct.Reservoir(gas, name="inlet", clone=False)
     outlet = ct.Reservoir(gas, name="outlet", clone=False)
+    inlet_content = element_content(species_table(gas), gas.Y)
     feed = ct.MassFlowController(inlet, reactor, mdot=lambda t: reactor.mass / tau)
     ct.PressureController(reactor, outlet, primary=feed, K=PRESSURE_COEFF)
     net = ct.ReactorNet([reactor])
@@ -153,7 +155,8 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     columns = profile_columns(leading, key, pahs, model is not None)
     rows, fractions = [], []
     status, notes = "completed", []
-    extra = {"integrator": "CVODES (Cantera)", "atol": float(atol)}
+    extra = {"integrator": "CVODES (Cantera)", "atol": float(atol),
+             "inlet content [mol/kg]": inlet_content}
     area = _area(case) if pfr else float("nan")
 
     def add_row(r, residence_time, z=None, velocity=None, keep=True):
@@ -222,8 +225,9 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     profiles, mass = tables(rows, fractions, columns, R.RESIDENCE_TIME, gas.species_names)
     extra["mass_fractions"] = mass
     extra["mass flow [kg/s]"] = mdot
-    return RunResult(case=case, profiles=profiles, status=status, message="; ".join(notes),
-                     run_time=time.perf_counter() - started, extra=extra)
+    return check_run(RunResult(case=case, profiles=profiles, status=status,
+                               message="; ".join(notes),
+                               run_time=time.perf_counter() - started, extra=extra), gas)
 
 
 def _plug_flow(case: Case, gas, model, stirred, mdot: float, area: float, add_row, progress,
@@ -247,6 +251,7 @@ def _plug_flow(case: Case, gas, model, stirred, mdot: float, area: float, add_ro
     net.rtol, net.atol = case.integrator.rtol, network_atol(model, case.integrator.atol)
     phase = reactor_phase(parcel)
     m0 = parcel.mass
+    extra["plug-flow initial mass [kg]"] = float(m0)
 
     def velocity():  # m/s: the gas mass flow left after soot took its share
         return mdot * (parcel.mass / m0) / (phase.density * area)
