@@ -372,8 +372,8 @@ def _cmd_run(args, quiet: bool) -> int:
         _error(f"the run did not converge: {result.message} (its results are in {folder})")
         return EXIT_NOT_CONVERGED
     if result.suspect:
-        failed = ", ".join(c["name"] for c in result.checks if not c["passed"])
-        _error(f"the run is suspect: {result.message.split(' (', 1)[0]} ({failed}; the "
+        failed = "".join(f"{c['name']}; " for c in result.checks if not c["passed"])
+        _error(f"the run is suspect: {result.message.split(' (', 1)[0]} ({failed}the "
                f"checks are in {folder / 'summary.txt'})")
         return exit_status(result.status)
     return EXIT_DONE
