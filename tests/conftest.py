@@ -176,7 +176,10 @@ def check_soot_columns(profiles, density, resolution=0.0):
     and the gas density (kg/m3), in the units of their headers: soot of density 1800 kg/m3,
     primaries sharing the carbon volume, mobility diameter d_p n_p^0.45 (at least d_p)."""
     from fumivex2 import results as R
-    N_agg, N_pri, C, H = (profiles[c].to_numpy() for c in (R.N_AGG, R.N_PRI, R.C_TOT, R.H_TOT))
+    # the derived columns are the model's, from its copy of the variables: floored
+    floors = np.array([1.0, 1.0, 378.0, 20.0]) / Av
+    N_agg, N_pri, C, H = (np.maximum(profiles[c].to_numpy(), f) for c, f in
+                          zip((R.N_AGG, R.N_PRI, R.C_TOT, R.H_TOT), floors))
     MW_C, MW_H = 12.011e-3, 1.00784e-3                              # kg/mol
     d_p = (6.0 / np.pi * C * MW_C / 1800.0 / (N_pri * Av)) ** (1.0 / 3.0)   # m
     n_p = N_pri / N_agg
@@ -189,7 +192,6 @@ def check_soot_columns(profiles, density, resolution=0.0):
     # floors, or for a steady soot solve of relative tolerance `resolution` far below its
     # peak): it must be there wherever all four variables are well above both and
     # N_pri >= N_agg, and be right wherever it is given
-    floors = np.array([1.0, 1.0, 378.0, 20.0]) / Av
     state = np.array([N_agg, N_pri, C, H]).T
     clear = np.all(state >= np.maximum(1e4 * floors, 1e3 * resolution * state.max(axis=0)),
                    axis=1) & (N_pri >= N_agg)
