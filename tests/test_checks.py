@@ -242,7 +242,7 @@ def test_derived_values_only_where_the_soot_means_something(tmp_path):
     csv = pd.read_csv(folder / "profiles.csv")
     assert csv[R.N_P].isna().sum() == 4 and (csv[R.N_P].dropna() >= 1.0).all()
     summary = (folder / "summary.txt").read_text()
-    assert summary.startswith("SUSPECT: suspect: N_pri >= N_agg beyond tolerance")
+    assert summary.startswith("SUSPECT: N_pri >= N_agg beyond tolerance (stand-in)")
     assert "primaries per aggregate 4 points" in summary
     metrics = pd.read_csv(folder / "metrics.csv")
     row = metrics[metrics["quantity"] == "N_pri >= N_agg"].iloc[0]

@@ -373,7 +373,8 @@ def _cmd_run(args, quiet: bool) -> int:
         return EXIT_NOT_CONVERGED
     if result.suspect:
         failed = "".join(f"{c['name']}; " for c in result.checks if not c["passed"])
-        _error(f"the run is suspect: {result.message.split(' (', 1)[0]} ({failed}the "
+        why = result.message.split(" (", 1)[0].removeprefix(f"{result.status}: ")
+        _error(f"the run is suspect: {why} ({failed}the "
                f"checks are in {folder / 'summary.txt'})")
         return exit_status(result.status)
     return EXIT_DONE

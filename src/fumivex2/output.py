@@ -448,7 +448,7 @@ def summary_text(result: RunResult, notes: Sequence[str] = (), *,
         lines.append(f"NOT CONVERGED: {result.message}")
         lines.append("")
     elif result.suspect:
-        lines.append(f"SUSPECT: {result.message}")
+        lines.append(f"SUSPECT: {result.message.removeprefix(result.status + ': ')}")
         lines.append("")
     width = max(len(k) for k in s)
     for k, v in s.items():
