@@ -84,14 +84,14 @@ def test_overrides_make_variants_and_check_them():
     ({"temperature": {"history": [[0.0, "a"], [1.0, 2.0]]}}, r"two rows"),
     ({"temperature": {"wall_profile": [[0.0, 0.1], [-5.0, 1000.0]]}},
      r"wall_profile: temperatures must be positive \(K\), got \[-5.0, 1000.0\]"),
-    ({"soot_solver": {"tolerance": -1.0}}, r"soot_solver.tolerance must be a positive"),
-    ({"counterflow": {"fuel_temperature": 0.0}}, r"counterflow.fuel_temperature must be a positive"),
+    ({"kind": "flame", "soot_solver": {"tolerance": -1.0}}, r"soot_solver.tolerance must be a positive"),
+    ({"kind": "counterflow", "counterflow": {"fuel_temperature": 0.0}}, r"counterflow.fuel_temperature must be a positive"),
     ({"soot": {"switches": [["oxidation_enable", False]]}}, r"did you mean 'oxidation_enabled'"),
     ({"soot": {"switches": [["oxidation_enabled", 1]]}}, r"pairs like"),
     ({"soot": {"sticking": [-0.1]}}, r"non-negative"),
     ({"species": {"aliases": [["C2H2"]]}}, r"pairs of names"),
     ({"species": {"pahs": [4]}}, r"species names"),
-    ({"soot_solver": {"points": 1}}, r"soot_solver.points is 1: too small"),
+    ({"kind": "flame", "soot_solver": {"points": 1}}, r"soot_solver.points is 1: too small"),
     ([1, 2], r"a case is a table"),
     ({"data": {"file": "a.csv"}}, r"'data' must be an array of tables \(\[\[data\]\] with file, label"),
     ({"data": [{"fil": "a.csv"}]}, r"unknown key 'data\[0\].fil' \(did you mean 'file'\?\)"),
@@ -130,12 +130,11 @@ def test_values_with_units_are_converted_to_the_fields_si_units():
         mass_flux = "0.008 g/(cm^2 s)"
         area = "0.5 cm^2"
         perimeter = "25 mm"
-        [counterflow]
-        pressure = "3 bar"
     """))
     r = pfr.reactor                              # to the digit: no 0.30000000000000004
-    assert (pfr.inlet.pressure, pfr.inlet.temperature, pfr.counterflow.pressure) == \
-        (202650.0, 1000.0, 3e5)
+    assert (pfr.inlet.pressure, pfr.inlet.temperature) == (202650.0, 1000.0)
+    cf = with_overrides(default_case("counterflow"), {"counterflow.pressure": "3 bar"})
+    assert cf.counterflow.pressure == 3e5
     assert (r.length, r.diameter, r.residence_time) == (0.3, 0.008, 0.005)
     assert (r.mass_flux, r.area, r.perimeter) == (0.08, 5e-5, 0.025)
     flame = with_overrides(default_case("flame"), {"flame.width": "15 mm", "flame.mass_flux": 0.07,
@@ -155,7 +154,8 @@ def test_out_of_range_pressures_and_temperatures_warn_and_their_edges_do_not():
     wall = [[0.0, 0.1], [1000.0, 250.0]]
     assert warned("pfr", **{"inlet.pressure": 100.0, "temperature.wall_profile": wall}) == []
     assert warned("flame", **{"inlet.pressure": 1e7, "inlet.temperature": 4000.0}) == []
-    assert warned("flame", **{"temperature.wall_profile": [[0.0], [6000.0]]}) == []  # not a flame's
+    with pytest.raises(CaseError, match="does not apply to a flame case"):  # not a flame's
+        warned("flame", **{"temperature.wall_profile": [[0.0], [6000.0]]})
     (low,) = warned("pfr", **{"inlet.pressure": 99.5})
     assert low.startswith("inlet.pressure is 99.5 Pa, below 100 Pa: the mechanism and the soot "
                           "model mean anything from 100 Pa to 10 MPa only")
