@@ -6,7 +6,9 @@ mechanism (101 species), ethylene/air at equivalence ratio 3 from 1400 K and 1 a
 Cantera's constant-pressure reactor over 10 ms. "New state" calls cycle through them, so
 neither Cantera's caches (it keeps the species viscosities and Wilke's factors while the
 temperature is unchanged) nor ours answer; the cost of setting the phase's state is timed
-alone and subtracted. Each figure is the least of REPEATS timings, the kinds alternating.
+alone and subtracted. Each figure is the least time of one pass over the states among
+ROUNDS passes, the kinds alternating (short passes: the least one is free of the
+interruptions of a busy machine).
 
 - C++ core: the core program native/bench/viscosity_core.cpp on the same states;
 - from Python, T and X in hand: ``mu(T, X)`` (what a driver that already read the phase's
@@ -31,10 +33,9 @@ import numpy as np  # noqa: E402
 
 from core_bench import run_core  # noqa: E402
 
-REPEATS = 9
+ROUNDS = 300          # timed passes over the states, per kind
 STATES = 64
-CALLS = 3000          # calls per timing from Python
-CORE_CALLS = 200000   # calls per timing in the core program
+CORE_CALLS = 200000   # calls in the core program
 
 
 def trajectory(gas, ct):
@@ -44,7 +45,7 @@ def trajectory(gas, ct):
     r = ct.IdealGasConstPressureReactor(gas, clone=True)
     net = ct.ReactorNet([r])
     states = []
-    for t in np.linspace(0.01 / STATES, 0.01, STATES):
+    for t in np.geomspace(1e-5, 0.01, STATES):
         net.advance(t)
         states.append((r.phase.T, r.phase.P, r.phase.Y.copy()))
     return states
@@ -89,31 +90,29 @@ def main():
 
     def set_states(body):
         t0 = time.perf_counter()
-        for i in range(CALLS):
-            T, P, Y = states[i % STATES]
+        for T, P, Y in states:
             gas.TPY = T, P, Y
             body()
-        return (time.perf_counter() - t0) / CALLS
+        return (time.perf_counter() - t0) / STATES
 
     def unchanged(body):
         t0 = time.perf_counter()
-        for _ in range(CALLS):
+        for _ in range(STATES):
             body()
-        return (time.perf_counter() - t0) / CALLS
+        return (time.perf_counter() - t0) / STATES
 
     def in_hand():
         t0 = time.perf_counter()
-        for i in range(CALLS):
-            T, X = TX[i % STATES]
+        for T, X in TX:
             mu(T, X)
-        return (time.perf_counter() - t0) / CALLS
+        return (time.perf_counter() - t0) / STATES
 
     def in_hand_same():
         T, X = TX[0]
         t0 = time.perf_counter()
-        for _ in range(CALLS):
+        for _ in range(STATES):
             mu(T, X)
-        return (time.perf_counter() - t0) / CALLS
+        return (time.perf_counter() - t0) / STATES
 
     def nothing():
         pass
@@ -134,7 +133,7 @@ def main():
         "Cantera, unchanged": lambda: unchanged(cantera),
     }
     best = {k: np.inf for k in timings}
-    for _ in range(REPEATS):
+    for _ in range(ROUNDS):
         for name, f in timings.items():
             best[name] = min(best[name], f())
     setting = best["setting the state"]
@@ -149,7 +148,7 @@ def main():
 
     us = 1e6
     print(f"mixture viscosity, {gas.n_species} species ({gas.transport_model} transport), "
-          f"{STATES} states of a sooting trajectory, {states[0][0]:.0f}-"
+          f"{STATES} states of a sooting trajectory, {min(s[0] for s in states):.0f}-"
           f"{max(s[0] for s in states):.0f} K")
     print(f"  largest relative difference from Cantera   {worst:.1e}")
     print("  per call, us                        new state   unchanged state")
