@@ -147,6 +147,9 @@ MixtureViscosity::MixtureViscosity(const std::vector<double>& molar_masses,
       value_error("mixture viscosity: unknown fit form for species " + std::to_string(k));
   }
 
+  a5_.assign(K_ * max_coefficients, 0.0);
+  for (std::size_t k = 0; k < K_; ++k)
+    std::copy(a_[k].begin(), a_[k].end(), a5_.begin() + k * max_coefficients);
   stride_ = (K_ + kPad - 1) / kPad * kPad;
   g_.assign(K_ * stride_, 0.0);
   for (std::size_t j = 0; j < K_; ++j)
@@ -179,9 +182,10 @@ void MixtureViscosity::update_T(double T) {
   const double powers[max_coefficients] = {1.0, L, L * L, L * L * L, L * L * L * L};
   const double T14 = std::sqrt(std::sqrt(T));
   for (std::size_t k = 0; k < K_; ++k) {
-    const std::vector<double>& a = a_[k];
-    double sum = powers[0] * a[0];
-    for (std::size_t n = 1; n < a.size(); ++n) sum += powers[n] * a[n];
+    // the terms in order of n; the zeros after a shorter fit add nothing
+    const double* a = &a5_[k * max_coefficients];
+    const double sum = powers[0] * a[0] + powers[1] * a[1] + powers[2] * a[2] +
+                       powers[3] * a[3] + powers[4] * a[4];
     double s;  // sqrt(mu_k); the fitted root keeps its sign, as the mixing rule uses it
     if (fit_[k] == ViscosityFit::sqrt_T14) {
       s = T14 * sum;
@@ -190,8 +194,9 @@ void MixtureViscosity::update_T(double T) {
       mu_[k] = std::exp(sum);
       s = std::sqrt(mu_[k]);
     }
-    q_[k] = M34_[k] / s;
-    r_[k] = M_[k] / mu_[k];
+    const double inv_s = 1.0 / s;
+    q_[k] = M34_[k] * inv_s;
+    r_[k] = M_[k] * (inv_s * inv_s);
     b_[k] = 2.0 * s * Mm14_[k];
     c_[k] = mu_[k] * (Mm14_[k] * Mm14_[k]);
   }

@@ -69,6 +69,7 @@ class MixtureViscosity {
   std::vector<double> M_;
   std::vector<std::vector<double>> a_;
   std::vector<ViscosityFit> fit_;
+  std::vector<double> a5_;     // a_k0 .. a_k4 per species, zeros after the last given one
 
   // Built once from the molar masses.
   std::vector<double> g_;      // g_kj = 1 / sqrt(8 (M_k + M_j)), K rows of stride_, zero padded
