@@ -2,10 +2,10 @@
 //
 //   viscosity_core <state file> [calls]
 //     Cycles through the states of the file, so that every call meets a new
-//     temperature and composition, then calls again at an unchanged state, in
-//     batches of four rounds of the states. Prints "new <ns per call> <sum of
-//     results>" and "same <ns per call> <sum>" (the least batch time of each
-//     kind, in ns per call). The state file (text, written by
+//     temperature and composition ("new"), a new temperature only ("T"), a new
+//     composition only ("X"), or nothing new ("same"), in batches of four
+//     rounds of the states. Prints "<kind> <ns per call> <sum of results>",
+//     the least batch time of each kind. The state file (text, written by
 //     benchmarks/viscosity.py) holds:
 //       species K, then K lines "<molar mass kg/kmol> <log fit 0|1> <n> a_0 .. a_{n-1}"
 //       states S, then S lines "T X_0 .. X_{K-1}" (K, mole fractions)
@@ -67,25 +67,29 @@ int main(int argc, char** argv) {
   if (!in || S < 2) fail("the state file is incomplete (at least two states are needed)");
 
   // Many short batches, each timed alone: the least batch time is the cost
-  // without the interruptions of a busy machine.
+  // without the interruptions of a busy machine. Four kinds of call: every
+  // state new, only the temperature new (the first state's composition), only
+  // the composition new (the first state's temperature), nothing new.
   MixtureViscosity mu(W, a, fits);
   using clock = std::chrono::steady_clock;
   const long batch = static_cast<long>(4 * S);
   const long batches = std::max(1L, calls / batch);
-  double best_new = 1e300, best_same = 1e300, sum = 0.0, same = 0.0;
+  const char* const kinds[4] = {"new", "T", "X", "same"};
+  double best[4] = {1e300, 1e300, 1e300, 1e300}, sum[4] = {0.0, 0.0, 0.0, 0.0};
   for (long b = 0; b < batches; ++b) {
-    auto t0 = clock::now();
-    for (long i = 0; i < batch; ++i) {
-      const std::size_t s = static_cast<std::size_t>(i) % S;
-      sum += mu(T[s], &X[s * K]);
+    for (int kind = 0; kind < 4; ++kind) {
+      const bool new_T = kind < 2, new_X = kind == 0 || kind == 2;
+      const auto t0 = clock::now();
+      for (long i = 0; i < batch; ++i) {
+        const std::size_t s = static_cast<std::size_t>(i) % S;
+        sum[kind] += mu(T[new_T ? s : 0], &X[(new_X ? s : 0) * K]);
+      }
+      const auto t1 = clock::now();
+      best[kind] = std::min(best[kind],
+                            std::chrono::duration<double, std::nano>(t1 - t0).count() / batch);
     }
-    auto t1 = clock::now();
-    best_new = std::min(best_new, std::chrono::duration<double, std::nano>(t1 - t0).count() / batch);
-    t0 = clock::now();
-    for (long i = 0; i < batch; ++i) same += mu(T[0], &X[0]);
-    t1 = clock::now();
-    best_same = std::min(best_same, std::chrono::duration<double, std::nano>(t1 - t0).count() / batch);
   }
-  std::printf("new %.1f %.17g\nsame %.1f %.17g\n", best_new, sum, best_same, same);
+  for (int kind = 0; kind < 4; ++kind)
+    std::printf("%s %.1f %.17g\n", kinds[kind], best[kind], sum[kind]);
   return 0;
 }
