@@ -166,8 +166,9 @@ def main():
           f"   {best['ours, property, unchanged'] * us:9.2f}")
     print(f"  Cantera, gas.viscosity              {best['Cantera, new'] * us:9.2f}"
           f"   {best['Cantera, unchanged'] * us:9.2f}")
-    print(f"  ratio Cantera / ours (property)     {best['Cantera, new'] / best['ours, property, new']:9.1f}"
-          f"   {best['Cantera, unchanged'] / best['ours, property, unchanged']:9.1f}")
+    ratio_new = best["Cantera, new"] / best["ours, property, new"]
+    ratio_same = best["Cantera, unchanged"] / best["ours, property, unchanged"]
+    print(f"  ratio Cantera / ours (property)     {ratio_new:9.1f}   {ratio_same:9.1f}")
     print(f"  (setting the phase's state, subtracted above: {setting * us:.2f} us)")
     for model, c in core.items():
         print(f"  C++ core, {model + ' fits:':<26} {c['T']:.2f} us at a new temperature only, "

@@ -99,7 +99,8 @@ class ViscositySolution(ct.Solution):
     transport model is one of ``WILKE_MODELS`` (equal to Cantera's to round-off), and by
     Cantera otherwise. Built like ``ct.Solution``; ``ViscositySolution(origin=gas)`` shares
     the state of an existing phase. The species data are read again when the transport
-    model, a viscosity fit or the species change through this object."""
+    model, a viscosity fit or the species change through this object; make such changes
+    through it rather than through another object sharing the phase."""
 
     _viscosity_rule = _UNBUILT    # made on first use when __init__ did not run (unpickling)
 

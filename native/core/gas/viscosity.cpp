@@ -153,7 +153,8 @@ MixtureViscosity::MixtureViscosity(const std::vector<double>& molar_masses,
   stride_ = (K_ + kPad - 1) / kPad * kPad;
   g_.assign(K_ * stride_, 0.0);
   for (std::size_t j = 0; j < K_; ++j)
-    for (std::size_t k = 0; k < K_; ++k) g_[j * stride_ + k] = 1.0 / std::sqrt(8.0 * (M_[k] + M_[j]));
+    for (std::size_t k = 0; k < K_; ++k)
+      g_[j * stride_ + k] = 1.0 / std::sqrt(8.0 * (M_[k] + M_[j]));
   M12_.resize(K_);
   M34_.resize(K_);
   Mm14_.resize(K_);
