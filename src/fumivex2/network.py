@@ -41,6 +41,9 @@ from .results import SOOT_FLOORS, SOOT_VARIABLES
 __all__ = ["SootReactor", "SootConstPressureReactor", "SOOT_COMPONENTS"]
 
 SOOT_COMPONENTS = SOOT_VARIABLES
+# network initialisations: each soot reactor records the one it was initialised in, so
+# that a reactor can tell whether the soot reactors feeding it are in its network
+_PASS = {"epoch": 0, "open": False}
 # case-file tables whose keys a soot reactor takes as options
 _OPTION_TABLES = ("soot", "species")
 
@@ -74,6 +77,14 @@ def reactor_phase(reactor):
     """A Cantera reactor's own Solution (Cantera 3.2 names it `phase`, earlier versions
     `thermo`)."""
     return reactor.phase if hasattr(type(reactor), "phase") else reactor.thermo
+
+
+def _label(reactor) -> str:
+    """A reactor's name for messages (Cantera's default name is '(none)')."""
+    name = reactor.name
+    if name and name != "(none)":
+        return repr(name)
+    return f"an unnamed {type(reactor).__name__}"
 
 
 def _check_model(model, gas) -> None:
@@ -113,35 +124,42 @@ class _SootReactorBase:
             contents.transport_model = gas.transport_model
         self._soot_model = model
         self._soot = np.array([getattr(model, f) for f in SOOT_FLOORS], dtype=float)
-        # [state copy, offset of the soot variables]: read by downstream soot reactors
-        self._cell = [None, None]
+        # [state copy, offset of the soot variables, offset of the species, the network
+        # initialisation it belongs to, phase]: read by downstream soot reactors
+        self._cell = [None, None, None, None, None]
         self._ctx = None
 
     # ---- Cantera's hooks ---------------------------------------------------------------
 
     def after_initialize(self, t0):
+        # the soot it holds now: a network initialised again (a new tolerance, a new
+        # network) goes on from the state reached, as Cantera's gas does
+        soot = np.array(self._current(), dtype=float)
+        if not _PASS["open"]:
+            _PASS["epoch"] += 1
+            _PASS["open"] = True
         n0 = self.n_vars
         self.n_vars = n0 + len(SOOT_COMPONENTS)
         phase = self._contents()
         state = np.zeros(self.n_vars)
-        state[n0:] = self._soot
-        self._cell[0], self._cell[1] = state, n0
+        state[n0:] = soot
         species_offset = self.component_index(phase.species_name(0))
-        inflows = []
-        for device in self.inlets:
-            up = device.upstream
-            cell = up._cell if isinstance(up, _SootReactorBase) else None
-            inflows.append((device, cell))
-        self._ctx = (phase, self._soot_model, self._cell, species_offset,
+        self._cell[:] = [state, n0, species_offset, _PASS["epoch"], phase]
+        self._ctx = (self, phase, self._soot_model, self._cell, species_offset,
+                     self.component_index("temperature"),
                      np.ascontiguousarray(phase.molecular_weights, dtype=float),
-                     tuple(inflows), tuple(self.outlets))
+                     isinstance(self, ct.ExtensibleIdealGasReactor), _SootReactorBase,
+                     int(self._soot_model.H2_index))
 
     def after_get_state(self, y):
         # the current values: the initial ones until the network integrates, then those
         # it reached (ReactorNet.get_state, reinitialize and the steady-state tools read
-        # them here)
+        # them here). Every reactor of a network is initialised before the first of
+        # them is asked for its state, so the connections are checked here.
+        _PASS["open"] = False
         n0 = self._cell[1]
         np.asarray(y)[n0:n0 + len(SOOT_COMPONENTS)] = self._current()
+        self._check_connections()
 
     def after_update_state(self, y):
         _fumivex2._network_load(self._cell[0], y)
@@ -165,6 +183,37 @@ class _SootReactorBase:
         hint = f" (did you mean {', '.join(map(repr, close))}?)" if close else ""
         raise KeyError(f"{self.name} has no component {name!r}: its components are mass, "
                        f"temperature, the species and {', '.join(SOOT_COMPONENTS)}{hint}")
+
+    def _check_connections(self) -> None:
+        """Refuse, when the network initialises, the flows whose soot cannot be
+        accounted for: from a soot reactor outside this network or on another mechanism,
+        and into a reactor that carries no soot."""
+        epoch = self._cell[3]
+        species = self._contents().species_names
+        for device in self.inlets:
+            up = device.upstream
+            if not isinstance(up, _SootReactorBase):
+                continue  # a reservoir or a gas-only reactor: gas alone
+            via = f"through a {type(device).__name__}"
+            if up._cell[0] is None or up._cell[3] != epoch:
+                raise ValueError(
+                    f"soot reactor {_label(up)} feeds {_label(self)} ({via}) but is not in "
+                    f"this network: add it to the ReactorNet together with {_label(self)}, "
+                    f"e.g. ct.ReactorNet([upstream, downstream])")
+            if up._contents().species_names != species:
+                raise ValueError(
+                    f"soot reactor {_label(up)} feeds {_label(self)} ({via}) with another "
+                    f"mechanism's species: connected soot reactors must share the mechanism")
+        for device in self.outlets:
+            down = device.downstream
+            if isinstance(down, (_SootReactorBase, ct.Reservoir)):
+                continue
+            raise ValueError(
+                f"soot reactor {_label(self)} flows into {_label(down)} (through a "
+                f"{type(device).__name__}), a {type(down).__name__} that carries no soot: "
+                f"the soot in the flow would be counted as gas there. Make the downstream "
+                f"reactor a fumivex2.SootReactor or fumivex2.SootConstPressureReactor, or "
+                f"let the flow leave to a ct.Reservoir")
 
     # ---- soot for users -----------------------------------------------------------------
 
@@ -193,6 +242,15 @@ class _SootReactorBase:
         self._soot = v
         if self._cell[0] is not None:
             self._cell[0][self._cell[1]:] = v
+
+    @property
+    def soot_mass(self) -> float:
+        """Mass of the soot in the reactor, kg: the gas mass (`mass`) times
+        C_tot W_C + H_tot W_H. The reactor's contents are its gas and its soot; a flow
+        device leaving it carries both, in this proportion."""
+        m = self._soot_model
+        _, _, C, H = self._current()
+        return float(self.mass * (C * m.MW_carbon + H * m.MW_hydrogen))
 
     @property
     def soot_volume_fraction(self) -> float:
@@ -225,7 +283,7 @@ class _SootReactorBase:
         return self.n_vars if n0 is None else n0
 
     def _current(self) -> np.ndarray:
-        state, n0 = self._cell
+        state, n0 = self._cell[0], self._cell[1]
         if state is None:
             return self._soot
         return state[n0:n0 + len(SOOT_COMPONENTS)]
