@@ -57,6 +57,9 @@ Progress = Optional[Callable[[float, float], None]]
 Y_NEGLIGIBLE = 1e-10            # mass fraction
 SOOT_NEGLIGIBLE_FLOORS = 1e3    # soot variable, in its floors
 PRESSURE_COEFF = 0.01           # kg/(s Pa): outflow per pascal above the outlet pressure
+# a reactor that kept less than this share of its burning start's temperature rise over
+# the inlet has blown out
+BURNING_SHARE = 0.1
 _PROGRESS_CALLS = 100
 # the plug-flow section: z integrated over at least this many intervals; the last row
 # reaches the length first short by END_SHORT of the remaining way, then in up to
@@ -91,6 +94,12 @@ def steady_change(before: np.ndarray, after: np.ndarray, floor: np.ndarray) -> t
     change = np.abs(after - before) / scale
     i = int(np.argmax(change))
     return float(change[i]), i
+
+
+def _burns(T: float, T_inlet: float, T_burning: float) -> bool:
+    """Whether a reactor at T (K) still burns: above the inlet temperature by at least
+    BURNING_SHARE of the way to the burning start's (K)."""
+    return T - T_inlet >= BURNING_SHARE * (T_burning - T_inlet)
 
 
 def _area(case: Case) -> float:
@@ -136,8 +145,10 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     # the reservoirs share gas at the inlet state (a reservoir's flows read its phase as it
     # is, so no reactor may share it); the stirred reactor gets its own copy
     inlet_state = gas.TPY
+    burning = None
     if p.energy:  # a burning start: the inlet mixture at equilibrium
         gas.equilibrate("HP")
+        burning = gas.T
     reactor = make_reactor(gas, model, constant="volume", energy=p.energy, name="psr",
                            clone=True)
     reactor.volume = p.volume
@@ -212,6 +223,11 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     elif steady:
         notes.append(f"stirred reactor steady after {done} residence times "
                      f"({done * tau:.4g} s) at {T:.1f} K")
+    if burning is not None and status != "failed" and not _burns(T, inlet_state[0], burning):
+        notes.append(f"the stirred reactor does not burn at this residence time (blow-out): "
+                     f"from the burning start at {burning:.0f} K it fell to {T:.1f} K, "
+                     f"near the inlet's {inlet_state[0]:.1f} K; a longer psr.residence_time "
+                     f"keeps it burning")
 
     # ---- the plug-flow section: a parcel of the outflow
     if pfr and status != "failed":
@@ -242,7 +258,9 @@ def _plug_flow(case: Case, gas, model, stirred, mdot: float, area: float, add_ro
     parcel = make_reactor(gas, model, constant="pressure",
                           energy=p.pfr_thermal == "adiabatic", name="plug flow", clone=False)
     if model is not None:
-        parcel.soot_state = stirred.soot_state
+        # a value below zero is no soot (a reactor whose soot stays at the floors, where
+        # its sources can be negative, settles a little below zero): it enters as zero
+        parcel.soot_state = np.maximum(stirred.soot_state, 0.0)
     net = ct.ReactorNet([parcel])
     net.rtol, net.atol = case.integrator.rtol, network_atol(model, case.integrator.atol)
     phase = reactor_phase(parcel)
