@@ -9,10 +9,11 @@
 //
 // ctx is the tuple the reactor builds when its network initialises:
 //   (reactor, phase, soot_model, cell, species_offset, T_index, W,
-//    constant_volume, soot_reactor_class, H2_index)
+//    constant_volume, soot_reactor_class, H2_index, (W_C, W_H))
 // with cell the list [state copy (float64 array), offset of the soot
-// variables, offset of the species, initialisation pass, phase] and W the
-// molar masses (kg/kmol, float64 array). The reactor's inlets and outlets are
+// variables, offset of the species, initialisation pass, phase], W the
+// molar masses (kg/kmol, float64 array) and W_C, W_H the phase's atomic
+// weights of carbon and hydrogen (kg/mol). The reactor's inlets and outlets are
 // read at each call, so a flow device added after the network initialised
 // counts as soon as Cantera's own equations count it; an upstream soot
 // reactor's cell is read at each call too.
@@ -237,8 +238,8 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
   }
   return guarded([&] {
     PyObject* ctx = args[0];
-    if (!PyTuple_Check(ctx) || PyTuple_GET_SIZE(ctx) != 10)
-      type_error("_network_soot_rows(): the context must be a tuple of 10 items");
+    if (!PyTuple_Check(ctx) || PyTuple_GET_SIZE(ctx) != 11)
+      type_error("_network_soot_rows(): the context must be a tuple of 11 items");
     PyObject* reactor = PyTuple_GET_ITEM(ctx, 0);
     PyObject* phase = PyTuple_GET_ITEM(ctx, 1);
     Ref model = Ref::borrow(PyTuple_GET_ITEM(ctx, 2));
@@ -252,6 +253,11 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
     if (constant_volume < 0) throw_pending();
     PyObject* soot_class = PyTuple_GET_ITEM(ctx, 8);
     const long iH2 = index_value(PyTuple_GET_ITEM(ctx, 9), "H2 index");
+    PyObject* weights = PyTuple_GET_ITEM(ctx, 10);
+    if (!PyTuple_Check(weights) || PyTuple_GET_SIZE(weights) != 2)
+      type_error("_network_soot_rows(): the atomic weights are a tuple (W_C, W_H)");
+    const double W_C = as_double(PyTuple_GET_ITEM(weights, 0));
+    const double W_H = as_double(PyTuple_GET_ITEM(weights, 1));
     Doubles lhs(args[1], true, "LHS");
     Doubles rhs(args[2], true, "RHS");
     const long K = W.n;
@@ -293,14 +299,14 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
     substitute_pseudo_species(phase, sm, W.data, K, V, added.data());
     double exchanged = 0.0;
     for (double a : added) exchanged += a;
-    const double soot_gain = m * fv::reactor::soot_mass_ratio(S[2], S[3]);
+    const double soot_gain = m * fv::reactor::soot_mass_ratio(S[2], S[3], W_C, W_H);
     if (iH2 >= K) value_error("soot model: H2_index is out of the phase's species range");
     added[static_cast<std::size_t>(iH2)] += fv::reactor::hydrogen_closure(exchanged, soot_gain);
     double* rhs_species = rhs.data + sp;
     const double* Y = state.data + sp;
     for (long k = 0; k < K; ++k)
-      rhs_species[k] += fv::reactor::network_species_term(added[static_cast<std::size_t>(k)], Y[k],
-                                                          soot_gain);
+      rhs_species[k] +=
+          fv::reactor::network_species_term(added[static_cast<std::size_t>(k)], Y[k], soot_gain);
     rhs.data[0] -= soot_gain;
 
     // Flows, read afresh: the contents leave at this reactor's soot per gas
@@ -312,7 +318,7 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
       if (v < 0) throw_pending();
       return v;
     }();
-    const double sigma = fv::reactor::soot_mass_ratio(X[2], X[3]);
+    const double sigma = fv::reactor::soot_mass_ratio(X[2], X[3], W_C, W_H);
     Ref outlets = sequence_attr(reactor, nm.outlets);
     double mdot_out = 0.0;  // gas, kg/s
     double soot_out = 0.0;  // soot mass, kg/s
@@ -346,14 +352,16 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
       if (uo + kSoot > upstream.n || up_cell.species < 1 || up_cell.species + K > uo)
         value_error("the upstream soot reactor's layout does not fit its state vector");
       const double* Xu = upstream.data + uo;
-      const double gas = fv::reactor::gas_flow(mdot, fv::reactor::soot_mass_ratio(Xu[2], Xu[3]));
+      const double sigma_up = fv::reactor::soot_mass_ratio(Xu[2], Xu[3], W_C, W_H);
+      const double gas = fv::reactor::gas_flow(mdot, sigma_up);
       for (int k = 0; k < kSoot; ++k) n_in[k] += gas * Xu[k];
       // Cantera counted the whole flow as gas of the upstream composition
       const double soot = mdot - gas;
       const double* Yu = upstream.data + up_cell.species;
       rhs.data[0] -= soot;
       for (long k = 0; k < K; ++k) rhs_species[k] -= soot * (Yu[k] - Y[k]);
-      if (energy && soot != 0.0) soot_inflows.push_back({std::move(up), mdot, gas, std::move(up_cell)});
+      if (energy && soot != 0.0)
+        soot_inflows.push_back({std::move(up), mdot, gas, std::move(up_cell)});
     }
     if (!soot_inflows.empty()) {
       // and gave the energy equation the soot's share of the inflow's enthalpy:
@@ -361,14 +369,16 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
       // molar enthalpies (constant pressure) or internal energies (volume), J/kmol
       Ref e_obj = get(phase, constant_volume ? nm.u_k : nm.h_k);
       const std::vector<double> e = float64_vector(e_obj.get());
-      if (static_cast<long>(e.size()) != K) value_error("phase: partial molar properties have the wrong length");
+      if (static_cast<long>(e.size()) != K)
+        value_error("phase: partial molar properties have the wrong length");
       for (const SootInflow& f : soot_inflows) {
         Ref r(check(PyObject_CallMethodNoArgs(f.upstream.get(), nm.restore)));
         const double h_in = get_float(f.cell.phase.get(), nm.h_mass);
         Doubles upstream(f.cell.state.get(), false, "upstream state");
         const double* Yu = upstream.data + f.cell.species;
         double carried = h_in;
-        for (long k = 0; k < K; ++k) carried -= e[static_cast<std::size_t>(k)] * Yu[k] / W.data[k];
+        for (long k = 0; k < K; ++k)
+          carried -= e[static_cast<std::size_t>(k)] * Yu[k] / W.data[k];
         rhs.data[iT] -= (f.mdot - f.gas) * carried;
       }
       Ref r(check(PyObject_CallMethodNoArgs(reactor, nm.restore)));
@@ -377,7 +387,8 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
 
     for (int k = 0; k < kSoot; ++k) {
       lhs.data[so + k] = 1.0;
-      rhs.data[so + k] = fv::reactor::network_soot_derivative(S[k], X[k], n_in[k], mdot_out, dmdt, m);
+      rhs.data[so + k] =
+          fv::reactor::network_soot_derivative(S[k], X[k], n_in[k], mdot_out, dmdt, m);
     }
     return Py_NewRef(Py_None);
   });

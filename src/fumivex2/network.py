@@ -9,20 +9,41 @@ a network holds: walls, mass flow controllers, valves, reservoirs, other reactor
 
 The equations are the plug-flow reactor's, written in time:
 
-- soot variables: dX/dt = S_X + (sum over inlets of mdot_in X_in - X (mdot_out + dm/dt)) / m,
-  with S_X the soot model's source (mol/(kg s)), m the gas mass (kg) and dm/dt its change
-  (kg/s, flows, surfaces and the mass soot takes included). Soot leaves through outlets
-  at the reactor's own values and enters with the gas of an upstream soot reactor;
-  a reservoir or a gas-only reactor sends none.
+- soot variables: dX/dt = S_X + (sum over inlets of g_in X_in - X (g_out + dm/dt)) / m,
+  with S_X the soot model's source (mol/(kg s)), m the gas mass (kg), dm/dt its change
+  (kg/s: flows, surfaces and the mass soot takes included) and g the gas in a flow. X is
+  the state's own value in every transport term; the model sees it clamped to its
+  floors, so soot below the floors relaxes to what flows in like any other value.
+- contents: a soot reactor holds its gas and its soot, m (1 + sigma) kg with
+  sigma = C_tot W_C + H_tot W_H (kg of soot per kg of gas, the phase's atomic weights);
+  ``soot_mass`` is m sigma. A flow device moves contents: of a flow mdot (kg/s) leaving a
+  soot reactor, g = mdot / (1 + sigma) is gas and the rest soot at the reactor's X.
+  A reservoir or a gas-only reactor sends gas alone. So a constant-pressure soot reactor
+  behind a pressure controller, whose outflow equals its inflow, keeps its contents.
 - gas: the species soot consumes and releases (the soot model's scrubbing rates
-  scrub_k, kmol/(m^3 s)) leave or join the gas, m dY_k/dt += V (scrub_k W_k - Y_k m_s)
-  and dm/dt += V m_s, m_s = sum_k scrub_k W_k.
+  scrub_k, kmol/(m^3 s), and with their steady-state switches off the pseudo-species'
+  own rates in place of the phase's) leave or join the gas. The model's hydrogen
+  bookkeeping is not exact by construction (its dimers keep the hydrogen of their PAHs
+  while H2 is released; carbonization removes soot hydrogen with no gas product): the
+  difference is exchanged with the gas as H2, so that the gas loses exactly the mass the
+  soot gains and the network conserves mass and every element, gas + soot. This is the
+  one difference from the plug-flow reactor: on a sooting ethylene pyrolysis the results
+  differ from it by up to 1e-4 relative; not at all for a model without those offsets
+  (cross-linking without carbonization).
 - energy: soot formation is thermally neutral for the gas. The species soot takes leave
   at the gas temperature with their own partial molar enthalpy (constant pressure) or
   internal energy (constant volume), and released species join the same way, so the
-  temperature equation is Cantera's unchanged; the heat of soot formation, the heat
-  capacity of soot and radiation are not included (soot holds well under 1 % of the
-  mass in the conditions the model was made for), as in the plug-flow reactor.
+  temperature equation is Cantera's unchanged; a flow's soot carries no enthalpy (only its
+  gas does). The heat of soot formation, the heat capacity of soot and radiation are not
+  included (soot holds well under 1 % of the mass in the conditions the model was made
+  for), as in the plug-flow reactor.
+
+Connections are checked when the network initialises: a soot reactor that feeds one in
+the network must be in it too, on the same mechanism, and a soot reactor's outflow may go
+to another soot reactor or to a reservoir, not to a gas-only reactor (which would count
+its soot as gas). Initialising a network again (a new tolerance, reinitialize(), a new
+network) goes on from the soot reached, as Cantera's gas does; flow devices added later
+count from the next evaluation on.
 
 Each evaluation of the network calls the extension twice per soot reactor: once to copy
 the state Cantera hands over, once to add the soot terms to the equations in place (the
@@ -123,6 +144,8 @@ class _SootReactorBase:
             # the gas viscosity
             contents.transport_model = gas.transport_model
         self._soot_model = model
+        # kg/mol: the phase's own atomic weights, so that soot and gas count elements alike
+        self._weights = tuple(contents.atomic_weight(e) / 1000.0 for e in ("C", "H"))
         self._soot = np.array([getattr(model, f) for f in SOOT_FLOORS], dtype=float)
         # [state copy, offset of the soot variables, offset of the species, the network
         # initialisation it belongs to, phase]: read by downstream soot reactors
@@ -149,7 +172,7 @@ class _SootReactorBase:
                      self.component_index("temperature"),
                      np.ascontiguousarray(phase.molecular_weights, dtype=float),
                      isinstance(self, ct.ExtensibleIdealGasReactor), _SootReactorBase,
-                     int(self._soot_model.H2_index))
+                     int(self._soot_model.H2_index), self._weights)
 
     def after_get_state(self, y):
         # the current values: the initial ones until the network integrates, then those
@@ -210,8 +233,9 @@ class _SootReactorBase:
                 continue
             raise ValueError(
                 f"soot reactor {_label(self)} flows into {_label(down)} (through a "
-                f"{type(device).__name__}), a {type(down).__name__} that carries no soot: "
-                f"the soot in the flow would be counted as gas there. Make the downstream "
+                f"{type(device).__name__}), a Cantera {type(down).__name__}, which carries "
+                f"no soot: the soot in the flow would be counted as gas there. Make the "
+                f"downstream "
                 f"reactor a fumivex2.SootReactor or fumivex2.SootConstPressureReactor, or "
                 f"let the flow leave to a ct.Reservoir")
 
@@ -226,8 +250,10 @@ class _SootReactorBase:
     def soot_state(self) -> np.ndarray:
         """[N_agg, N_pri, C_tot, H_tot] in mol per kg of gas: the network's current values
         once it has integrated, else the initial values (default the model's floors).
-        Set before the network integrates; after that, call the network's reinitialize()
-        for a new value to take effect, as for the gas state."""
+        Values below the floors mean no soot (a reactor without soot settles a little
+        below them, by its sources evaluated at the floors). Set before the network
+        integrates; after that, call the network's reinitialize() for a new value to take
+        effect, as for the gas state."""
         return self._current().copy()
 
     @soot_state.setter
@@ -246,11 +272,11 @@ class _SootReactorBase:
     @property
     def soot_mass(self) -> float:
         """Mass of the soot in the reactor, kg: the gas mass (`mass`) times
-        C_tot W_C + H_tot W_H. The reactor's contents are its gas and its soot; a flow
-        device leaving it carries both, in this proportion."""
-        m = self._soot_model
+        C_tot W_C + H_tot W_H, with the phase's atomic weights. The reactor's contents are
+        its gas and its soot; a flow device leaving it carries both, in this proportion."""
         _, _, C, H = self._current()
-        return float(self.mass * (C * m.MW_carbon + H * m.MW_hydrogen))
+        W_C, W_H = self._weights
+        return float(self.mass * (C * W_C + H * W_H))
 
     @property
     def soot_volume_fraction(self) -> float:

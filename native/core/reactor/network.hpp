@@ -15,7 +15,6 @@
 #pragma once
 
 #include "../common/checked.hpp"
-#include "../common/constants.hpp"
 
 namespace fv::reactor {
 
@@ -44,9 +43,11 @@ inline double network_species_term(double a_k, double Y, double soot_gain) {
 }
 
 // Soot mass per kg of gas, kg/kg, of the soot variables C_tot and H_tot
-// (mol/kg); of their source terms (mol/(kg s)), kg/(kg s).
-inline double soot_mass_ratio(double C_tot, double H_tot) {
-  return C_tot * constants::MW_carbon + H_tot * constants::MW_hydrogen;
+// (mol/kg); of their source terms (mol/(kg s)), kg/(kg s). W_C and W_H are
+// the atomic weights (kg/mol) the gas phase uses, so that the soot's mass and
+// the gas's elements are counted alike and balance together.
+inline double soot_mass_ratio(double C_tot, double H_tot, double W_C, double W_H) {
+  return C_tot * W_C + H_tot * W_H;
 }
 
 // The gas in a flow mdot (kg/s) of contents whose soot mass per gas mass is
