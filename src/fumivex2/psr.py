@@ -16,12 +16,17 @@ Steady state: the network is advanced one residence time at a time until no comp
 the reactor's state (temperature, mass, the mass fractions above 1e-10, the soot variables
 above 1000 times their floors) changes by more than ``psr.steady_tolerance`` of its value
 over one residence time. Near a steady state most disturbances are washed out at the
-flow's rate 1/tau or faster, so this takes some 10-30 residence times; one that is not steady
-within ``psr.max_residence_times`` ends with status "not converged" (the run still writes
-the state reached and the plug-flow section after it).
+flow's rate 1/tau or faster, so this takes some 8-40 residence times (soot that stays at
+its floors washes out to its steady value within 8); one that is not steady within
+``psr.max_residence_times`` ends with status "not converged" (the run still writes the
+state reached and the plug-flow section after it). A reactor that cannot burn at its
+residence time falls from the burning start towards the inlet temperature: that is a
+steady state too, and the message says the reactor blew out (below BURNING_SHARE of the
+burning start's temperature rise over the inlet).
 
 Plug-flow section: a Lagrangian parcel. A ``SootConstPressureReactor`` starts from the
-stirred reactor's outlet state (gas and soot) and is integrated in time; at constant
+stirred reactor's outlet state (gas and soot; soot below zero, a reactor whose soot stays at
+its floors, enters as zero) and is integrated in time; at constant
 pressure and without axial mixing, its time history is the steady plug flow's profile,
 with dz = u dt and u = mdot_gas / (rho A), mdot_gas the stirred reactor's outflow reduced as
 the soot takes mass from the gas (the parcel's mass over its initial mass). z is the
