@@ -61,6 +61,7 @@ function(fumivex2_write_build_info ext core out_file)
   set(ext_options "$<TARGET_PROPERTY:${ext},COMPILE_OPTIONS>")
   set(core_options "$<TARGET_PROPERTY:${core},COMPILE_OPTIONS>")
   set(link_options "$<TARGET_PROPERTY:${ext},LINK_OPTIONS>")
+  set(link_parts "${language_parts};${module_link};${config_link};${link_options}")
   if(FUMIVEX2_SANITIZE)
     set(sanitizers "address,undefined")
   else()
@@ -76,7 +77,7 @@ function(fumivex2_write_build_info ext core out_file)
   \"compiler_path\": \"${compiler_path}\",
   \"cxx_flags\": \"$<JOIN:$<FILTER:${language_parts};${ext_options},EXCLUDE,^$>, >\",
   \"core_cxx_flags\": \"$<JOIN:$<FILTER:${language_parts};${core_options},EXCLUDE,^$>, >\",
-  \"link_flags\": \"$<JOIN:$<FILTER:${language_parts};${module_link};${config_link};${link_options},EXCLUDE,^$>, >\",
+  \"link_flags\": \"$<JOIN:$<FILTER:${link_parts},EXCLUDE,^$>, >\",
   \"cxx_standard\": \"C++${standard}\",
   \"sanitizers\": \"${sanitizers}\",
   \"python\": \"${Python_VERSION}\",

@@ -262,14 +262,9 @@ def exact_model_solver(cls, phase):
     return s
 
 
-def point_order(n):
-    """Grid points in the order a step visits them: left, right, interior."""
-    return [0, n - 1] + list(range(1, n - 1))
-
-
 def assert_states_are_the_points(s, states):
     T, X = np.asarray(s.T), np.asarray(s.X)
-    order = point_order(len(T))
+    order = [0, len(T) - 1] + list(range(1, len(T) - 1))  # left, right, interior
     for k, (T_k, P_k, X_k) in enumerate(states):
         i = order[k % len(order)]
         assert (T_k, P_k) == (T[i], s.P)
@@ -327,6 +322,8 @@ class DroppingComposition(np.ndarray):
 
 @pytest.mark.parametrize("cls", SOLVERS)
 def test_composition_dropped_while_a_column_is_taken(cls):
+    """Indexing through Python drops the solver's X; the solver must not look at the
+    dropped array afterwards, and the step goes on with the new one."""
     plain = exact_model_solver(cls, StatePhase())
     quiet(plain.solve)
 
@@ -341,7 +338,8 @@ def test_composition_dropped_while_a_column_is_taken(cls):
     assert DroppingComposition.solver is None and type(s.X) is np.ndarray
     assert_states_are_the_points(s, phase.states)
     for name in ("N_agg_n", "N_pri_n", "C_tot_n", "H_tot_n"):  # the same numbers as a plain X
-        np.testing.assert_array_equal(np.asarray(getattr(s, name)), np.asarray(getattr(plain, name)))
+        np.testing.assert_array_equal(np.asarray(getattr(s, name)),
+                                      np.asarray(getattr(plain, name)))
 
 
 class CallingBackBuffer(bytearray):
