@@ -525,9 +525,11 @@ def build_flags(ext_path: str | None) -> str:
         info_file = pathlib.Path(ext_path).with_name("build_info.json")
         try:
             info = json.loads(info_file.read_text())
-            return (f"{info.get('build_type', '?')} build, {info.get('compiler', '?')}, "
-                    f"flags '{info.get('cxx_flags', '').strip()}', "
-                    f"sanitizers {info.get('sanitizers', '?')}")
+            text = (f"{info.get('build_type', '?')} build, {info.get('compiler', '?')}, "
+                    f"flags '{info.get('cxx_flags', '').strip()}', ")
+            if "link_flags" in info:
+                text += f"link flags '{info['link_flags'].strip()}', "
+            return text + f"sanitizers {info.get('sanitizers', '?')}"
         except (OSError, ValueError):
             pass
     if not ext_path:
