@@ -240,19 +240,38 @@ def test_counterflow_summary_gives_structure_and_peaks_with_positions(counterflo
     assert "final" not in text
 
 
-def test_a_flame_that_does_not_burn_says_so(tmp_path):
-    pytest.importorskip("cantera")
+def test_flames_without_oxygen_or_that_go_out_say_what_was_wrong(tmp_path, monkeypatch):
+    ct = pytest.importorskip("cantera")
+    from fumivex2.counterflow import run_counterflow
     from fumivex2.flame import run_flame
     from fumivex2.output import write_run
 
-    # the user's case: Cantera's solver gives up on the way (no solution to write)
-    r = run_flame(with_overrides(default_case("flame"), {"inlet.composition": "C2H4:1, AR:5"}))
-    assert r.status == "failed"
-    assert r.message.startswith("the flame does not burn at these conditions: ")
-    assert r.message.endswith("; nothing was computed to write") and len(r.profiles) == 0
-    summary = write_run(r, tmp_path) / "summary.txt"
-    assert "nothing was computed" in summary.read_text()
-    assert "profiles computed before" not in summary.read_text()
+    monkeypatch.setattr(ct.FlameBase, "solve", lambda *a, **k: pytest.fail("flame solved"))
+    imposed = {"flame.temperature_profile": [[0.0, 0.005, 0.02], [300.0, 1800.0, 1700.0]]}
+    for run, case, key in (
+            (run_flame, {"inlet.composition": "C2H4:1, AR:5"}, "inlet.composition"),
+            (run_flame, {"inlet.composition": "C2H4:1, AR:5", **imposed}, "inlet.composition"),
+            (run_counterflow, {"counterflow.oxidizer": "N2:0.8, AR:0.2"}, "counterflow.oxidizer")):
+        kind = "flame" if run is run_flame else "counterflow"
+        with pytest.raises(CaseError) as e:
+            run(with_overrides(default_case(kind), case))
+        assert type(e.value) is CaseError
+        assert str(e.value).startswith(f"{key} {case[key]!r} holds no oxygen: ")
+        assert ("pyrolysis" in str(e.value)) == ("flame.temperature_profile" in case)
+
+    # Cantera's own callbacks fail on a flame that went out: the reason, once, without
+    # the text of their exception
+    def goes_out(self, *args, **kwargs):
+        raise IndexError("index 3 is out of bounds for axis 0 with size 3")
+
+    monkeypatch.setattr(ct.FlameBase, "solve", goes_out)
+    r = run_flame(default_case("flame"))
+    assert r.status == "failed" and len(r.profiles) == 0
+    assert r.message == ("the flame does not burn at these conditions: Cantera's solver found "
+                         "no burning solution (check the composition and the mass flux)")
+    summary = (write_run(r, tmp_path) / "summary.txt").read_text()
+    assert summary.count("nothing was computed") == 1 and "index 3" not in summary
+    assert "profiles computed before" not in summary
 
 
 def test_temperature_profile_files(tmp_path):

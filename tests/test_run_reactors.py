@@ -196,7 +196,8 @@ def test_failed_integration_keeps_its_rows(monkeypatch, tmp_path, kind, after, r
     from fumivex2.sweep import runner_for
 
     monkeypatch.setattr(ct, "ReactorNet", failing_network(ct, after))
-    result = runner_for(kind)(case(kind, **{"output.stations": 12, "psr.pfr_length": 0.02}))
+    section = {"psr.pfr_length": 0.02} if kind == "psr" else {}
+    result = runner_for(kind)(case(kind, **{"output.stations": 12, **section}))
     assert result.status == "failed"
     assert where in result.message
     assert result.message.endswith("CVodes error encountered. Error code: -3: At t = 1e-4, "

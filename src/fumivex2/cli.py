@@ -382,7 +382,8 @@ def _remove_if_empty(folder: pathlib.Path) -> None:
 def _cmd_sweep(args, quiet: bool) -> int:
     from .output import default_folder, params_label, prepare_folder
     from .results import NOT_CONVERGED
-    from .sweep import SweepInterrupted, expand, parse_vary, run_sweep, vary_definition
+    from .sweep import (SweepInterrupted, check_resume, expand, parse_vary, run_sweep,
+                        vary_definition)
 
     from .measured import load_data
 
@@ -406,6 +407,8 @@ def _cmd_sweep(args, quiet: bool) -> int:
                         f"got {args.dask_timeout:g}")
     latest = _latest_sweep(case, vary_definition(variants)) if args.resume and not args.out \
         else None
+    if args.resume and args.out:  # refused before anything is printed or created
+        check_resume(args.out, vary_definition(variants))
     created = not (args.out and pathlib.Path(args.out).exists()) and latest is None
     if args.out:
         folder = prepare_folder(args.out)

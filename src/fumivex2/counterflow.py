@@ -20,7 +20,7 @@ from typing import Callable, Optional
 from . import results as R
 from .cases import Case, CaseError
 from .flame import (MIN_FLAME_RISE, NOT_BURNING, FlameFailure, failed_flame, flame_profiles,
-                    solve_from_neighbour)
+                    require_oxygen, solve_from_neighbour)
 from .results import RunResult
 from .soot_stage import Boundaries, soot_stage
 from .species import InletError, case_soot_model, cantera_message, mole_fractions_text, \
@@ -167,7 +167,8 @@ def run_counterflow(case: Case, *, progress: Progress = None, restart: bool = Fa
                         f"kind = \"counterflow\"")
     c = case.counterflow
     gas = open_mechanism(case.mechanism.file, case.mechanism.phase)
-    streams = _streams(gas, case)[2]
+    streams = _streams(gas, case)[2]  # leaves the phase at the oxidiser stream's state
+    require_oxygen(gas, "counterflow.oxidizer", c.oxidizer)
     model = case_soot_model(gas, case) if case.soot.enabled else None
     try:
         flame, start = counterflow_flame(gas, case, progress, restart=restart)
