@@ -105,10 +105,11 @@ def inception_by_dimerization(T, P, X_pah, mw, n_C, n_H):
 
 
 def test_low_pressure_inception_against_a_hand_calculation(low_pressure):
-    """The inception rate of the 5 kPa flame's profiles, worked out by hand from the
-    temperature, the pyrene mole fraction and the pressure alone (an ideal gas): a density
-    or pressure anywhere on the way from the flame to the soot model's concentrations other
-    than the flame's own shows as a factor (20 for one at 1 atm)."""
+    """The inception rate column (events per m3 and s) of the 5 kPa flame's profiles,
+    worked out by hand from the temperature, the pyrene mole fraction and the pressure alone
+    (an ideal gas): a density or pressure on the way from the flame to the soot model's
+    concentrations other than the flame's own shows as a factor (20 for one at 1 atm), and
+    so does a rate per kg of gas written as one per m3."""
     from fumivex2.flame import soot_in_flame
 
     case, gas, flame, _, _ = low_pressure
@@ -230,7 +231,6 @@ def test_counterflow_summary_gives_structure_and_peaks_with_positions(counterflo
     gas = ct.Solution(str(ABF))
     gas.TPX = 300.0, 101325.0, "O2:0.35, N2:0.65"
     v_o = s["oxidiser mass flux [kg/(m2 s)]"] / gas.density
-    assert s["oxidiser velocity [m/s]"] == pytest.approx(v_o, rel=1e-12)
     assert s["global strain rate [1/s]"] == pytest.approx(4.0 * v_o / 0.008, rel=1e-9)
     assert s["oxidiser-side strain rate [1/s]"] > s["global strain rate [1/s]"]
     assert (s["fuel mole fractions [-]"], s["oxidiser mole fractions [-]"]) == \

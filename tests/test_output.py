@@ -234,44 +234,41 @@ def test_run_plots_share_the_x_range_and_mark_a_counterflow_flame():
 def test_run_kind_plot_axes_and_points(kind):
     """Batch reactors with log-spaced rows on a log time axis (t = 0 left out), evenly
     spaced ones on a linear axis; a stirred reactor's point told apart from its plug-flow
-    section; an imposed temperature profile's points on the temperature plot."""
+    section; an imposed temperature profile's points (those in the domain) marked."""
     from fumivex2.output import run_figures
 
-    if kind.startswith("batch"):
-        spacing = kind.split("-")[1]
-        case = with_overrides(default_case("batch"), {"batch.spacing": spacing,
-                                                      "batch.first_time": 2e-5,
-                                                      "batch.end_time": 3e-3})
-        t = (np.concatenate([[0.0], np.geomspace(2e-5, 3e-3, 30)]) if spacing == "log"
-             else np.linspace(0.0, 3e-3, 31))
-        p = pd.DataFrame({R.TIME: t, R.T: 1700.0 + 0.0 * t})
-        fig = run_figures(RunResult(case, p, "completed", ""))[0]["temperature"]
-        ax = fig.axes[0]
-        assert ax.get_xscale() == ("log" if spacing == "log" else "linear")
-        assert ax.get_xlim() == pytest.approx((0.02 if spacing == "log" else 0.0, 3.0))
-        (line,) = ax.get_lines()
-        assert min(line.get_xdata()) == (0.02 if spacing == "log" else 0.0)
+    profile = [[0.0, 0.002, 0.01, 0.05], [400.0, 700.0, 1900.0, 1700.0]]
+    x = np.linspace(0.0, 0.03, 31)
+    case, col, stem = {
+        "batch-log": (with_overrides(default_case("batch"), {"batch.first_time": 2e-5,
+                                                             "batch.end_time": 3e-3}),
+                      R.TIME, "temperature"),
+        "batch-linear": (with_overrides(default_case("batch"), {"batch.spacing": "linear"}),
+                         R.TIME, "temperature"),
+        "psr": (default_case("psr"), R.RESIDENCE_TIME, "diameters"),
+        "flame": (with_overrides(default_case("flame"), {"flame.width": 0.03,
+                                                         "flame.temperature_profile": profile}),
+                  R.HEIGHT, "temperature")}[kind]
+    if kind == "batch-log":
+        x = np.concatenate([[0.0], np.geomspace(2e-5, 3e-3, 30)])
     elif kind == "psr":
-        tau = 0.01 + np.linspace(0.0, 0.013, 20)
-        p = pd.DataFrame({R.RESIDENCE_TIME: tau, R.T: np.linspace(1918.0, 1927.0, 20),
-                          R.D_P: np.linspace(35.0, 33.0, 20), R.D_M: np.linspace(36.0, 34.0, 20)})
-        figures = run_figures(RunResult(default_case("psr"), p, "completed", ""))[0]
-        for stem, curves in (("temperature", 1), ("diameters", 2)):
-            lines = figure_lines(figures[stem])
-            squares = [x for label, x, marker in lines if marker == "s" and len(x)]
-            assert squares == [pytest.approx([10.0])] * curves, stem
-            assert "stirred reactor (τ = 10 ms)" in [label for label, _, _ in lines]
-        assert "plug-flow section" in [label for label, _, _ in figure_lines(figures["temperature"])]
+        x = 0.01 + x / 2
+    p = pd.DataFrame({col: x, R.T: np.interp(x, *profile), R.D_P: 30.0 + x, R.D_M: 31.0 + x})
+    fig = run_figures(RunResult(case, p, "completed", ""))[0][stem]
+    ax, lines = fig.axes[0], figure_lines(fig)
+    labels = [label for label, _, _ in lines]
+    if kind.startswith("batch"):
+        log = kind == "batch-log"
+        assert ax.get_xscale() == ("log" if log else "linear")
+        assert ax.get_xlim() == pytest.approx((1e3 * x[1] if log else 0.0, 1e3 * x[-1]))
+        assert min(lines[0][1]) == (1e3 * x[1] if log else 0.0)
+    elif kind == "psr":
+        squares = [xs for _, xs, marker in lines if marker == "s" and len(xs)]
+        assert squares == [pytest.approx([10.0])] * 2  # one on each curve
+        assert "stirred reactor (τ = 10 ms)" in labels
     else:
-        profile = [[0.0, 0.002, 0.01, 0.05], [400.0, 700.0, 1900.0, 1700.0]]
-        case = with_overrides(default_case("flame"), {"flame.width": 0.03,
-                                                      "flame.temperature_profile": profile})
-        z = np.linspace(0.0, 0.03, 31)
-        p = pd.DataFrame({R.HEIGHT: z, R.T: np.interp(z, *profile)})
-        fig = run_figures(RunResult(case, p, "converged", ""))[0]["temperature"]
-        (imposed,) = [ln for ln in fig.axes[0].get_lines() if ln.get_label() == "imposed profile"]
-        # the points inside the domain, in mm
-        assert list(imposed.get_xdata()) == pytest.approx([0.0, 2.0, 10.0])
+        (imposed,) = [ln for ln in ax.get_lines() if ln.get_label() == "imposed profile"]
+        assert list(imposed.get_xdata()) == pytest.approx([0.0, 2.0, 10.0])  # mm
         assert list(imposed.get_ydata()) == [400.0, 700.0, 1900.0]
 
 
