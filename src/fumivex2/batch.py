@@ -35,7 +35,7 @@ import numpy as np
 from . import results as R
 from .cases import Case, CaseError
 from .results import RunResult
-from .species import cantera_message
+from .species import cantera_message, inlet_summary
 
 __all__ = ["run_batch", "network_atol"]
 
@@ -178,6 +178,7 @@ def run_batch(case: Case, *, progress: Progress = None) -> RunResult:
 
     started = time.perf_counter()
     gas, model, key, pahs = set_up(case, "batch", "batch")
+    inputs = inlet_summary(gas)
     b = case.batch
     reactor = make_reactor(gas, model, constant=b.constant, energy=b.energy, name="batch",
                            clone=False)
@@ -211,7 +212,7 @@ def run_batch(case: Case, *, progress: Progress = None) -> RunResult:
     integrated = time.perf_counter()
     columns = profile_columns([R.TIME], key, pahs, model is not None)
     profiles, mass = tables(rows, fractions, columns, R.TIME, gas.species_names)
-    extra = {"integrator": "CVODES (Cantera)", "atol": float(net.atol),
+    extra = {"summary": inputs, "integrator": "CVODES (Cantera)", "atol": float(net.atol),
              "mass_fractions": mass, "set-up time [s]": set_up_done - started,
              "integration time [s]": integrated - set_up_done}
     extra.update(solver_stats(net))

@@ -55,6 +55,7 @@ from .batch import (failure_reason, make_reactor, network_atol, profile_columns,
 from .cases import Case
 from .results import RunResult
 from .soot_stage import stage
+from .species import inlet_summary
 
 __all__ = ["run_psr", "steady_change"]
 
@@ -178,7 +179,8 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     columns = profile_columns(leading, key, pahs, model is not None)
     rows, fractions = [], []
     status, notes = "completed", []
-    extra = {"integrator": "CVODES (Cantera)", "atol": float(atol)}
+    extra = {"summary": inlet_summary(gas), "integrator": "CVODES (Cantera)",
+             "atol": float(atol)}
     area = _area(case) if pfr else float("nan")
 
     def add_row(r, residence_time, z=None, velocity=None, keep=True):
