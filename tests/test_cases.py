@@ -84,14 +84,14 @@ def test_overrides_make_variants_and_check_them():
     ({"temperature": {"history": [[0.0, "a"], [1.0, 2.0]]}}, r"two rows"),
     ({"temperature": {"wall_profile": [[0.0, 0.1], [-5.0, 1000.0]]}},
      r"wall_profile: temperatures must be positive \(K\), got \[-5.0, 1000.0\]"),
-    ({"soot_solver": {"tolerance": -1.0}}, r"soot_solver.tolerance must be a positive"),
-    ({"counterflow": {"fuel_temperature": 0.0}}, r"counterflow.fuel_temperature must be a positive"),
+    ({"kind": "flame", "soot_solver": {"tolerance": -1.0}}, r"soot_solver.tolerance must be a positive"),
+    ({"kind": "counterflow", "counterflow": {"fuel_temperature": 0.0}}, r"counterflow.fuel_temperature must be a positive"),
     ({"soot": {"switches": [["oxidation_enable", False]]}}, r"did you mean 'oxidation_enabled'"),
     ({"soot": {"switches": [["oxidation_enabled", 1]]}}, r"pairs like"),
     ({"soot": {"sticking": [-0.1]}}, r"non-negative"),
     ({"species": {"aliases": [["C2H2"]]}}, r"pairs of names"),
     ({"species": {"pahs": [4]}}, r"species names"),
-    ({"soot_solver": {"points": 1}}, r"soot_solver.points is 1: too small"),
+    ({"kind": "flame", "soot_solver": {"points": 1}}, r"soot_solver.points is 1: too small"),
     ([1, 2], r"a case is a table"),
     ({"data": {"file": "a.csv"}}, r"'data' must be an array of tables \(\[\[data\]\] with file, label"),
     ({"data": [{"fil": "a.csv"}]}, r"unknown key 'data\[0\].fil' \(did you mean 'file'\?\)"),
@@ -130,12 +130,11 @@ def test_values_with_units_are_converted_to_the_fields_si_units():
         mass_flux = "0.008 g/(cm^2 s)"
         area = "0.5 cm^2"
         perimeter = "25 mm"
-        [counterflow]
-        pressure = "3 bar"
     """))
     r = pfr.reactor                              # to the digit: no 0.30000000000000004
-    assert (pfr.inlet.pressure, pfr.inlet.temperature, pfr.counterflow.pressure) == \
-        (202650.0, 1000.0, 3e5)
+    assert (pfr.inlet.pressure, pfr.inlet.temperature) == (202650.0, 1000.0)
+    cf = with_overrides(default_case("counterflow"), {"counterflow.pressure": "3 bar"})
+    assert cf.counterflow.pressure == 3e5
     assert (r.length, r.diameter, r.residence_time) == (0.3, 0.008, 0.005)
     assert (r.mass_flux, r.area, r.perimeter) == (0.08, 5e-5, 0.025)
     flame = with_overrides(default_case("flame"), {"flame.width": "15 mm", "flame.mass_flux": 0.07,
@@ -155,7 +154,8 @@ def test_out_of_range_pressures_and_temperatures_warn_and_their_edges_do_not():
     wall = [[0.0, 0.1], [1000.0, 250.0]]
     assert warned("pfr", **{"inlet.pressure": 100.0, "temperature.wall_profile": wall}) == []
     assert warned("flame", **{"inlet.pressure": 1e7, "inlet.temperature": 4000.0}) == []
-    assert warned("flame", **{"temperature.wall_profile": [[0.0], [6000.0]]}) == []  # not a flame's
+    with pytest.raises(CaseError, match="does not apply to a flame case"):  # not a flame's
+        warned("flame", **{"temperature.wall_profile": [[0.0], [6000.0]]})
     (low,) = warned("pfr", **{"inlet.pressure": 99.5})
     assert low.startswith("inlet.pressure is 99.5 Pa, below 100 Pa: the mechanism and the soot "
                           "model mean anything from 100 Pa to 10 MPa only")
@@ -171,3 +171,79 @@ def test_out_of_range_pressures_and_temperatures_warn_and_their_edges_do_not():
     assert inlet.startswith("inlet.temperature is 900 K but the wall starts at 1000 K: in wall "
                             "mode")
     assert warned("pfr", **{"inlet.temperature": 900.0, "temperature.mode": "history"}) == []
+
+
+@pytest.mark.parametrize("kind, key, value, instead", [
+    ("counterflow", "inlet.pressure", "10 kPa", "a counterflow case takes it as counterflow.pressure"),
+    ("counterflow", "flame.mass_flux", 0.1, "counterflow.fuel_mass_flux and "
+                                            "counterflow.oxidizer_mass_flux"),
+    ("counterflow", "soot_solver.outlet", "inlet", "always an inflow (flux) boundary"),
+    ("flame", "reactor.velocity", 0.5, "a flame case takes it as flame.velocity"),
+    ("flame", "output.stations", 50, "written on the soot grid, soot_solver.points"),
+    ("pfr", "soot_solver.points", 40, "its tolerances are in [integrator]"),
+    ("batch", "integrator.method", "BDF", "only integrator.rtol and integrator.atol apply"),
+    ("psr", "reactor.length", 0.1, "a psr case takes it as psr.pfr_length"),
+])
+def test_a_key_the_kind_does_not_read_is_refused_saying_where_it_goes(kind, key, value, instead):
+    table, name = key.split(".")
+    message = f"{key} does not apply to a {kind} case"
+    for make in (lambda: parse_case({"kind": kind, table: {name: value}}, source="my.toml"),
+                 lambda: with_overrides(default_case(kind), {key: value})):
+        with pytest.raises(CaseError) as e:
+            make()
+        assert type(e.value) is CaseError and message in str(e.value)
+        assert str(e.value).endswith(instead) and "\n" not in str(e.value)
+
+
+@pytest.mark.parametrize("kind", ["pfr", "flame", "counterflow", "batch", "psr"])
+def test_printed_defaults_hold_exactly_the_keys_their_kind_accepts(kind):
+    printed = tomllib.loads(case_to_toml(default_case(kind)))
+    assert parse_case(printed) == default_case(kind)
+    for table, name, value, *_ in case_fields():
+        if not table:
+            continue
+        shown = name in printed.get(table, {})
+        try:  # every key of the file format, alone in a file of this kind
+            parse_case({"kind": kind, table: {name: value}})
+        except CaseError as e:
+            assert not shown and "does not apply" in str(e), (table, name)
+        else:
+            # an inlet key of the form not in use is shown as a comment only
+            assert shown or (table, name) in {("inlet", "composition"), ("inlet", "oxidizer"),
+                                              ("inlet", "equivalence_ratio")}, (table, name)
+    # a case built in Python may not hold a value its kind does not read either
+    from fumivex2.cases import InletSpec
+    if kind == "counterflow":
+        with pytest.raises(CaseError, match="inlet.pressure does not apply"):
+            Case(kind=kind, inlet=InletSpec(pressure=1e4))
+
+
+def test_case_files_write_the_inlet_in_use():
+    psr = with_overrides(default_case("psr"), {"inlet.composition": "CH4:1, O2:2"})
+    text = case_to_toml(psr)
+    inlet = tomllib.loads(text)["inlet"]
+    assert "composition" not in inlet and inlet["fuel"] == "C2H4:1"
+    assert inlet["equivalence_ratio"] == 2.0
+    assert '# composition = "CH4:1, O2:2"  # not used' in text
+    pfr = tomllib.loads(case_to_toml(default_case("pfr"), commented=False))["inlet"]
+    assert pfr["composition"] == "C2H4:1, O2:1, N2:3" and "oxidizer" not in pfr
+    back = parse_case(tomllib.loads(text)).inlet
+    assert (back.fuel, back.oxidizer, back.equivalence_ratio, back.basis) == \
+        (psr.inlet.fuel, psr.inlet.oxidizer, psr.inlet.equivalence_ratio, psr.inlet.basis)
+
+
+def test_imposed_flame_profiles_must_cover_the_domain():
+    flame = default_case("flame")
+    ok = [[0.0, 0.005, 0.03], [300.0, 1800.0, 1700.0]]
+    assert with_overrides(flame, {"flame.width": 0.03, "flame.temperature_profile": ok})
+    # mm typed for m in a 3 cm domain: 1000 times its width
+    with pytest.raises(CaseError, match=r"runs to 30 m, 1000 times the flame's width of 0.03 m "
+                                        r"\(flame.width\): were its heights written in another "
+                                        r"unit \(in mm, its last height would be 0.03 m\)\?"):
+        with_overrides(flame, {"flame.width": 0.03,
+                               "flame.temperature_profile": [[0.0, 3.0, 30.0], ok[1]]})
+    for z, fix in (([0.0, 0.005, 0.02], "extend it to 0.03 m or set flame.width to 0.02 m"),
+                   ([0.001, 0.005, 0.03], "start it at the burner, height 0")):
+        with pytest.raises(CaseError, match=rf"covers {z[0]:g} to {z[-1]:g} m but the flame "
+                                            rf"spans 0 to 0.03 m.*\({fix}\)"):
+            with_overrides(flame, {"flame.width": 0.03, "flame.temperature_profile": [z, ok[1]]})

@@ -308,6 +308,12 @@ def test_sweep_reports_failed_cases_and_goes_on(standins, capsys):
                                    f"(--out DIR to choose another)")
     index = (folder / "sweep_index.jsonl").read_text().splitlines()
     assert len(index) == 6 and all('"error"' in line for line in index[4:])
+    # a resume of that folder with another --vary is refused before anything is printed
+    rc, out, err = run(capsys, "sweep", path, "--vary", "reactor.length=0.05,0.07", "--resume",
+                       "--out", str(folder))
+    assert rc == 2 and out == "" and err.count("\n") == 1
+    assert err.startswith(f"fumivex2: error: --resume: the sweep in {str(folder)!r} was run "
+                          f"with another --vary: inlet.pressure is varied there")
 
 
 def test_sweep_values_with_units_reach_the_cases_and_each_warning_shows_once(standins, capsys):

@@ -10,7 +10,7 @@ import numpy as np
 import pytest
 
 import fumivex2 as fv
-from conftest import NAMES, configure
+from conftest import MW_KMOL, NAMES, configure
 import test_flame_solver as tfs
 import test_flame_solver_vec as tfv
 
@@ -216,3 +216,181 @@ def test_array_solver_phase_rebinding_the_arrays():
     s.gas = RebindingPhase(s, lambda s: setattr(s, "X", np.zeros((len(NAMES), 1))))
     with pytest.raises(IndexError):
         quiet(s.solve)
+
+
+# ---- objects the flame solvers reuse from point to point ----------------------------------
+#
+# Per grid point a solver hands the phase a (T, P, X[:, i]) tuple and keeps the tuple and
+# the column views for the next point. Python code run while they are handed over or
+# released can call the solver again, which releases its kept objects.
+
+SOLVERS = [fv.CFlameSolver, fv.CFlameSolverOpt]
+
+
+class StatePhase:
+    """Records every state it is given, as (T, P, composition copy); calls `on_state`
+    with the number of states so far."""
+    species_names = NAMES
+
+    def __init__(self, on_state=None):
+        self.states, self.on_state = [], on_state
+
+    @property
+    def TPX(self):
+        return self.states[-1]
+
+    @TPX.setter
+    def TPX(self, value):
+        T, P, X = value
+        self.states.append((float(T), float(P), np.array(X, dtype=float)))
+        if self.on_state:
+            self.on_state(len(self.states))
+
+    @property
+    def mean_molecular_weight(self):
+        return float(self.states[-1][2] @ MW_KMOL)
+
+
+def exact_model_solver(cls, phase):
+    """A one-step solver on the fake flame with an exact CSootModel (which keeps the
+    composition view it is given until the next point)."""
+    if cls is fv.CFlameSolver:
+        s = tfs.make(quiet(configure, fv.CSootModel()), phase=phase, steps=1)
+    else:
+        s = quiet(lambda: tfv.make(steps=1))
+        s.gas = phase
+    return s
+
+
+def assert_states_are_the_points(s, states):
+    T, X = np.asarray(s.T), np.asarray(s.X)
+    order = [0, len(T) - 1] + list(range(1, len(T) - 1))  # left, right, interior
+    for k, (T_k, P_k, X_k) in enumerate(states):
+        i = order[k % len(order)]
+        assert (T_k, P_k) == (T[i], s.P)
+        np.testing.assert_array_equal(X_k, X[:, i])
+
+
+class CallingBackColumns(np.ndarray):
+    """A composition whose column views, once armed, call the solver back when released:
+    n_points = 0, then update_wdot_correction() (which releases the solver's kept objects)."""
+    solver = None
+
+    def __del__(self):
+        s, CallingBackColumns.solver = CallingBackColumns.solver, None
+        if s is not None:
+            s.n_points = 0
+            s.update_wdot_correction()
+
+
+@pytest.mark.parametrize("cls", SOLVERS)
+def test_state_tuple_outlives_a_callback_run_while_its_items_are_replaced(cls):
+    """The kept tuple's old column is released while the next state is handed over; its
+    __del__ empties the solver's cache. The phase must still get a whole, correct state."""
+    def arm(count):
+        if count == 1:
+            CallingBackColumns.solver = s
+
+    phase = StatePhase(arm)
+    s = exact_model_solver(cls, phase)
+    s.X = np.array(s.X).view(CallingBackColumns)
+    n = len(np.asarray(s.T))
+    if cls is fv.CFlameSolver:  # its step keeps the grid it started with
+        quiet(s.solve)
+        assert len(phase.states) == n
+    else:  # it reads n_points afresh: no interior rows are assembled, their pivots stay 0
+        with pytest.raises(ZeroDivisionError, match="^float division$"):
+            quiet(s.solve)
+        assert len(phase.states) == 2
+    assert CallingBackColumns.solver is None  # the callback ran
+    assert_states_are_the_points(s, phase.states)
+
+
+class DroppingComposition(np.ndarray):
+    """Answers a column read X[:, i] with a copy; once armed, it first replaces the
+    solver's X by a copy of itself, so that only the caller still owns this array."""
+    solver = None
+
+    def __getitem__(self, key):
+        if not (isinstance(key, tuple) and isinstance(key[1], int)):
+            return super().__getitem__(key)  # rows are written through views
+        s, DroppingComposition.solver = DroppingComposition.solver, None
+        if s is not None:
+            s.X = np.array(self)
+        return np.array(np.asarray(self)[key])
+
+
+@pytest.mark.parametrize("cls", SOLVERS)
+def test_composition_dropped_while_a_column_is_taken(cls):
+    """Indexing through Python drops the solver's X; the solver must not look at the
+    dropped array afterwards, and the step goes on with the new one."""
+    plain = exact_model_solver(cls, StatePhase())
+    quiet(plain.solve)
+
+    def arm(count):
+        if count == 1:
+            DroppingComposition.solver = s
+
+    phase = StatePhase(arm)
+    s = exact_model_solver(cls, phase)
+    s.X = np.array(s.X).view(DroppingComposition)
+    quiet(s.solve)
+    assert DroppingComposition.solver is None and type(s.X) is np.ndarray
+    assert_states_are_the_points(s, phase.states)
+    for name in ("N_agg_n", "N_pri_n", "C_tot_n", "H_tot_n"):  # the same numbers as a plain X
+        np.testing.assert_array_equal(np.asarray(getattr(s, name)),
+                                      np.asarray(getattr(plain, name)))
+
+
+class CallingBackBuffer(bytearray):
+    """Memory of a composition array; calls `callback` once when freed."""
+    callback = None
+
+    def __del__(self):
+        callback, CallingBackBuffer.callback = CallingBackBuffer.callback, None
+        if callback:
+            callback()
+
+
+@pytest.mark.parametrize("cls", SOLVERS)
+def test_solver_called_again_while_its_column_views_are_released(cls):
+    """update_wdot_correction's composition is swapped for a copy after a few points, so
+    the views kept of the first columns are its memory's last owners. Releasing them
+    (at the end of the call) runs the solver again on more points than it has room for
+    views; the views still to be released must survive that, and the inner call must
+    give every point the scrubbing rates of its state."""
+    results = {}
+
+    def call_again():
+        n = s.n_points
+        m = n + 10
+        results["outer"] = np.array(s.wdot_correction_soot)
+        for name in ("T", "rho", "mu", "N_agg_n", "N_pri_n", "C_tot_n", "H_tot_n"):
+            a = np.asarray(getattr(s, name))  # the last point's value repeated
+            setattr(s, name, np.concatenate([a, np.full(m - n, a[-1])]))
+        s.X = np.repeat(np.asarray(s.X)[:, -1:], m, axis=1)  # owns its memory
+        s.wdot_correction_soot = np.zeros((len(NAMES), m))
+        s.n_points = m
+        s.update_wdot_correction()
+        results["inner"] = np.array(s.wdot_correction_soot)
+
+    def swap(count):
+        if count == 4:
+            CallingBackBuffer.callback = call_again
+            s.X = np.array(s.X)
+
+    phase = StatePhase()
+    s = exact_model_solver(cls, phase)
+    quiet(s.solve)
+    X = np.asarray(s.X)
+    n = X.shape[1]
+    s.X = np.ndarray(X.shape, dtype=float, buffer=CallingBackBuffer(X.tobytes()))
+    del X
+    phase.states.clear()
+    phase.on_state = swap
+    s.update_wdot_correction()
+    assert CallingBackBuffer.callback is None
+    outer, inner = results["outer"], results["inner"]
+    assert np.count_nonzero(outer[:, -1]) >= 2  # C2H2, OH, O2 or the PAHs
+    for j in range(n - 1, n + 10):  # the last point's state throughout
+        np.testing.assert_array_equal(inner[:, j], outer[:, -1])

@@ -53,6 +53,23 @@ def test_units_and_quantities_are_converted_to_the_profiles_units(tmp_path):
     assert d.x.tolist() == [0.001] and d.columns[R.T].tolist() == [300.0]
 
 
+@pytest.mark.parametrize("position, header, factor", [
+    (R.TIME, "time [us]", 1e-6), (R.TIME, "time [\u00b5s]", 1e-6), (R.TIME, "time [ms]", 1e-3),
+    (R.RESIDENCE_TIME, "residence time [us]", 1e-6), (HAB, "height above burner [cm]", 1e-2)])
+@pytest.mark.parametrize("sep", [",", ";", "\t"])
+def test_position_units_and_separators(tmp_path, position, header, factor, sep):
+    # a spreadsheet in a decimal-comma locale separates cells with semicolons or tabs
+    d = read_data(write(tmp_path, sep.join([header, "T [K]"]) + "\n"
+                        + sep.join(["2.5", "1500"]) + "\n" + sep.join(["40", "1600"]) + "\n"),
+                  position)
+    assert d.x.tolist() == [2.5 * factor, 40 * factor]
+    assert d.columns[R.T].tolist() == [1500.0, 1600.0]
+    if sep == ";":
+        with pytest.raises(CaseError, match=r"line 2, column 'T \[K\]': '1500,5' is not a "
+                                            r"number \(write a decimal point, not a comma\)$"):
+            read_data(write(tmp_path, f"{header};T [K]\n2;1500,5\n"), position)
+
+
 BAD = [
     ("height above burner [mm],soot volume fraction\n1,2\n", "'soot volume fraction' has no unit"),
     ("height above burner [mm],soot fraction [ppm]\n1,2\n",
@@ -113,6 +130,46 @@ def test_agreement_figures_on_known_ratios(tmp_path):
     assert a["points not positive"] == 4 and math.isnan(a["geometric-mean ratio"])
     a = agreement(d, np.empty(0), np.empty(0), exact)     # a run that wrote no rows
     assert a["points outside range"] == 5 and a["points in range"] == 0
+    # points exactly at the ends of the computed range are compared
+    ends = dataclasses.replace(d, x=np.array([0.0, 0.02]))
+    a = agreement(ends, x, computed, (1e-7 + 5e-5 * ends.x) / 3.0)
+    assert (a["points in range"], a["points outside range"]) == (2, 0)
+    assert a["geometric-mean ratio"] == pytest.approx(3.0, rel=1e-12)
+
+
+def test_data_entirely_outside_the_computed_range_is_refused_or_noted(tmp_path):
+    from fumivex2.measured import agreement_rows
+
+    def case(kind, text, **overrides):
+        path = write(tmp_path, text, f"{kind}.csv")
+        return with_overrides(default_case(kind), {"data": [{"file": str(path)}], **overrides})
+
+    # heights in mm under an [m] header, a 3 cm flame: refused before the run, with numbers
+    flame = case("flame", "height above burner [m],T [K]\n3,1500\n30,1700\n",
+                 **{"flame.width": 0.03})
+    with pytest.raises(CaseError) as e:
+        load_data(flame)
+    assert type(e.value) is CaseError
+    assert str(e.value).endswith(
+        "all 2 positions, 3 to 30 m, lie outside the flame's domain (flame.width), 0 to 0.03 m: "
+        "is the unit of the position column ('height above burner [m]') right? (read in [mm], "
+        "all would lie inside)")
+    with pytest.raises(CaseError, match=r"4 to 50 ms, lie outside the times computed "
+                                        r"\(batch.end_time\), 0 to 3 ms.*read in \[us\], all "
+                                        r"would lie inside\)$"):
+        load_data(case("batch", "time [ms],T [K]\n4,1700\n50,1700\n"))
+    # the ends of the domain are inside; a reactor run to a residence time fixes no range
+    assert len(load_data(case("flame", "height above burner [mm],T [K]\n20,1500\n30,1500\n"))) == 1
+    reactor = case("pfr", "z [m],T [K]\n2,1500\n3,1500\n", **{"reactor.residence_time": 0.01})
+    data = load_data(reactor)
+    # after the run: a note with the computed range, and no figures
+    result = standin_run(reactor)
+    rows, notes = agreement_rows(result, data)
+    z = result.profiles[R.Z]
+    assert notes == [f"data 'pfr': nothing compared: all 2 positions, 2 to 3 m, lie outside the "
+                     f"computed range, 0 to {z.iloc[-1]:g} m: is the unit of the position column "
+                     f"('z [m]') right? (read in [cm] or [mm], all would lie inside)"]
+    assert rows[0]["points in range"] == 0
 
 
 def flame_with_data(tmp_path, **overrides):

@@ -219,8 +219,8 @@ def test_soot_off_on_a_mechanism_without_pahs():
 
 def test_flames_that_fail(monkeypatch):
     ct = pytest.importorskip("cantera")
-    # no oxygen: Cantera returns the cold mixture as its solution
-    r = run_flame(flame_case(**COARSE, inlet__composition="C2H4:1, AR:2"))
+    # oxygen only in CO2: Cantera returns the cold mixture as its solution
+    r = run_flame(flame_case(**COARSE, inlet__composition="C2H4:1, CO2:1, AR:2"))
     assert r.status == "failed" and r.message.startswith(
         "the flame does not burn at these conditions: the peak temperature is 300 K")
     assert r.profiles[R.T].max() < 301.0 and r.rates is None
@@ -232,7 +232,7 @@ def test_flames_that_fail(monkeypatch):
     monkeypatch.setattr(ct.BurnerFlame, "solve", fails)
     r = run_flame(flame_case(**COARSE))
     assert (r.status, r.message) == ("failed", "the burner flame did not converge: Newton "
-                                     "iteration failed; nothing was computed to write")
+                                     "iteration failed")
     assert len(r.profiles) == 0 and R.species_column("A4") in r.profiles
 
 

@@ -23,7 +23,7 @@ from fumivex2.cases import CaseError, default_case, with_overrides
 from fumivex2.species import shipped_mechanism
 from fumivex2.results import RunResult
 from fumivex2.sweep import (DaskUnavailable, SweepInterrupted, case_id, expand, parse_value,
-                            parse_vary, run_sweep)
+                            parse_vary, run_options, run_sweep)
 
 pd = pytest.importorskip("pandas")
 
@@ -55,13 +55,15 @@ def standin_profiles(case, rows=25):
     return pd.DataFrame(out)
 
 
-def standin_run(case, *, progress=None):
-    """A stand-in for run_pfr / run_flame."""
+def standin_run(case, *, progress=None, restart=False):
+    """A stand-in for run_pfr / run_flame; FUMIVEX2_TEST_RAISE makes every run raise."""
     log = os.environ.get("FUMIVEX2_TEST_LOG")
     if log:
         with open(log, "a") as fh:
             fh.write(json.dumps([case.reactor.length, case.soot.growth_model]) + "\n")
     time.sleep(float(os.environ.get("FUMIVEX2_TEST_SLEEP", "0")))
+    if os.environ.get("FUMIVEX2_TEST_RAISE"):
+        raise RuntimeError("stand-in failure on rerun")
     if case.species.pahs == ("A3",):
         warnings.warn("pyrene (A4) is not in the mechanism; using A3 as the soot model's PAH")
     if case.inlet.pressure == RAISES:
@@ -333,6 +335,62 @@ def test_resume_takes_only_this_very_case_from_its_record_and_never_unpickles(
     outcome = run_sweep(case, varies, out, workers=1, runner=standin_run)
     assert not any(r.resumed for r in outcome.records) and len(log.read_text().splitlines()) == 3
     check_same_as_serial(outcome, case, varies)
+    # a rerun that fails leaves no record of the earlier success behind: a resume runs
+    # those cases again instead of taking them as done
+    monkeypatch.setenv("FUMIVEX2_TEST_RAISE", "1")
+    failed = run_sweep(case, varies, out, workers=1, runner=standin_run)
+    assert [r.status for r in failed.records] == ["error"] * 3
+    assert not any((r.folder / "record.json").exists() for r in failed.records)
+    monkeypatch.delenv("FUMIVEX2_TEST_RAISE")
+    log.write_text("")
+    outcome = run_sweep(case, varies, out, workers=1, runner=standin_run, resume=True)
+    assert not any(r.resumed for r in outcome.records) and len(log.read_text().splitlines()) == 3
+
+
+def test_a_case_is_known_by_its_build_and_the_options_that_change_it(tmp_path, monkeypatch):
+    import importlib.util
+    import sys
+    import types
+
+    # the extension's build: its binary and the description installed beside it
+    case = small_case()
+    ext = tmp_path / "_fumivex2.so"
+    info = tmp_path / "build_info.json"
+    find_spec = importlib.util.find_spec
+    monkeypatch.setattr(importlib.util, "find_spec", lambda name, *a: types.SimpleNamespace(
+        origin=str(ext)) if name == "fumivex2._fumivex2" else find_spec(name, *a))
+    builds = [(b"\x7fELF one", {"cxx_flags": "-O2 -ffp-contract=off"}),
+              (b"\x7fELF one", {"cxx_flags": "-O2 -ffast-math"}),
+              (b"\x7fELF two", {"cxx_flags": "-O2 -ffast-math"}),
+              (b"\x7fELF two", None)]
+    ids = []
+    for binary, description in builds + builds[:1]:
+        ext.write_bytes(binary)
+        if description is None:
+            info.unlink()
+        else:
+            info.write_text(json.dumps(description))
+        ids.append(case_id(case))
+    assert len(set(ids[:4])) == 4 and ids[4] == ids[0]
+    monkeypatch.setattr(importlib.util, "find_spec", find_spec)
+
+    # flames started from their neighbours give other numbers: a resume without that
+    # option runs them again
+    module = types.ModuleType("fumivex2.flame")
+    module.run_flame = standin_run
+    monkeypatch.setitem(sys.modules, "fumivex2.flame", module)
+    log = tmp_path / "runs.log"
+    monkeypatch.setenv("FUMIVEX2_TEST_LOG", str(log))
+    flame = with_overrides(default_case("flame"), {"output.plots": False})
+    varies = {"flame.width": [0.01, 0.02]}
+    for restart, resumed in ((False, 0), (True, 0), (True, 2), (False, 2)):
+        log.write_text("")
+        outcome = run_sweep(flame, varies, tmp_path / "sw", workers=1, resume=True,
+                            restart_flames=restart)
+        assert sum(r.resumed for r in outcome.records) == resumed
+        assert len(log.read_text().splitlines()) == 2 - resumed
+    # a reactor has no flame to restart: the option does not change it
+    assert case_id(case, run_options("pfr", restart_flames=True)) == case_id(case)
 
 
 def interleaved_run(case, *, progress=None):

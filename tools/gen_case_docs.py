@@ -55,10 +55,12 @@ Rules: numbers may be written as integers where a real number is expected, and a
 a unit (`"1 atm"`, see [below](#numbers-with-units)); text keys with a fixed set of values
 refuse anything else and suggest the closest valid value; an unknown key is refused with the
 closest known keys; lengths, pressures, temperatures, time steps and tolerances must be
-positive. Tables that belong to the other kind of run (`[reactor]` in a flame case) are
-accepted and ignored, so one file can carry both. Every such mistake gives a one-line message
-naming the key (see [getting started](getting-started.md#when-something-is-wrong)). Values
-that run but are likely slips give [warnings](#warnings).
+positive. A key that the case's kind does not read (`[reactor]` in a flame case, `[inlet]`
+in a counterflow case, whose streams are in `[counterflow]`) is refused with where that kind
+takes it, so that no value is silently left unused; the tables below say which kinds read
+each table and key. Every such mistake gives a one-line message naming the key (see
+[getting started](getting-started.md#when-something-is-wrong)). Values that run but are
+likely slips give [warnings](#warnings).
 
 ## Numbers with units
 
@@ -119,11 +121,6 @@ In Python, `warnings.simplefilter("error", fumivex2.CaseWarning)` turns the warn
 exceptions.
 """
 
-APPLIES = {"reactor": ("pfr",), "temperature": ("pfr",),
-           "integrator": ("pfr", "batch", "psr"), "inlet": ("pfr", "flame", "batch", "psr"),
-           "flame": ("flame", "counterflow"), "counterflow": ("counterflow",),
-           "soot_solver": ("flame", "counterflow"), "batch": ("batch",), "psr": ("psr",)}
-
 TABLE_NOTES = {
     "": "Top-level keys. `data` is an array of tables, one `[[data]]` per measured-data file "
         "with `file` and `label`; see [measured data](data.md).",
@@ -172,9 +169,14 @@ def _value(v) -> str:
     return repr(v)
 
 
+def _listed(kinds) -> str:
+    names = [f"`{k}`" for k in kinds]
+    return names[0] if len(names) == 1 else ", ".join(names[:-1]) + " and " + names[-1]
+
+
 def case_docs() -> str:
     """The text of docs/cases.md."""
-    from fumivex2.cases import case_fields, default_case
+    from fumivex2.cases import KINDS, applies, case_fields, default_case
 
     pfr = case_fields(default_case("pfr"))
     others = {kind: {(t, n): v for t, n, v, *_ in case_fields(default_case(kind))}
@@ -185,14 +187,12 @@ def case_docs() -> str:
         if tname != table:
             table = tname
             title = f"`[{tname}]`" if tname else "Top level"
-            applies = APPLIES.get(tname)
+            names = [n for t, n, *_ in pfr if t == tname]
+            table_kinds = [k for k in KINDS if any(applies(k, tname, n) for n in names)]
             lines += ["", f"## {title}", ""]
             note = TABLE_NOTES.get(tname, "")
-            if applies:
-                names = [f"`{a}`" for a in applies]
-                listed = names[0] if len(names) == 1 else \
-                    ", ".join(names[:-1]) + " and " + names[-1]
-                note += f" Used by {listed} runs only."
+            if len(table_kinds) < len(KINDS):
+                note += f" Used by {_listed(table_kinds)} runs only."
             lines += [note.strip(), "", "| Key | Default | Unit | Meaning |", "|---|---|---|---|"]
         default = f"`{_value(value)}`"
         for kind, values in others.items():
@@ -202,6 +202,9 @@ def case_docs() -> str:
         meaning = meaning[0].upper() + meaning[1:]
         if choices:
             meaning += "; one of " + ", ".join(f"`{c}`" for c in choices)
+        key_kinds = [k for k in KINDS if applies(k, tname, name)]
+        if key_kinds != table_kinds:
+            meaning += f" ({_listed(key_kinds)} only)"
         lines.append(f"| `{name}` | {default} | {unit.replace('^', '')} | "
                      f"{meaning.replace('|', '/')} |")
     return "\n".join(lines) + "\n"

@@ -1,5 +1,7 @@
 #include "flame_point.hpp"
 
+#include <utility>
+
 #include "bind/errors.hpp"
 #include "bind/items.hpp"
 #include "bind/numpy.hpp"
@@ -50,6 +52,9 @@ bool unshared(PyObject* o) {
 }  // namespace
 
 Ref PointObjects::column(PyObject* X, long i) {
+  // X stays alive for the whole call: indexing it through Python (or the
+  // release of a replaced view) may drop the solver's own reference to it.
+  Ref held = Ref::borrow(X);
   if (i >= 0 && static_cast<std::size_t>(i) < columns_.size()) {
     PyObject* kept = columns_[static_cast<std::size_t>(i)];
     if (kept && unshared(kept) && column_current(X, kept, i)) return Ref::borrow(kept);
@@ -58,36 +63,48 @@ Ref PointObjects::column(PyObject* X, long i) {
   if (i >= 0 && PyArray_CheckExact(view.get()) && column_current(X, view.get(), i)) {
     if (static_cast<std::size_t>(i) >= columns_.size())
       columns_.resize(static_cast<std::size_t>(i) + 1, nullptr);
-    Py_XSETREF(columns_[static_cast<std::size_t>(i)], Py_NewRef(view.get()));
+    // the replaced view is released once the slot holds the new one: its
+    // release can run Python code that uses (or clears) this cache
+    Ref replaced(std::exchange(columns_[static_cast<std::size_t>(i)], Py_NewRef(view.get())));
   }
   return view;
 }
 
 void PointObjects::assign_TPX(PyObject* gas, double T, double P, PyObject* col) {
   static PyObject* const name = PyUnicode_InternFromString("TPX");
+  Ref held_gas = Ref::borrow(gas), held_col = Ref::borrow(col);
   Ref T_obj(check(PyFloat_FromDouble(T)));
   Ref P_obj(check(PyFloat_FromDouble(P)));
-  PyObject* tpx = tpx_;
-  if (tpx && unshared(tpx)) {
-    Py_SETREF(PyTuple_GET_ITEM(tpx, 0), T_obj.release());
-    Py_SETREF(PyTuple_GET_ITEM(tpx, 1), P_obj.release());
-    Py_SETREF(PyTuple_GET_ITEM(tpx, 2), Py_NewRef(col));
-    if (!PyObject_GC_IsTracked(tpx)) PyObject_GC_Track(tpx);
+  // What the tuple held before, released only after the phase has taken the
+  // new state: releasing an item (a composition view with a __del__, say) can
+  // run Python code that calls this solver again and clears this cache.
+  Ref old[3];
+  Ref tpx;  // our own reference to the tuple handed over, across the setter
+  if (tpx_ && unshared(tpx_)) {
+    tpx = Ref::borrow(tpx_);
+    PyObject* const fresh[3] = {T_obj.release(), P_obj.release(), Py_NewRef(col)};
+    for (Py_ssize_t k = 0; k < 3; ++k) {
+      old[k] = Ref(PyTuple_GET_ITEM(tpx.get(), k));  // the tuple's reference, taken over
+      PyTuple_SET_ITEM(tpx.get(), k, fresh[k]);
+    }
+    if (!PyObject_GC_IsTracked(tpx.get())) PyObject_GC_Track(tpx.get());
   } else {
-    tpx = check(PyTuple_New(3));
-    PyTuple_SET_ITEM(tpx, 0, T_obj.release());
-    PyTuple_SET_ITEM(tpx, 1, P_obj.release());
-    PyTuple_SET_ITEM(tpx, 2, Py_NewRef(col));
-    Py_XSETREF(tpx_, tpx);
+    tpx = Ref(check(PyTuple_New(3)));
+    PyTuple_SET_ITEM(tpx.get(), 0, T_obj.release());
+    PyTuple_SET_ITEM(tpx.get(), 1, P_obj.release());
+    PyTuple_SET_ITEM(tpx.get(), 2, Py_NewRef(col));
+    old[0] = Ref(std::exchange(tpx_, Py_NewRef(tpx.get())));  // a tuple someone else keeps
   }
-  Ref held_tuple = Ref::borrow(tpx), held_gas = Ref::borrow(gas);
-  if (PyObject_SetAttr(gas, name, tpx) < 0) throw_pending();
+  if (PyObject_SetAttr(gas, name, tpx.get()) < 0) throw_pending();
 }
 
 void PointObjects::clear() {
-  for (PyObject*& c : columns_) Py_CLEAR(c);
-  columns_.clear();
-  Py_CLEAR(tpx_);
+  // Taken out of the cache before any is released: a release can run Python
+  // code that uses the cache again (filling or clearing it meanwhile).
+  std::vector<PyObject*> columns;
+  columns.swap(columns_);
+  Ref tpx(std::exchange(tpx_, nullptr));
+  for (PyObject*& c : columns) Py_CLEAR(c);
 }
 
 void PointObjects::clear_after_call() {

@@ -22,6 +22,12 @@ bool column_current(PyObject* X, PyObject* col, long i);
 // view of each column of X and the (T, P, X) tuple. One is reused only when
 // nothing but this cache refers to it (no reference, no weak reference), so
 // nobody can tell it from a new one; the allocations are saved.
+//
+// Python code can run inside every call here (a phase's TPX setter, indexing
+// a subclass of ndarray, the __del__ of a released object) and can call the
+// solver again, which clears or refills this cache. So each call holds its
+// own reference to every object it uses, and objects the cache lets go of are
+// released only after the cache no longer points to them.
 class PointObjects {
  public:
   PointObjects() = default;

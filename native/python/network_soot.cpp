@@ -8,15 +8,27 @@
 //                                     equations LHS dy/dt = RHS, in place
 //
 // ctx is the tuple the reactor builds when its network initialises:
-//   (phase, soot_model, cell, species_offset, W, inflows, outflows)
-// with cell the list [state copy (float64 array), offset of the soot variables],
-// W the molar masses (kg/kmol, float64 array), inflows a tuple of
-// (flow device, the upstream soot reactor's cell or None) and outflows a tuple
-// of flow devices. A cell is read at each call: an upstream reactor replaces its
-// state copy when the network initialises it again. The phase holds the reactor's state when Cantera
-// calls the hook (its eval restores it), so the soot model is given the gas the
-// way the plug-flow reactor gives it: T, P, density, viscosity, mean molar mass
-// and mole fractions read from the phase. An exact CSootModel runs in C++.
+//   (reactor, phase, soot_model, cell, species_offset, T_index, W,
+//    constant_volume, soot_reactor_class, H2_index, (W_C, W_H))
+// with cell the list [state copy (float64 array), offset of the soot
+// variables, offset of the species, initialisation pass, phase], W the
+// molar masses (kg/kmol, float64 array) and W_C, W_H the phase's atomic
+// weights of carbon and hydrogen (kg/mol). The reactor's inlets and outlets are
+// read at each call, so a flow device added after the network initialised
+// counts as soon as Cantera's own equations count it; an upstream soot
+// reactor's cell is read at each call too.
+//
+// A flow device carries the reactor's contents, gas and soot (see
+// reactor/network.hpp): Cantera's own equations count the whole flow mdot as
+// gas, and the rows here take the soot's share sigma / (1 + sigma) back out of
+// the gas mass, species and energy equations, for the outflows at this
+// reactor's sigma and for the inflows at the upstream soot reactor's.
+//
+// The phase holds the reactor's state when Cantera calls the hook (its eval
+// restores it), so the soot model is given the gas the way the plug-flow
+// reactor gives it: T, P, density, viscosity, mean molar mass and mole
+// fractions read from the phase, in one place (give_gas). An exact CSootModel
+// runs in C++.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -84,24 +96,60 @@ long index_value(PyObject* o, const char* what) {
   return v;
 }
 
-// A soot reactor's [state copy, soot offset] list.
+// repr(reactor.name), or of the object itself when it has none
+std::string name_of(PyObject* reactor) {
+  Ref n(PyObject_GetAttrString(reactor, "name"));
+  if (!n) PyErr_Clear();
+  Ref r(PyObject_Repr(n ? n.get() : reactor));
+  if (!r) {
+    PyErr_Clear();
+    return "?";
+  }
+  const char* c = PyUnicode_AsUTF8(r.get());
+  if (!c) {
+    PyErr_Clear();
+    return "?";
+  }
+  return c;
+}
+
+// A soot reactor's [state copy, soot offset, species offset, pass, phase] list.
 struct Cell {
-  explicit Cell(PyObject* o) {
-    if (!PyList_Check(o) || PyList_GET_SIZE(o) != 2)
-      type_error("a soot reactor's cell is a list [state, soot offset]");
+  Cell(PyObject* o, PyObject* owner) {
+    if (!PyList_Check(o) || PyList_GET_SIZE(o) != 5)
+      type_error("a soot reactor's cell is a list [state, soot offset, species offset, pass, "
+                 "phase]");
     state = Ref::borrow(PyList_GET_ITEM(o, 0));
     Ref off = Ref::borrow(PyList_GET_ITEM(o, 1));
-    if (state.get() == Py_None || off.get() == Py_None)
-      value_error("a soot reactor in this network has not been initialised");
+    Ref sp = Ref::borrow(PyList_GET_ITEM(o, 2));
+    phase = Ref::borrow(PyList_GET_ITEM(o, 4));
+    if (state.get() == Py_None || off.get() == Py_None || sp.get() == Py_None)
+      value_error("soot reactor " + name_of(owner) +
+                  " is not in this network (it was never initialised): add it to the "
+                  "ReactorNet with the reactors it feeds");
     offset = index_value(off.get(), "soot offset");
+    species = index_value(sp.get(), "species offset");
   }
   Ref state;
+  Ref phase;
   long offset = 0;
+  long species = 0;
 };
 
 struct Names {
   PyObject* wdot = interned("net_production_rates");
   PyObject* mdot = interned("mass_flow_rate");
+  PyObject* inlets = interned("inlets");
+  PyObject* outlets = interned("outlets");
+  PyObject* upstream = interned("upstream");
+  PyObject* cell = interned("_cell");
+  PyObject* energy = interned("energy_enabled");
+  PyObject* restore = interned("restore_thermo_state");
+  PyObject* P = interned("P");
+  PyObject* h_mass = interned("enthalpy_mass");
+  PyObject* h_k = interned("partial_molar_enthalpies");
+  PyObject* u_k = interned("partial_molar_int_energies");
+  PyObject* name = interned("name");
 };
 const Names& names() {
   static const Names n;
@@ -110,9 +158,9 @@ const Names& names() {
 
 // The gas-phase rates of the soot model's pseudo-species replace the phase's
 // when their steady-state switch is off (as in the plug-flow reactor):
-// RHS[k] += (rate - wdot_k) W_k V over the species range they occupy.
+// added[k] += (rate - wdot_k) W_k V (kg/s) over the species range they occupy.
 void substitute_pseudo_species(PyObject* phase, SootCalls& sm, const double* W, long K, double V,
-                               double* rhs_species) {
+                               double* added) {
   static const char* const pseudo[2][3] = {
       {"steady_state_physical_dimerization", "phy_dimer_wdot", "phy_dimer_index_in_gas"},
       {"steady_state_PAH_adsorption", "soot_PAH_wdot", "soot_PAH_index_in_gas"}};
@@ -140,7 +188,7 @@ void substitute_pseudo_species(PyObject* phase, SootCalls& sm, const double* W, 
       if (static_cast<long>(wdot.size()) != K) value_error("phase: net_production_rates has the wrong length");
     }
     for (long k = first; k <= last; ++k)
-      rhs_species[k] += (rates[static_cast<std::size_t>(k - first)] - wdot[static_cast<std::size_t>(k)]) *
+      added[k] += (rates[static_cast<std::size_t>(k - first)] - wdot[static_cast<std::size_t>(k)]) *
                         W[k] * V;
   }
 }
@@ -162,6 +210,26 @@ PyObject* py_network_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   });
 }
 
+// The one place the soot model is given the phase's gas: T, P, density,
+// viscosity, mean molar mass and mole fractions, read from the phase (which
+// holds the reactor's state while Cantera evaluates it). Returns the density,
+// kg/m^3.
+double give_gas(PyObject* phase, SootCalls& sm) { return sm.update_gas_from(phase); }
+
+// The items of a list or tuple attribute (reactor.inlets, reactor.outlets).
+Ref sequence_attr(PyObject* o, PyObject* name) {
+  Ref v = get(o, name);
+  return Ref(check(PySequence_Fast(v.get(), "a reactor's inlets and outlets are sequences")));
+}
+
+// One flow into the reactor from an upstream soot reactor.
+struct SootInflow {
+  Ref upstream;     // the reactor
+  double mdot;      // kg/s of contents
+  double gas;       // kg/s of gas in it
+  Cell cell;
+};
+
 PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*) {
   if (nargs != 3) {
     PyErr_Format(PyExc_TypeError,
@@ -170,19 +238,26 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
   }
   return guarded([&] {
     PyObject* ctx = args[0];
-    if (!PyTuple_Check(ctx) || PyTuple_GET_SIZE(ctx) != 7)
-      type_error("_network_soot_rows(): the context must be a tuple of 7 items");
-    PyObject* phase = PyTuple_GET_ITEM(ctx, 0);
-    Ref model = Ref::borrow(PyTuple_GET_ITEM(ctx, 1));
-    const Cell cell(PyTuple_GET_ITEM(ctx, 2));
+    if (!PyTuple_Check(ctx) || PyTuple_GET_SIZE(ctx) != 11)
+      type_error("_network_soot_rows(): the context must be a tuple of 11 items");
+    PyObject* reactor = PyTuple_GET_ITEM(ctx, 0);
+    PyObject* phase = PyTuple_GET_ITEM(ctx, 1);
+    Ref model = Ref::borrow(PyTuple_GET_ITEM(ctx, 2));
+    const Cell cell(PyTuple_GET_ITEM(ctx, 3), reactor);
     Doubles state(cell.state.get(), false, "state");
     const long so = cell.offset;
-    const long sp = index_value(PyTuple_GET_ITEM(ctx, 3), "species offset");
-    Doubles W(PyTuple_GET_ITEM(ctx, 4), false, "molar masses");
-    PyObject* inflows = PyTuple_GET_ITEM(ctx, 5);
-    PyObject* outflows = PyTuple_GET_ITEM(ctx, 6);
-    if (!PyTuple_Check(inflows) || !PyTuple_Check(outflows))
-      type_error("_network_soot_rows(): inflows and outflows must be tuples");
+    const long sp = index_value(PyTuple_GET_ITEM(ctx, 4), "species offset");
+    const long iT = index_value(PyTuple_GET_ITEM(ctx, 5), "temperature index");
+    Doubles W(PyTuple_GET_ITEM(ctx, 6), false, "molar masses");
+    const int constant_volume = PyObject_IsTrue(PyTuple_GET_ITEM(ctx, 7));
+    if (constant_volume < 0) throw_pending();
+    PyObject* soot_class = PyTuple_GET_ITEM(ctx, 8);
+    const long iH2 = index_value(PyTuple_GET_ITEM(ctx, 9), "H2 index");
+    PyObject* weights = PyTuple_GET_ITEM(ctx, 10);
+    if (!PyTuple_Check(weights) || PyTuple_GET_SIZE(weights) != 2)
+      type_error("_network_soot_rows(): the atomic weights are a tuple (W_C, W_H)");
+    const double W_C = as_double(PyTuple_GET_ITEM(weights, 0));
+    const double W_H = as_double(PyTuple_GET_ITEM(weights, 1));
     Doubles lhs(args[1], true, "LHS");
     Doubles rhs(args[2], true, "RHS");
     const long K = W.n;
@@ -190,66 +265,130 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
     if (lhs.n != n || rhs.n != n)
       value_error("the reactor's equations have " + std::to_string(rhs.n) +
                   " rows for a state of " + std::to_string(n) + " components");
-    if (sp < 1 || sp + K > so || so + kSoot != n)
+    if (sp < 1 || sp + K > so || so + kSoot != n || iT < 1 || iT >= sp || sp != cell.species)
       value_error("the soot reactor's layout does not fit its state vector");
 
-    // The soot model at the reactor's gas and soot state.
+    // The soot model at the reactor's gas and soot state; the transport terms
+    // below use the state's own soot values X (the model sees them clamped to
+    // its floors, which only its rates may do: a value below the floor must
+    // relax to the inflow's like any other).
     SootCalls sm(model.get());
     const Names& nm = names();
-    const double rho = sm.update_gas_from(phase);
-    double soot[kSoot];
-    std::memcpy(soot, state.data + so, sizeof soot);
-    sm.update_solution(soot);
+    const double rho = give_gas(phase, sm);
+    double X[kSoot];
+    std::memcpy(X, state.data + so, sizeof X);
+    sm.update_solution(X);
     sm.update_scrub_wdot();
     double S[kSoot];
     int done = 0;
     if (!sm.sources(S, done))
       for (int k = 0; k < kSoot; ++k) S[k] = sm.source(static_cast<SootSource>(k));
-    static const char* const variables[kSoot] = {"N_agg", "N_pri", "C_tot", "H_tot"};
-    double X[kSoot];
-    for (int k = 0; k < kSoot; ++k) X[k] = sm.attr_double(variables[k]);
     Ref scrub_obj(sm.attr("scrub_wdot"));
     const std::vector<double> scrub = float64_vector(scrub_obj.get());
     if (static_cast<long>(scrub.size()) != K)
       value_error("soot model: scrub_wdot has " + std::to_string(scrub.size()) +
                   " values for a phase of " + std::to_string(K) + " species");
 
-    // Gas: mass, volume and the species rows.
+    // Gas: the species exchanged with the soot, closed on H2 so that the gas
+    // loses exactly the mass the soot gains (reactor/network.hpp).
     const double m = state.data[0];
     const double V = fdiv(m, rho);
-    const double m_s = fv::reactor::scrubbed_mass_rate(scrub.data(), W.data, K);
+    std::vector<double> added(static_cast<std::size_t>(K));
+    for (long k = 0; k < K; ++k)
+      added[static_cast<std::size_t>(k)] = V * scrub[static_cast<std::size_t>(k)] * W.data[k];
+    substitute_pseudo_species(phase, sm, W.data, K, V, added.data());
+    double exchanged = 0.0;
+    for (double a : added) exchanged += a;
+    const double soot_gain = m * fv::reactor::soot_mass_ratio(S[2], S[3], W_C, W_H);
+    if (iH2 >= K) value_error("soot model: H2_index is out of the phase's species range");
+    added[static_cast<std::size_t>(iH2)] += fv::reactor::hydrogen_closure(exchanged, soot_gain);
     double* rhs_species = rhs.data + sp;
     const double* Y = state.data + sp;
     for (long k = 0; k < K; ++k)
-      rhs_species[k] += fv::reactor::network_species_term(V, scrub[static_cast<std::size_t>(k)],
-                                                          W.data[k], Y[k], m_s);
-    substitute_pseudo_species(phase, sm, W.data, K, V, rhs_species);
-    rhs.data[0] += V * m_s;
-    const double dmdt = rhs.data[0];
+      rhs_species[k] +=
+          fv::reactor::network_species_term(added[static_cast<std::size_t>(k)], Y[k], soot_gain);
+    rhs.data[0] -= soot_gain;
 
-    // Soot carried by the flows: in at the upstream reactor's values (none from
-    // a reservoir or a gas-only reactor), out at this reactor's own.
+    // Flows, read afresh: the contents leave at this reactor's soot per gas
+    // mass sigma, and enter at the upstream soot reactor's (none from a
+    // reservoir or a gas-only reactor).
+    const int energy = [&] {
+      Ref e = get(reactor, nm.energy);
+      const int v = PyObject_IsTrue(e.get());
+      if (v < 0) throw_pending();
+      return v;
+    }();
+    const double sigma = fv::reactor::soot_mass_ratio(X[2], X[3], W_C, W_H);
+    Ref outlets = sequence_attr(reactor, nm.outlets);
+    double mdot_out = 0.0;  // gas, kg/s
+    double soot_out = 0.0;  // soot mass, kg/s
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(outlets.get()); ++i) {
+      // held: reading a flow rate can run Python (a controller's mdot function)
+      Ref device = Ref::borrow(PySequence_Fast_GET_ITEM(outlets.get(), i));
+      const double mdot = get_float(device.get(), nm.mdot);
+      const double gas = fv::reactor::gas_flow(mdot, sigma);
+      mdot_out += gas;
+      soot_out += mdot - gas;
+    }
+    rhs.data[0] += soot_out;  // Cantera took the whole flow out of the gas
+    if (constant_volume && energy && soot_out != 0.0)
+      rhs.data[iT] += soot_out * fdiv(get_float(phase, nm.P), rho);  // its flow work P/rho
+
+    Ref inlets = sequence_attr(reactor, nm.inlets);
     double n_in[kSoot] = {0.0, 0.0, 0.0, 0.0};
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(inflows); ++i) {
-      PyObject* item = PyTuple_GET_ITEM(inflows, i);
-      if (!PyTuple_Check(item) || PyTuple_GET_SIZE(item) != 2)
-        type_error("_network_soot_rows(): an inflow is (device, upstream cell or None)");
-      const double mdot = get_float(PyTuple_GET_ITEM(item, 0), nm.mdot);
-      PyObject* up = PyTuple_GET_ITEM(item, 1);
-      if (up == Py_None) continue;
-      const Cell up_cell(up);
+    std::vector<SootInflow> soot_inflows;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(inlets.get()); ++i) {
+      Ref held = Ref::borrow(PySequence_Fast_GET_ITEM(inlets.get(), i));
+      PyObject* device = held.get();
+      Ref up = get(device, nm.upstream);
+      const int is_soot = PyObject_IsInstance(up.get(), soot_class);
+      if (is_soot < 0) throw_pending();
+      if (!is_soot) continue;
+      const double mdot = get_float(device, nm.mdot);
+      Ref up_cell_obj = get(up.get(), nm.cell);
+      Cell up_cell(up_cell_obj.get(), up.get());
       Doubles upstream(up_cell.state.get(), false, "upstream state");
       const long uo = up_cell.offset;
-      if (uo + kSoot > upstream.n) value_error("the upstream soot offset is out of its state");
-      for (int k = 0; k < kSoot; ++k) n_in[k] += mdot * upstream.data[uo + k];
+      if (uo + kSoot > upstream.n || up_cell.species < 1 || up_cell.species + K > uo)
+        value_error("the upstream soot reactor's layout does not fit its state vector");
+      const double* Xu = upstream.data + uo;
+      const double sigma_up = fv::reactor::soot_mass_ratio(Xu[2], Xu[3], W_C, W_H);
+      const double gas = fv::reactor::gas_flow(mdot, sigma_up);
+      for (int k = 0; k < kSoot; ++k) n_in[k] += gas * Xu[k];
+      // Cantera counted the whole flow as gas of the upstream composition
+      const double soot = mdot - gas;
+      const double* Yu = upstream.data + up_cell.species;
+      rhs.data[0] -= soot;
+      for (long k = 0; k < K; ++k) rhs_species[k] -= soot * (Yu[k] - Y[k]);
+      if (energy && soot != 0.0)
+        soot_inflows.push_back({std::move(up), mdot, gas, std::move(up_cell)});
     }
-    double mdot_out = 0.0;
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(outflows); ++i)
-      mdot_out += get_float(PyTuple_GET_ITEM(outflows, i), nm.mdot);
+    if (!soot_inflows.empty()) {
+      // and gave the energy equation the soot's share of the inflow's enthalpy:
+      // h_in - sum_k e_k Y_in,k / W_k per kg, with e_k this reactor's partial
+      // molar enthalpies (constant pressure) or internal energies (volume), J/kmol
+      Ref e_obj = get(phase, constant_volume ? nm.u_k : nm.h_k);
+      const std::vector<double> e = float64_vector(e_obj.get());
+      if (static_cast<long>(e.size()) != K)
+        value_error("phase: partial molar properties have the wrong length");
+      for (const SootInflow& f : soot_inflows) {
+        Ref r(check(PyObject_CallMethodNoArgs(f.upstream.get(), nm.restore)));
+        const double h_in = get_float(f.cell.phase.get(), nm.h_mass);
+        Doubles upstream(f.cell.state.get(), false, "upstream state");
+        const double* Yu = upstream.data + f.cell.species;
+        double carried = h_in;
+        for (long k = 0; k < K; ++k)
+          carried -= e[static_cast<std::size_t>(k)] * Yu[k] / W.data[k];
+        rhs.data[iT] -= (f.mdot - f.gas) * carried;
+      }
+      Ref r(check(PyObject_CallMethodNoArgs(reactor, nm.restore)));
+    }
+    const double dmdt = rhs.data[0];
 
     for (int k = 0; k < kSoot; ++k) {
       lhs.data[so + k] = 1.0;
-      rhs.data[so + k] = fv::reactor::network_soot_derivative(S[k], X[k], n_in[k], mdot_out, dmdt, m);
+      rhs.data[so + k] =
+          fv::reactor::network_soot_derivative(S[k], X[k], n_in[k], mdot_out, dmdt, m);
     }
     return Py_NewRef(Py_None);
   });

@@ -6,6 +6,9 @@
 namespace fv::soot {
 class SootModel;
 }
+namespace fv::gas {
+class MixtureViscosity;
+}
 
 namespace fv::py {
 
@@ -25,6 +28,16 @@ extern PyMethodDef g_steady_residual;
 extern PyMethodDef g_network_load;
 extern PyMethodDef g_network_soot_rows;
 int ready_steady_report(PyObject* module);
+// _MixtureViscosity (viscosity.cpp)
+extern PyTypeObject MixtureViscosityType;
+int ready_mixture_viscosity(PyObject* module);
+// The mixture viscosity, Pa s, at T (a Python number, K) and the mole
+// fractions X (a float64 array read in place, or any sequence of numbers).
+double mixture_viscosity_at(fv::gas::MixtureViscosity& mu, PyObject* T, PyObject* X);
+// viscosity(T, X) for a driver that holds a viscosity object from
+// fumivex2.viscosity: an exact _MixtureViscosity runs in C++, any other
+// callable is called through Python; float result, Pa s.
+double call_mixture_viscosity(PyObject* viscosity, PyObject* T, PyObject* X);
 
 // PyType_Ready and publish in the module; -1 with an exception on failure.
 int ready_soot_model(PyObject* module);

@@ -36,7 +36,7 @@ from . import results as R
 from .cases import Case, CaseError
 from .checks import check_run
 from .results import RunResult
-from .species import cantera_message
+from .species import cantera_message, inlet_summary
 
 __all__ = ["run_batch", "network_atol"]
 
@@ -182,6 +182,7 @@ def run_batch(case: Case, *, progress: Progress = None) -> RunResult:
 
     started = time.perf_counter()
     gas, model, key, pahs = set_up(case, "batch", "batch")
+    inputs = inlet_summary(gas)
     b = case.batch
     reactor = make_reactor(gas, model, constant=b.constant, energy=b.energy, name="batch",
                            clone=False)
@@ -215,7 +216,7 @@ def run_batch(case: Case, *, progress: Progress = None) -> RunResult:
     integrated = time.perf_counter()
     columns = profile_columns([R.TIME], key, pahs, model is not None)
     profiles, mass = tables(rows, fractions, columns, R.TIME, gas.species_names)
-    extra = {"integrator": "CVODES (Cantera)", "atol": float(net.atol),
+    extra = {"summary": inputs, "integrator": "CVODES (Cantera)", "atol": float(net.atol),
              "mass_fractions": mass, "set-up time [s]": set_up_done - started,
              "integration time [s]": integrated - set_up_done}
     extra.update(solver_stats(net))

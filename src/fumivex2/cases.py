@@ -24,7 +24,7 @@ import pathlib
 import re
 import tomllib
 import warnings
-from dataclasses import dataclass, field, fields, is_dataclass, replace
+from dataclasses import MISSING, dataclass, field, fields, is_dataclass, replace
 from typing import Any, Mapping
 
 __all__ = [
@@ -293,13 +293,140 @@ class Case:
         _validate(self)
 
 
-# the tables each kind leaves out of its printed file (they belong to other kinds)
-_NETWORK_TABLES = ("batch", "psr")
-_SKIPPED = {"pfr": ("flame", "counterflow", "soot_solver") + _NETWORK_TABLES,
-            "flame": ("reactor", "temperature", "integrator", "counterflow") + _NETWORK_TABLES,
-            "counterflow": ("reactor", "temperature", "integrator", "inlet") + _NETWORK_TABLES,
-            "batch": ("reactor", "temperature", "flame", "counterflow", "soot_solver", "psr"),
-            "psr": ("reactor", "temperature", "flame", "counterflow", "soot_solver", "batch")}
+# What each kind of run does not read: whole tables (ALL) or some of their keys. Every
+# other key applies; a case file that sets a key its kind does not read is refused
+# (_check_applies), so that no value is silently left unused.
+ALL = "*"
+_FLAME_ONLY = ("width", "mass_flux", "velocity", "temperature_profile")
+_UNUSED = {
+    "pfr": {"flame": ALL, "counterflow": ALL, "soot_solver": ALL, "batch": ALL, "psr": ALL},
+    "flame": {"reactor": ALL, "temperature": ALL, "integrator": ALL, "counterflow": ALL,
+              "batch": ALL, "psr": ALL, "output": ("stations",)},
+    "counterflow": {"inlet": ALL, "reactor": ALL, "temperature": ALL, "integrator": ALL,
+                    "batch": ALL, "psr": ALL, "flame": _FLAME_ONLY, "soot_solver": ("outlet",),
+                    "output": ("stations",)},
+    "batch": {"reactor": ALL, "temperature": ALL, "flame": ALL, "counterflow": ALL,
+              "soot_solver": ALL, "psr": ALL, "integrator": ("method", "max_step")},
+    "psr": {"reactor": ALL, "temperature": ALL, "flame": ALL, "counterflow": ALL,
+            "soot_solver": ALL, "batch": ALL, "integrator": ("method", "max_step")},
+}
+
+# Where a kind takes what a key of another kind says: by (kind, "table.key"); else the key
+# of the same name (with or without a stream or section prefix) in the kind's own tables;
+# else by (kind, "table").
+_FLAME_INTEGRATOR = ("the flame is solved by Cantera's own solver and the soot by the soot "
+                     "stage: its tolerances are in [soot_solver] (tolerance, max_iterations)")
+_FLAME_STATIONS = ("flame profiles are written on the soot grid, soot_solver.points")
+_NETWORK_INTEGRATOR = ("Cantera's own integrator (CVODES) runs it: only integrator.rtol and "
+                       "integrator.atol apply")
+_INSTEAD = {
+    ("counterflow", "inlet.composition"): "the two streams are counterflow.fuel and "
+                                          "counterflow.oxidizer (mole fractions)",
+    ("counterflow", "inlet.basis"): "the streams counterflow.fuel and counterflow.oxidizer "
+                                    "are mole fractions",
+    ("counterflow", "inlet.equivalence_ratio"): "a diffusion flame has no equivalence ratio: "
+                                                "give the streams as counterflow.fuel and "
+                                                "counterflow.oxidizer",
+    ("counterflow", "flame.temperature_profile"): "a counterflow flame always solves the "
+                                                  "energy equation",
+    ("counterflow", "soot_solver.outlet"): "the oxidiser inlet of a counterflow flame is "
+                                           "always an inflow (flux) boundary",
+    ("counterflow", "output.stations"): _FLAME_STATIONS,
+    ("counterflow", "integrator"): _FLAME_INTEGRATOR,
+    ("flame", "output.stations"): _FLAME_STATIONS,
+    ("flame", "integrator"): _FLAME_INTEGRATOR,
+    ("flame", "reactor.length"): "the domain above the burner is flame.width",
+    ("flame", "reactor.residence_time"): "the domain above the burner is flame.width",
+    ("flame", "reactor"): "a burner flame has no duct: [flame] holds its width and the burner's "
+                          "mass flux or velocity",
+    ("flame", "temperature"): "an imposed gas temperature is flame.temperature_profile",
+    ("flame", "counterflow.fuel"): "the premixed inlet is inlet.composition (or inlet.fuel "
+                                   "with inlet.oxidizer and inlet.equivalence_ratio)",
+    ("pfr", "flame.width"): "the duct's extent is reactor.length (or reactor.residence_time)",
+    ("pfr", "flame.temperature_profile"): "the gas temperature is set by [temperature] "
+                                          "(wall_profile or history)",
+    ("pfr", "soot_solver"): "a plug-flow run integrates the soot with the gas: its tolerances "
+                            "are in [integrator]",
+    ("pfr", "counterflow.fuel"): "the inlet is inlet.composition (or inlet.fuel with "
+                                 "inlet.oxidizer and inlet.equivalence_ratio)",
+    ("pfr", "batch.end_time"): "the duct's extent is reactor.length or reactor.residence_time",
+    ("batch", "integrator.method"): _NETWORK_INTEGRATOR,
+    ("batch", "integrator.max_step"): _NETWORK_INTEGRATOR,
+    ("batch", "reactor.residence_time"): "a batch reactor runs to batch.end_time",
+    ("batch", "reactor"): "a batch reactor is closed: [batch] says what it keeps constant and "
+                          "how long it runs",
+    ("batch", "temperature"): "a batch reactor is adiabatic (batch.energy = true) or held at "
+                              "inlet.temperature",
+    ("batch", "soot_solver"): "a batch run integrates the soot with the gas: its tolerances are "
+                              "integrator.rtol and integrator.atol",
+    ("psr", "integrator.method"): _NETWORK_INTEGRATOR,
+    ("psr", "integrator.max_step"): _NETWORK_INTEGRATOR,
+    ("psr", "reactor.velocity"): "the stirred reactor's flow is its mass over "
+                                 "psr.residence_time",
+    ("psr", "reactor.mass_flux"): "the stirred reactor's flow is its mass over "
+                                  "psr.residence_time",
+    ("psr", "reactor"): "the plug-flow section after the stirred reactor is set by "
+                        "psr.pfr_length, psr.pfr_diameter (or psr.pfr_area) and "
+                        "psr.pfr_thermal",
+    ("psr", "temperature"): "the stirred reactor is adiabatic (psr.energy = true) or held at "
+                            "inlet.temperature, and its plug-flow section psr.pfr_thermal",
+    ("psr", "soot_solver"): "a stirred-reactor run integrates the soot with the gas: its "
+                            "tolerances are integrator.rtol and integrator.atol",
+}
+# tables whose keys of the same name elsewhere mean something else (a flame's soot solve
+# against a reactor's integrator)
+_OWN_SOLVER = ("soot_solver", "integrator")
+# prefixes that name a stream or a section: "fuel_velocity" is the "velocity" of a stream
+_PREFIXES = ("fuel_", "oxidizer_", "pfr_")
+
+
+def applies(kind: str, table: str, name: str) -> bool:
+    """Whether a run of `kind` reads the key `name` of `table` ('' for top-level keys)."""
+    unused = _UNUSED.get(kind, {}).get(table, ())
+    return not (unused == ALL or name in unused)
+
+
+def _instead(kind: str, table: str, name: str) -> str:
+    """Where a case of `kind` takes what `table.name` says, as a phrase."""
+    hint = _INSTEAD.get((kind, f"{table}.{name}"))
+    if hint or table in _OWN_SOLVER:
+        return hint or _INSTEAD[(kind, table)]
+    stem = name
+    for p in _PREFIXES:
+        stem = stem[len(p):] if stem.startswith(p) else stem
+    names = [stem] + [p + stem for p in _PREFIXES]
+    own = [f"{t}.{n}" for t, cls in _tables().items() if t != table for n in names
+           if n in {g.name for g in fields(cls)} and applies(kind, t, n)]
+    if own:
+        return f"a {kind} case takes it as {' and '.join(own)}"
+    if (kind, table) in _INSTEAD:
+        return _INSTEAD[(kind, table)]
+    read = [t for t, cls in _tables().items() if any(applies(kind, t, g.name) for g in fields(cls))]
+    return f"a {kind} case reads the tables {', '.join(f'[{t}]' for t in read)}"
+
+
+def _tables() -> dict:
+    """{name: dataclass} of the tables of a case, in file order."""
+    return {f.name: f.default_factory for f in fields(Case) if f.default_factory is not MISSING}
+
+
+def _not_applying(kind: str, table: str, name: str) -> str:
+    return (f"{table}.{name} does not apply to a {kind} case ({_TITLES[kind]}): "
+            f"{_instead(kind, table, name)}")
+
+
+def _check_applies(data: Mapping[str, Any], kind: str, where: str) -> None:
+    """Refuse the keys of a case file's tables that a run of `kind` does not read."""
+    tables = _tables()
+    for table, values in data.items():
+        if table not in tables or not isinstance(values, Mapping):
+            continue  # unknown tables and non-tables get their own messages
+        known = {g.name for g in fields(tables[table])}
+        for name in values:
+            if name in known and not applies(kind, table, name):
+                raise CaseError(f"{where}{_not_applying(kind, table, name)}")
+
+
 _TITLES = {"pfr": "plug-flow reactor", "flame": "burner flame",
            "counterflow": "counterflow diffusion flame", "batch": "batch reactor",
            "psr": "stirred reactor"}
@@ -356,19 +483,25 @@ def load_case(path: str | pathlib.Path) -> Case:
 def parse_case(data: Mapping[str, Any], source: str = "case",
                folder: str | pathlib.Path | None = None) -> Case:
     """A case from the tables of a parsed case file; unknown keys are refused with close
-    matches, values are converted to the field types. Tables of the other kind are
-    accepted and ignored. A temperature profile given as a CSV file is read here (its path
-    relative to `folder`, default the working directory), so the case holds the table."""
+    matches, values are converted to the field types, and a key that the case's kind does
+    not read is refused with where that kind takes it. A temperature profile given as a
+    CSV file is read here (its path relative to `folder`, default the working directory),
+    so the case holds the table."""
     if not isinstance(data, Mapping):
         raise CaseError(f"{source}: a case is a table of keys, got {type(data).__name__}")
     kind = data.get("kind", "pfr")
+    if kind in KINDS:
+        _check_applies(data, kind, f"{source}: ")
     base = default_case(kind) if kind in KINDS else Case()
     case = _build(Case, data, base, source, "")
     profile = case.flame.temperature_profile
     if isinstance(profile, str) and profile.strip():
         path = pathlib.Path(folder or ".") / profile
         table = read_temperature_profile(path, f"{source}: 'flame.temperature_profile'")
-        case = replace(case, flame=replace(case.flame, temperature_profile=table))
+        try:
+            case = replace(case, flame=replace(case.flame, temperature_profile=table))
+        except CaseError as e:
+            raise CaseError(f"{source}: {e} (read from {str(path)!r})") from None
     elif isinstance(profile, str):
         case = replace(case, flame=replace(case.flame, temperature_profile=()))
     return case
@@ -594,6 +727,12 @@ def _freeze(value):
 def _validate(case: Case) -> None:
     if case.kind not in KINDS:
         raise CaseError(f"kind is {case.kind!r}: use one of {', '.join(map(repr, KINDS))}")
+    for table, cls in _tables().items():  # a case built in Python: unread values stay default
+        part, default = getattr(case, table), cls()
+        for g in fields(cls):
+            if not applies(case.kind, table, g.name) and \
+                    getattr(part, g.name) != getattr(default, g.name):
+                raise CaseError(_not_applying(case.kind, table, g.name))
     for f in fields(case):
         part = getattr(case, f.name)
         if is_dataclass(part):
@@ -677,6 +816,8 @@ def _validate(case: Case) -> None:
         if min(profile[1]) <= 0:
             raise CaseError(f"flame.temperature_profile: temperatures must be positive, got "
                             f"{list(profile[1])!r}")
+        if case.kind == "flame":
+            _check_profile_span(profile[0], case.flame.width)
     for pair in case.species.aliases:
         if not (isinstance(pair, tuple) and len(pair) == 2 and all(isinstance(p, str) for p in pair)):
             raise CaseError(f"species.aliases must be pairs of names like [\"C2H2\", \"c2h2\"], "
@@ -708,6 +849,37 @@ def _validate(case: Case) -> None:
         # stacklevel 1: one location, so that the default filter shows each text once
         # however often the case is rebuilt (reading a file builds it several times)
         warnings.warn(text, CaseWarning)
+
+
+# an imposed temperature profile may run past the flame's domain, but not by more than
+# this many domain widths (further is a slip of units: mm written for m)
+PROFILE_OVERREACH = 10.0
+
+
+def _check_profile_span(z, width: float) -> None:
+    """An imposed flame temperature profile (heights z, m) must cover the domain [0,
+    width] and not run far past it: Cantera holds the end values beyond the profile, so
+    a profile in the wrong unit still runs, with the flame's temperature wrong."""
+    first, last = z[0], z[-1]
+    slack = 1e-9 * width  # m: heights converted from mm or cm round in the last digit
+    units = ("heights are in m; a CSV profile names its unit in its header, "
+             "'height above burner [mm]'")
+    if last > PROFILE_OVERREACH * width:
+        guess = next((f" (in {u}, its last height would be {last * f:g} m)"
+                      for u, f in (("mm", 1e-3), ("cm", 1e-2))
+                      if width - slack <= last * f <= PROFILE_OVERREACH * width), "")
+        raise CaseError(f"flame.temperature_profile runs to {last:g} m, {last / width:.0f} "
+                        f"times the flame's width of {width:g} m (flame.width): were its "
+                        f"heights written in another unit{guess}? Its {units}")
+    fixes = []
+    if first > slack:
+        fixes.append("start it at the burner, height 0")
+    if last < width - slack:
+        fixes.append(f"extend it to {width:g} m or set flame.width to {last:g} m")
+    if fixes:
+        raise CaseError(f"flame.temperature_profile covers {first:g} to {last:g} m but the "
+                        f"flame spans 0 to {width:g} m (flame.width): the profile must cover "
+                        f"the whole domain ({'; '.join(fixes)}); its {units}")
 
 
 # Where the mechanism and the soot model mean anything, by the unit of a field: values of
@@ -742,9 +914,9 @@ def case_warnings(case: Case) -> list:
     plug-flow inlet temperature that the wall temperature overrides. Building a case
     issues them as CaseWarning."""
     out = []
-    skip = _SKIPPED.get(case.kind, ())
     for key, unit, values in _unit_values(case, _RANGES):
-        if key.partition(".")[0] in skip:
+        table, _, name = key.rpartition(".")
+        if not applies(case.kind, table, name):
             continue
         low, high, low_text, high_text, example = _RANGES[unit]
         bad = [v for v in values if not low <= v <= high]
@@ -814,14 +986,20 @@ def _toml_value(v) -> str:
 
 
 def case_to_toml(case: Case, commented: bool = True) -> str:
-    """The case as a TOML case file (with each field's meaning and unit as comments)."""
-    skip = _SKIPPED[case.kind]
+    """The case as a TOML case file (with each field's meaning and unit as comments): the
+    keys its kind reads, and of the inlet only the form in use (composition, or fuel and
+    oxidizer at an equivalence ratio); with `commented`, the other form's keys follow as
+    comments."""
     lines = [f"# fumivex2 {_TITLES[case.kind]} case"]
     if commented:
         lines.append("# Every key is optional: a missing key takes the value shown here.")
     table = None
+    unused_inlet = ("composition",) if case.inlet.fuel else ("oxidizer", "equivalence_ratio")
     for tname, name, value, unit, doc, choices in case_fields(case):
-        if tname in skip or (tname, name) == ("", "data"):  # [[data]] goes last
+        if not applies(case.kind, tname, name) or (tname, name) == ("", "data"):
+            continue  # [[data]] goes last
+        unused = tname == "inlet" and name in unused_inlet
+        if unused and not commented:
             continue
         if tname != table:
             lines.append("")
@@ -833,6 +1011,12 @@ def case_to_toml(case: Case, commented: bool = True) -> str:
             extra = f" [{unit}]" if unit else ""
             options = f" (one of: {', '.join(choices)})" if choices and len(choices) > 2 else ""
             comment = f"  # {doc}{extra}{options}"
+        if unused:
+            why = ("not used: the inlet is fuel and oxidizer at equivalence_ratio"
+                   if case.inlet.fuel else "used only with fuel (empty here: the inlet is "
+                   "the composition)")
+            lines.append(f"# {name} = {_toml_value(value)}  # {why}")
+            continue
         lines.append(f"{name} = {_toml_value(value)}{comment}")
     for d in case.data:
         lines += ["", "[[data]]", f"file = {_toml_value(d.file)}"]
@@ -849,8 +1033,10 @@ def case_to_toml(case: Case, commented: bool = True) -> str:
 
 def with_overrides(case: Case, overrides: Mapping[str, Any]) -> Case:
     """A copy of case with dotted keys replaced: {"reactor.length": 0.2, "soot.growth_model":
-    "cross_linking"}; values are converted as in a case file."""
+    "cross_linking"}; values are converted as in a case file. A key that the case's kind
+    (or the kind the overrides give it) does not read is refused like in a case file."""
     data = case_as_dict(case)
+    kind = overrides.get("kind", case.kind)
     for key, value in overrides.items():
         parts = key.split(".")
         node = data
@@ -860,7 +1046,13 @@ def with_overrides(case: Case, overrides: Mapping[str, Any]) -> Case:
             node = node[p]
         if parts[-1] not in node:
             raise CaseError(f"unknown key {key!r}{_suggest(parts[-1], node)}")
+        if len(parts) == 2 and kind in KINDS and not applies(kind, parts[0], parts[1]):
+            raise CaseError(f"variant: {_not_applying(kind, parts[0], parts[1])}")
         node[parts[-1]] = value
+    if kind in KINDS:  # what the kind does not read stays out (and at its defaults)
+        for table, values in data.items():
+            if isinstance(values, dict):
+                data[table] = {k: v for k, v in values.items() if applies(kind, table, k)}
     return parse_case(data, source="variant")
 
 

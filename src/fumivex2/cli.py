@@ -397,7 +397,8 @@ def _remove_if_empty(folder: pathlib.Path) -> None:
 def _cmd_sweep(args, quiet: bool) -> int:
     from .output import default_folder, params_label, prepare_folder
     from .results import NOT_CONVERGED, SUSPECT
-    from .sweep import SweepInterrupted, expand, parse_vary, run_sweep, vary_definition
+    from .sweep import (SweepInterrupted, check_resume, expand, parse_vary, run_sweep,
+                        vary_definition)
 
     from .measured import load_data
 
@@ -421,6 +422,8 @@ def _cmd_sweep(args, quiet: bool) -> int:
                         f"got {args.dask_timeout:g}")
     latest = _latest_sweep(case, vary_definition(variants)) if args.resume and not args.out \
         else None
+    if args.resume and args.out:  # refused before anything is printed or created
+        check_resume(args.out, vary_definition(variants))
     created = not (args.out and pathlib.Path(args.out).exists()) and latest is None
     if args.out:
         folder = prepare_folder(args.out)
@@ -542,9 +545,11 @@ def build_flags(ext_path: str | None) -> str:
         info_file = pathlib.Path(ext_path).with_name("build_info.json")
         try:
             info = json.loads(info_file.read_text())
-            return (f"{info.get('build_type', '?')} build, {info.get('compiler', '?')}, "
-                    f"flags '{info.get('cxx_flags', '').strip()}', "
-                    f"sanitizers {info.get('sanitizers', '?')}")
+            text = (f"{info.get('build_type', '?')} build, {info.get('compiler', '?')}, "
+                    f"flags '{info.get('cxx_flags', '').strip()}', ")
+            if "link_flags" in info:
+                text += f"link flags '{info['link_flags'].strip()}', "
+            return text + f"sanitizers {info.get('sanitizers', '?')}"
         except (OSError, ValueError):
             pass
     if not ext_path:

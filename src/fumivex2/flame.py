@@ -18,11 +18,11 @@ from .cases import Case, CaseError
 from .checks import check_run, flame_gas_flows
 from .results import RunResult
 from .soot_stage import SOOT_VARIABLES, Boundaries, soot_stage, stage  # noqa: F401
-from .species import (case_soot_model, cantera_message, open_mechanism,  # noqa: F401
-                      report_species, set_inlet)
+from .species import (case_soot_model, cantera_message, inlet_summary,  # noqa: F401
+                      open_mechanism, report_species, set_inlet)
 
 __all__ = ["run_flame", "soot_in_flame", "solve_burner_flame", "set_inlet", "FlameFailure",
-           "solve_cantera_flame", "inlet_mass_flux"]
+           "solve_cantera_flame", "inlet_mass_flux", "require_oxygen"]
 
 # a burner flame whose peak temperature is less than this above the burner temperature has
 # not ignited (Cantera then returns the cold, non-reacting solution as converged)
@@ -97,11 +97,25 @@ def solve_cantera_flame(flame, case: Case, progress: Progress = None, *, auto: b
             flame.solve(loglevel=1 if reports else 0, refine_grid=True, auto=auto)
     except ct.CanteraError as e:
         raise FlameFailure(f"the {what} did not converge: {cantera_message(e)}") from None
-    except (ArithmeticError, LookupError, ValueError) as e:
-        # raised by Cantera's own Python callbacks on a flame that has gone out
-        raise FlameFailure(f"{NOT_BURNING}: Cantera's solver found no burning solution "
-                           f"(it stopped with {type(e).__name__}: {e})") from None
+    except (ArithmeticError, LookupError, ValueError):
+        # raised by Cantera's own Python callbacks on a flame that has gone out; what they
+        # say is about Cantera's arrays, not about the case
+        raise FlameFailure(f"{NOT_BURNING}: Cantera's solver found no burning solution (check "
+                           f"the composition and the mass flux)") from None
     return flame
+
+
+def require_oxygen(gas, stream: str, text: str, imposed: bool = False) -> None:
+    """CaseError when the phase's current mixture, the flame's `stream` (the case key,
+    whose value is `text`), holds no oxygen: nothing in it can burn, and Cantera's solver
+    would only fail on the way or return the cold mixture."""
+    if "O" in gas.element_names and gas.elemental_mole_fraction("O") > 0.0:
+        return
+    what = ("with the temperature imposed, the run would be the fuel's pyrolysis at a "
+            "flame's temperatures, not a flame (a pfr or a batch case heats a mixture without "
+            "oxygen)" if imposed else "nothing can burn")
+    raise CaseError(f"{stream} {text!r} holds no oxygen: {what}; give the oxidiser in "
+                    f"{stream}")
 
 
 # ---- starting from a neighbour's solution ---------------------------------------------------
@@ -277,14 +291,20 @@ def run_flame(case: Case, *, progress: Progress = None, restart: bool = False) -
         raise CaseError(f"this is a {case.kind!r} case: a flame run needs kind = \"flame\"")
     gas = open_mechanism(case.mechanism.file, case.mechanism.phase)
     set_inlet(gas, case.inlet)
+    stream = ("inlet.oxidizer", case.inlet.oxidizer) if case.inlet.fuel else \
+        ("inlet.composition", case.inlet.composition)
+    require_oxygen(gas, *stream, imposed=bool(case.flame.temperature_profile))
     inlet_state = gas.TPX
+    inputs = burner_summary(gas, case)
     # species and options are checked before the (long) flame solve
     model = case_soot_model(gas, case) if case.soot.enabled else None
     gas.TPX = inlet_state
     try:
         flame, start = burner_flame(gas, case, progress, restart=restart)
     except FlameFailure as e:
-        return failed_flame(gas, case, model, e, started)
+        failed = failed_flame(gas, case, model, e, started)
+        failed.extra["summary"] = inputs
+        return failed
     flame_time = time.perf_counter() - started
     if model is None:
         result = RunResult(case=case, profiles=flame_profiles(gas, case, flame),
@@ -293,11 +313,24 @@ def run_flame(case: Case, *, progress: Progress = None, restart: bool = False) -
                            extra={"flame points": len(flame.grid)})
     else:
         result = soot_in_flame(case, gas, flame, model=model, progress=progress)
+    result.extra["summary"] = inputs
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
     result.extra["gas flows"] = flame_gas_flows(flame, gas)
     result.run_time = time.perf_counter() - started
     return check_run(result, gas)
+
+
+def burner_summary(gas, case: Case) -> dict:
+    """Summary entries of a burner flame's inlet (the phase at the inlet state): its mole
+    fractions and density, and the burner mass flux with the velocity it means at the
+    inlet state, whichever of the two the case gave."""
+    inputs = inlet_summary(gas)
+    mdot = inlet_mass_flux(gas, case.flame.mass_flux, case.flame.velocity)
+    inputs["burner mass flux [kg/(m2 s)]"] = mdot
+    inputs["burner velocity at the inlet state [m/s]"] = mdot / float(gas.density)
+    inputs["burner given by"] = "flame.mass_flux" if case.flame.mass_flux else "flame.velocity"
+    return inputs
 
 
 def failed_flame(gas, case: Case, model, failure: FlameFailure, started: float,
@@ -309,8 +342,8 @@ def failed_flame(gas, case: Case, model, failure: FlameFailure, started: float,
         with contextlib.suppress(Exception):  # a flame left without a usable solution
             profiles = flame_profiles(gas, case, failure.flame, position)
     if profiles is None or len(profiles) == 0:
+        # no suffix: the summary and the command line say that nothing was computed
         profiles = _empty_profiles(gas, case, model, position)
-        message += "; nothing was computed to write"
     else:
         message += f"; the gas profiles of Cantera's last solution ({len(profiles)} points) are written"
     return check_run(RunResult(case=case, profiles=profiles, status="failed", message=message,

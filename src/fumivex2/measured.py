@@ -77,6 +77,7 @@ class MeasuredData:
     position: str
     x: Any
     columns: dict = field(default_factory=dict)
+    position_unit: str = ""  # the unit of the positions in the file's header ("" = SI)
 
 
 def position_column(case: Case) -> str:
@@ -146,7 +147,9 @@ def read_data(path: str | os.PathLike, position: str, label: str = "") -> Measur
     where = f"data file {str(p)!r}"
     try:
         with open(p, newline="", encoding="utf-8-sig") as fh:
-            rows = [(i + 1, r) for i, r in enumerate(csv.reader(fh))]
+            lines = fh.read().splitlines(keepends=True)
+        delimiter = _delimiter(lines)
+        rows = [(i + 1, r) for i, r in enumerate(csv.reader(lines, delimiter=delimiter))]
     except FileNotFoundError:
         raise CaseError(f"{where} does not exist") from None
     except (OSError, UnicodeDecodeError) as e:
@@ -191,8 +194,10 @@ def read_data(path: str | os.PathLike, position: str, label: str = "") -> Measur
             except ValueError:
                 v = math.nan
             if not math.isfinite(v):
+                comma = "," in text and _is_number(text.replace(",", "."))
                 raise CaseError(f"{where}, line {line}, column {header[j].strip()!r}: "
-                                f"{text!r} is not a number")
+                                f"{text!r} is not a number"
+                                + (" (write a decimal point, not a comma)" if comma else ""))
             values[i, j] = v * factors[j]
     k = columns.index(position)
     x = values[:, k]
@@ -207,14 +212,93 @@ def read_data(path: str | os.PathLike, position: str, label: str = "") -> Measur
                         f"must increase from row to row ({header[k].strip()} "
                         f"{x[i - 1] / factors[k]:g} then {x[i] / factors[k]:g})")
     data = {c: values[:, j] for j, c in enumerate(columns) if j != k}
+    unit = _HEADER.match(header[k]).group("u").replace(" ", "")
     return MeasuredData(label=label or p.stem, file=str(p), position=position, x=x,
-                        columns=data)
+                        columns=data, position_unit=unit)
+
+
+def _delimiter(lines: Sequence[str]) -> str:
+    """The separator of a data file's cells, from its header (the first line that is
+    neither blank nor a comment): a comma; else a tab or a semicolon, as spreadsheets
+    write CSV files in locales whose decimal separator is the comma."""
+    for line in lines:
+        if line.strip() and not line.lstrip().startswith("#"):
+            for sep in (",", "\t", ";"):
+                if sep in line:
+                    return sep
+            break
+    return ","
+
+
+def _is_number(text: str) -> bool:
+    try:
+        return math.isfinite(float(text))
+    except ValueError:
+        return False
+
+
+def _in_file_units(data: MeasuredData, values) -> tuple:
+    """values (in the profiles' unit) in the unit of the data file's positions, and that
+    unit's name."""
+    units = position_units(data.position)
+    unit = data.position_unit if data.position_unit in units else next(iter(units))
+    return tuple(v / units[unit] for v in values), unit
+
+
+def _outside(data: MeasuredData, low: float, high: float, what: str) -> str:
+    """What to say about a data file whose positions all lie outside [low, high] (the
+    profiles' unit), '' when one lies inside."""
+    import numpy as np
+
+    x = np.asarray(data.x, dtype=float)
+    if x.size == 0 or ((x >= low) & (x <= high)).any():
+        return ""
+    (first, last, lo, hi), unit = _in_file_units(data, (x[0], x[-1], low, high))
+    units = position_units(data.position)
+    raw = x / units[unit]
+    inside, seen = {}, {units[unit]}
+    for u, f in units.items():  # one spelling per factor ("us", not also "\u00b5s")
+        if f not in seen:
+            seen.add(f)
+            inside[u] = int(((raw * f >= low) & (raw * f <= high)).sum())
+    most = max(inside.values(), default=0)
+    fits = [u for u, n in inside.items() if n == most and most]
+    how = "all" if most == x.size else "some"
+    guess = f" (read in {' or '.join(f'[{u}]' for u in fits)}, {how} would lie inside)" \
+        if fits else ""
+    return (f"all {x.size} positions, {first:g} to {last:g} {unit}, lie outside {what}, "
+            f"{lo:g} to {hi:g} {unit}: is the unit of the position column "
+            f"('{_quantity_name(data.position)} [{unit}]') right?{guess}")
+
+
+def _case_range(case: Case) -> tuple | None:
+    """(low, high, what) of the positions a run of case computes, in the profiles' unit,
+    where the case alone fixes them; None where the run decides (a reactor run to a
+    residence time, a stirred reactor's rows)."""
+    if case.kind == "flame":
+        return 0.0, case.flame.width, "the flame's domain (flame.width)"
+    if case.kind == "counterflow":
+        return 0.0, case.counterflow.width, "the distance between the inlets (counterflow.width)"
+    if case.kind == "pfr" and case.reactor.residence_time == 0.0:
+        return 0.0, case.reactor.length, "the reactor (reactor.length)"
+    if case.kind == "batch":
+        return 0.0, case.batch.end_time, "the times computed (batch.end_time)"
+    return None
 
 
 def load_data(case: Case) -> list:
-    """The measured data of every [[data]] entry of case, for its run kind's position."""
+    """The measured data of every [[data]] entry of case, for its run kind's position.
+    A file none of whose positions lies where the run computes (when the case fixes
+    that: a flame's domain, a reactor's length, a batch reactor's time) is refused with
+    its numbers: most often a slip of units in its header."""
     pos = position_column(case)
-    return [read_data(d.file, pos, d.label) for d in case.data]
+    out = [read_data(d.file, pos, d.label) for d in case.data]
+    span = _case_range(case)
+    for d in out if span else ():
+        text = _outside(d, *span)
+        if text:
+            raise CaseError(f"data file {d.file!r}: {text}")
+    return out
 
 
 def data_specs_from_args(values: Sequence[str]) -> tuple:
@@ -273,7 +357,11 @@ def agreement_rows(result: RunResult, data: Sequence[MeasuredData]) -> tuple:
     has_x = p is not None and pos in p
     x = p[pos].to_numpy(dtype=float) if has_x else np.empty(0)
     rows, notes = [], []
+    span = x[np.isfinite(x)]
     for d in data:
+        text = _outside(d, span[0], span[-1], "the computed range") if len(span) else ""
+        if text:
+            notes.append(f"data {d.label!r}: nothing compared: {text}")
         for column, measured in d.columns.items():
             if has_x and len(p) and column not in p:
                 notes.append(f"data {d.label!r}: the run has no {column!r} to compare with")

@@ -9,20 +9,41 @@ a network holds: walls, mass flow controllers, valves, reservoirs, other reactor
 
 The equations are the plug-flow reactor's, written in time:
 
-- soot variables: dX/dt = S_X + (sum over inlets of mdot_in X_in - X (mdot_out + dm/dt)) / m,
-  with S_X the soot model's source (mol/(kg s)), m the gas mass (kg) and dm/dt its change
-  (kg/s, flows, surfaces and the mass soot takes included). Soot leaves through outlets
-  at the reactor's own values and enters with the gas of an upstream soot reactor;
-  a reservoir or a gas-only reactor sends none.
+- soot variables: dX/dt = S_X + (sum over inlets of g_in X_in - X (g_out + dm/dt)) / m,
+  with S_X the soot model's source (mol/(kg s)), m the gas mass (kg), dm/dt its change
+  (kg/s: flows, surfaces and the mass soot takes included) and g the gas in a flow. X is
+  the state's own value in every transport term; the model sees it clamped to its
+  floors, so soot below the floors relaxes to what flows in like any other value.
+- contents: a soot reactor holds its gas and its soot, m (1 + sigma) kg with
+  sigma = C_tot W_C + H_tot W_H (kg of soot per kg of gas, the phase's atomic weights);
+  ``soot_mass`` is m sigma. A flow device moves contents: of a flow mdot (kg/s) leaving a
+  soot reactor, g = mdot / (1 + sigma) is gas and the rest soot at the reactor's X.
+  A reservoir or a gas-only reactor sends gas alone. So a constant-pressure soot reactor
+  behind a pressure controller, whose outflow equals its inflow, keeps its contents.
 - gas: the species soot consumes and releases (the soot model's scrubbing rates
-  scrub_k, kmol/(m^3 s)) leave or join the gas, m dY_k/dt += V (scrub_k W_k - Y_k m_s)
-  and dm/dt += V m_s, m_s = sum_k scrub_k W_k.
+  scrub_k, kmol/(m^3 s), and with their steady-state switches off the pseudo-species'
+  own rates in place of the phase's) leave or join the gas. The model's hydrogen
+  bookkeeping is not exact by construction (its dimers keep the hydrogen of their PAHs
+  while H2 is released; carbonization removes soot hydrogen with no gas product): the
+  difference is exchanged with the gas as H2, so that the gas loses exactly the mass the
+  soot gains and the network conserves mass and every element, gas + soot. This is the
+  one difference from the plug-flow reactor: on a sooting ethylene pyrolysis the results
+  differ from it by up to 1e-4 relative; not at all for a model without those offsets
+  (cross-linking without carbonization).
 - energy: soot formation is thermally neutral for the gas. The species soot takes leave
   at the gas temperature with their own partial molar enthalpy (constant pressure) or
   internal energy (constant volume), and released species join the same way, so the
-  temperature equation is Cantera's unchanged; the heat of soot formation, the heat
-  capacity of soot and radiation are not included (soot holds well under 1 % of the
-  mass in the conditions the model was made for), as in the plug-flow reactor.
+  temperature equation is Cantera's unchanged; a flow's soot carries no enthalpy (only its
+  gas does). The heat of soot formation, the heat capacity of soot and radiation are not
+  included (soot holds well under 1 % of the mass in the conditions the model was made
+  for), as in the plug-flow reactor.
+
+Connections are checked when the network initialises: a soot reactor that feeds one in
+the network must be in it too, on the same mechanism, and a soot reactor's outflow may go
+to another soot reactor or to a reservoir, not to a gas-only reactor (which would count
+its soot as gas). Initialising a network again (a new tolerance, reinitialize(), a new
+network) goes on from the soot reached, as Cantera's gas does; flow devices added later
+count from the next evaluation on.
 
 Each evaluation of the network calls the extension twice per soot reactor: once to copy
 the state Cantera hands over, once to add the soot terms to the equations in place (the
@@ -41,6 +62,9 @@ from .results import SOOT_FLOORS, SOOT_VARIABLES
 __all__ = ["SootReactor", "SootConstPressureReactor", "SOOT_COMPONENTS"]
 
 SOOT_COMPONENTS = SOOT_VARIABLES
+# network initialisations: each soot reactor records the one it was initialised in, so
+# that a reactor can tell whether the soot reactors feeding it are in its network
+_PASS = {"epoch": 0, "open": False}
 # case-file tables whose keys a soot reactor takes as options
 _OPTION_TABLES = ("soot", "species")
 
@@ -74,6 +98,14 @@ def reactor_phase(reactor):
     """A Cantera reactor's own Solution (Cantera 3.2 names it `phase`, earlier versions
     `thermo`)."""
     return reactor.phase if hasattr(type(reactor), "phase") else reactor.thermo
+
+
+def _label(reactor) -> str:
+    """A reactor's name for messages (Cantera's default name is '(none)')."""
+    name = reactor.name
+    if name and name != "(none)":
+        return repr(name)
+    return f"an unnamed {type(reactor).__name__}"
 
 
 def _check_model(model, gas) -> None:
@@ -112,36 +144,45 @@ class _SootReactorBase:
             # the gas viscosity
             contents.transport_model = gas.transport_model
         self._soot_model = model
+        # kg/mol: the phase's own atomic weights, so that soot and gas count elements alike
+        self._weights = tuple(contents.atomic_weight(e) / 1000.0 for e in ("C", "H"))
         self._soot = np.array([getattr(model, f) for f in SOOT_FLOORS], dtype=float)
-        # [state copy, offset of the soot variables]: read by downstream soot reactors
-        self._cell = [None, None]
+        # [state copy, offset of the soot variables, offset of the species, the network
+        # initialisation it belongs to, phase]: read by downstream soot reactors
+        self._cell = [None, None, None, None, None]
         self._ctx = None
 
     # ---- Cantera's hooks ---------------------------------------------------------------
 
     def after_initialize(self, t0):
+        # the soot it holds now: a network initialised again (a new tolerance, a new
+        # network) goes on from the state reached, as Cantera's gas does
+        soot = np.array(self._current(), dtype=float)
+        if not _PASS["open"]:
+            _PASS["epoch"] += 1
+            _PASS["open"] = True
         n0 = self.n_vars
         self.n_vars = n0 + len(SOOT_COMPONENTS)
         phase = self._contents()
         state = np.zeros(self.n_vars)
-        state[n0:] = self._soot
-        self._cell[0], self._cell[1] = state, n0
+        state[n0:] = soot
         species_offset = self.component_index(phase.species_name(0))
-        inflows = []
-        for device in self.inlets:
-            up = device.upstream
-            cell = up._cell if isinstance(up, _SootReactorBase) else None
-            inflows.append((device, cell))
-        self._ctx = (phase, self._soot_model, self._cell, species_offset,
+        self._cell[:] = [state, n0, species_offset, _PASS["epoch"], phase]
+        self._ctx = (self, phase, self._soot_model, self._cell, species_offset,
+                     self.component_index("temperature"),
                      np.ascontiguousarray(phase.molecular_weights, dtype=float),
-                     tuple(inflows), tuple(self.outlets))
+                     isinstance(self, ct.ExtensibleIdealGasReactor), _SootReactorBase,
+                     int(self._soot_model.H2_index), self._weights)
 
     def after_get_state(self, y):
         # the current values: the initial ones until the network integrates, then those
         # it reached (ReactorNet.get_state, reinitialize and the steady-state tools read
-        # them here)
+        # them here). Every reactor of a network is initialised before the first of
+        # them is asked for its state, so the connections are checked here.
+        _PASS["open"] = False
         n0 = self._cell[1]
         np.asarray(y)[n0:n0 + len(SOOT_COMPONENTS)] = self._current()
+        self._check_connections()
 
     def after_update_state(self, y):
         _fumivex2._network_load(self._cell[0], y)
@@ -166,6 +207,38 @@ class _SootReactorBase:
         raise KeyError(f"{self.name} has no component {name!r}: its components are mass, "
                        f"temperature, the species and {', '.join(SOOT_COMPONENTS)}{hint}")
 
+    def _check_connections(self) -> None:
+        """Refuse, when the network initialises, the flows whose soot cannot be
+        accounted for: from a soot reactor outside this network or on another mechanism,
+        and into a reactor that carries no soot."""
+        epoch = self._cell[3]
+        species = self._contents().species_names
+        for device in self.inlets:
+            up = device.upstream
+            if not isinstance(up, _SootReactorBase):
+                continue  # a reservoir or a gas-only reactor: gas alone
+            via = f"through a {type(device).__name__}"
+            if up._cell[0] is None or up._cell[3] != epoch:
+                raise ValueError(
+                    f"soot reactor {_label(up)} feeds {_label(self)} ({via}) but is not in "
+                    f"this network: add it to the ReactorNet together with {_label(self)}, "
+                    f"e.g. ct.ReactorNet([upstream, downstream])")
+            if up._contents().species_names != species:
+                raise ValueError(
+                    f"soot reactor {_label(up)} feeds {_label(self)} ({via}) with another "
+                    f"mechanism's species: connected soot reactors must share the mechanism")
+        for device in self.outlets:
+            down = device.downstream
+            if isinstance(down, (_SootReactorBase, ct.Reservoir)):
+                continue
+            raise ValueError(
+                f"soot reactor {_label(self)} flows into {_label(down)} (through a "
+                f"{type(device).__name__}), a Cantera {type(down).__name__}, which carries "
+                f"no soot: the soot in the flow would be counted as gas there. Make the "
+                f"downstream "
+                f"reactor a fumivex2.SootReactor or fumivex2.SootConstPressureReactor, or "
+                f"let the flow leave to a ct.Reservoir")
+
     # ---- soot for users -----------------------------------------------------------------
 
     @property
@@ -177,8 +250,10 @@ class _SootReactorBase:
     def soot_state(self) -> np.ndarray:
         """[N_agg, N_pri, C_tot, H_tot] in mol per kg of gas: the network's current values
         once it has integrated, else the initial values (default the model's floors).
-        Set before the network integrates; after that, call the network's reinitialize()
-        for a new value to take effect, as for the gas state."""
+        Values below the floors mean no soot (a reactor without soot settles a little
+        below them, by its sources evaluated at the floors). Set before the network
+        integrates; after that, call the network's reinitialize() for a new value to take
+        effect, as for the gas state."""
         return self._current().copy()
 
     @soot_state.setter
@@ -193,6 +268,15 @@ class _SootReactorBase:
         self._soot = v
         if self._cell[0] is not None:
             self._cell[0][self._cell[1]:] = v
+
+    @property
+    def soot_mass(self) -> float:
+        """Mass of the soot in the reactor, kg: the gas mass (`mass`) times
+        C_tot W_C + H_tot W_H, with the phase's atomic weights. The reactor's contents are
+        its gas and its soot; a flow device leaving it carries both, in this proportion."""
+        _, _, C, H = self._current()
+        W_C, W_H = self._weights
+        return float(self.mass * (C * W_C + H * W_H))
 
     @property
     def soot_volume_fraction(self) -> float:
@@ -225,7 +309,7 @@ class _SootReactorBase:
         return self.n_vars if n0 is None else n0
 
     def _current(self) -> np.ndarray:
-        state, n0 = self._cell
+        state, n0 = self._cell[0], self._cell[1]
         if state is None:
             return self._soot
         return state[n0:n0 + len(SOOT_COMPONENTS)]

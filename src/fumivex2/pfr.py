@@ -33,7 +33,8 @@ from . import results as R
 from .cases import Case, CaseError
 from .checks import check_run
 from .results import SOOT_VARIABLES, RunResult
-from .species import InletError, cantera_message, parse_composition, set_inlet  # noqa: F401
+from .species import InletError, cantera_message, inlet_summary, parse_composition, \
+    set_inlet  # noqa: F401
 
 __all__ = ["run_pfr", "InletError", "set_inlet", "parse_composition", "build_reactor",
            "Reactor", "ReactorJacobian", "available_methods", "choose_method"]
@@ -438,6 +439,9 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
 
     started = time.perf_counter()
     reactor = build_reactor(case)
+    inputs = inlet_summary(reactor.gas)  # the phase is at the inlet state until integrated
+    inputs["inlet mass flux [kg/(m2 s)]"] = float(reactor.y0[1])
+    inputs["inlet velocity [m/s]"] = float(reactor.y0[1]) / float(reactor.gas.density)
     method = choose_method(case.integrator.method)
     set_up = time.perf_counter()
     rhs = reactor.rhs
@@ -548,7 +552,7 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
     profiles, fractions = _profiles(reactor, zs, ys, pd)
 
     run_time = time.perf_counter() - started
-    extra = {"integrator": method, "mass_fractions": fractions,
+    extra = {"summary": inputs, "integrator": method, "mass_fractions": fractions,
              "set-up time [s]": set_up - started, "integration time [s]": integrated - set_up}
     if stepper is not None:
         extra.update(stepper.stats())

@@ -4,9 +4,10 @@ soot studies).
 
 The network: a ``Reservoir`` at the ``[inlet]`` state feeds a constant-volume
 ``SootReactor`` of ``psr.volume`` through a ``MassFlowController`` whose flow is the
-reactor's mass over ``psr.residence_time`` (so the residence time is exact whatever the
-density), and a ``PressureController`` lets the same flow out to a ``Reservoir`` at the
-inlet pressure, which holds the reactor's pressure there. With ``psr.energy`` on, the
+reactor's contents (gas and soot) over ``psr.residence_time`` (so the residence time of both
+is exact whatever the density), and a ``PressureController`` lets the same flow out to a
+``Reservoir`` at the inlet pressure, which holds the reactor's pressure there; of that
+outflow, the reactor's gas mass over the residence time is gas, the rest soot. With ``psr.energy`` on, the
 reactor is adiabatic and starts from the inlet mixture's chemical equilibrium at the inlet
 enthalpy and pressure: a burning start, from which it settles on the burning steady state
 when there is one (a cold start stays cold). With energy off it is held at
@@ -16,15 +17,20 @@ Steady state: the network is advanced one residence time at a time until no comp
 the reactor's state (temperature, mass, the mass fractions above 1e-10, the soot variables
 above 1000 times their floors) changes by more than ``psr.steady_tolerance`` of its value
 over one residence time. Near a steady state most disturbances are washed out at the
-flow's rate 1/tau or faster, so this takes some 10-30 residence times; one that is not steady
-within ``psr.max_residence_times`` ends with status "not converged" (the run still writes
-the state reached and the plug-flow section after it).
+flow's rate 1/tau or faster, so this takes some 8-40 residence times (soot that stays at
+its floors washes out to its steady value within 8); one that is not steady within
+``psr.max_residence_times`` ends with status "not converged" (the run still writes the
+state reached and the plug-flow section after it). A reactor that cannot burn at its
+residence time falls from the burning start towards the inlet temperature: that is a
+steady state too, and the message says the reactor blew out (below BURNING_SHARE of the
+burning start's temperature rise over the inlet).
 
 Plug-flow section: a Lagrangian parcel. A ``SootConstPressureReactor`` starts from the
-stirred reactor's outlet state (gas and soot) and is integrated in time; at constant
+stirred reactor's outlet state (gas and soot; soot below zero, a reactor whose soot stays at
+its floors, enters as zero) and is integrated in time; at constant
 pressure and without axial mixing, its time history is the steady plug flow's profile,
-with dz = u dt and u = mdot_gas / (rho A), mdot_gas the stirred reactor's outflow reduced as
-the soot takes mass from the gas (the parcel's mass over its initial mass). z is the
+with dz = u dt and u = mdot_gas / (rho A), mdot_gas the gas of the stirred reactor's outflow
+reduced as the soot takes mass from the gas (the parcel's mass over its initial mass). z is the
 trapezoidal integral of u over at least 200 time steps, each chosen to cover an even share
 of the section on the velocity's last trend, so that the output rows fall about evenly
 along it; the last row is at the section's end to 1e-9 of its length. ``psr.pfr_thermal``:
@@ -50,6 +56,7 @@ from .cases import Case
 from .checks import check_run, element_content, species_table
 from .results import RunResult
 from .soot_stage import stage
+from .species import inlet_summary
 
 __all__ = ["run_psr", "steady_change"]
 
@@ -58,6 +65,9 @@ Progress = Optional[Callable[[float, float], None]]
 Y_NEGLIGIBLE = 1e-10            # mass fraction
 SOOT_NEGLIGIBLE_FLOORS = 1e3    # soot variable, in its floors
 PRESSURE_COEFF = 0.01           # kg/(s Pa): outflow per pascal above the outlet pressure
+# a reactor that kept less than this share of its burning start's temperature rise over
+# the inlet has blown out
+BURNING_SHARE = 0.1
 _PROGRESS_CALLS = 100
 # the plug-flow section: z integrated over at least this many intervals; the last row
 # reaches the length first short by END_SHORT of the remaining way, then in up to
@@ -94,6 +104,17 @@ def steady_change(before: np.ndarray, after: np.ndarray, floor: np.ndarray) -> t
     return float(change[i]), i
 
 
+def _contents(reactor) -> float:
+    """The reactor's gas and soot, kg (a gas-only reactor: its gas)."""
+    return float(reactor.mass + getattr(reactor, "soot_mass", 0.0))
+
+
+def _burns(T: float, T_inlet: float, T_burning: float) -> bool:
+    """Whether a reactor at T (K) still burns: above the inlet temperature by at least
+    BURNING_SHARE of the way to the burning start's (K)."""
+    return T - T_inlet >= BURNING_SHARE * (T_burning - T_inlet)
+
+
 def _area(case: Case) -> float:
     p = case.psr
     return p.pfr_area if p.pfr_area > 0 else math.pi * p.pfr_diameter ** 2 / 4.0
@@ -117,7 +138,8 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     velocity (with a plug-flow section), T, pressure, density, the mole fractions of the key
     species and PAHs and with soot on the soot columns of `results`. The mass fractions of
     every species at the same rows are in ``result.extra["mass_fractions"]``; the time the
-    stirred reactor was integrated in ``extra["stirred reactor time [s]"]``.
+    stirred reactor was integrated in ``extra["stirred reactor time [s]"]``, the flow through
+    it (gas and soot) in ``extra["mass flow [kg/s]"]``.
     `progress(reached, total)` is called in two stages (with a `stage` method): the stirred
     reactor in residence times, then the plug-flow section in m. Status "completed", "not
     converged" (no steady state within psr.max_residence_times), or "failed" with the rows
@@ -137,8 +159,10 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     # the reservoirs share gas at the inlet state (a reservoir's flows read its phase as it
     # is, so no reactor may share it); the stirred reactor gets its own copy
     inlet_state = gas.TPY
+    burning = None
     if p.energy:  # a burning start: the inlet mixture at equilibrium
         gas.equilibrate("HP")
+        burning = gas.T
     reactor = make_reactor(gas, model, constant="volume", energy=p.energy, name="psr",
                            clone=True)
     reactor.volume = p.volume
@@ -146,7 +170,9 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     inlet = ct.Reservoir(gas, name="inlet", clone=False)
     outlet = ct.Reservoir(gas, name="outlet", clone=False)
     inlet_content = element_content(species_table(gas), gas.Y)
-    feed = ct.MassFlowController(inlet, reactor, mdot=lambda t: reactor.mass / tau)
+    # the contents (gas and soot) over the residence time: the gas and the soot then both
+    # stay tau on average, and at the steady state as much leaves, mass / tau of it gas
+    feed = ct.MassFlowController(inlet, reactor, mdot=lambda t: _contents(reactor) / tau)
     ct.PressureController(reactor, outlet, primary=feed, K=PRESSURE_COEFF)
     net = ct.ReactorNet([reactor])
     net.rtol, net.atol = case.integrator.rtol, atol
@@ -155,8 +181,8 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     columns = profile_columns(leading, key, pahs, model is not None)
     rows, fractions = [], []
     status, notes = "completed", []
-    extra = {"integrator": "CVODES (Cantera)", "atol": float(atol),
-             "inlet content [mol/kg]": inlet_content}
+    extra = {"summary": inlet_summary(gas), "integrator": "CVODES (Cantera)",
+             "atol": float(atol), "inlet content [mol/kg]": inlet_content}
     area = _area(case) if pfr else float("nan")
 
     def add_row(r, residence_time, z=None, velocity=None, keep=True):
@@ -177,7 +203,7 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     before = np.array(net.get_state(), dtype=float)
     done = 0
     last = None   # the row of the state after the last whole residence time
-    mdot = float("nan")
+    mdot = gas_flow = float("nan")
     try:
         while done < p.max_residence_times:
             net.advance((done + 1) * tau)
@@ -185,8 +211,9 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
             after = np.array(net.get_state(), dtype=float)
             change, worst = steady_change(before, after, floor)
             before = after
-            mdot = float(reactor.mass) / tau   # kg/s, the flow through at this state
-            velocity = mdot / (reactor_phase(reactor).density * area) if pfr else None
+            mdot = _contents(reactor) / tau     # kg/s, gas and soot, through at this state
+            gas_flow = float(reactor.mass) / tau  # kg/s, the gas in it
+            velocity = gas_flow / (reactor_phase(reactor).density * area) if pfr else None
             last = add_row(reactor, tau, 0.0 if pfr else None, velocity, keep=False)
             if progress is not None:
                 progress(float(done), float(p.max_residence_times))
@@ -215,11 +242,16 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     elif steady:
         notes.append(f"stirred reactor steady after {done} residence times "
                      f"({done * tau:.4g} s) at {T:.1f} K")
+    if burning is not None and status != "failed" and not _burns(T, inlet_state[0], burning):
+        notes.append(f"the stirred reactor does not burn at this residence time (blow-out): "
+                     f"from the burning start at {burning:.0f} K it fell to {T:.1f} K, "
+                     f"near the inlet's {inlet_state[0]:.1f} K; a longer psr.residence_time "
+                     f"keeps it burning")
 
     # ---- the plug-flow section: a parcel of the outflow
     if pfr and status != "failed":
         stage(progress, "plug-flow section", "m")
-        status, note = _plug_flow(case, gas, model, reactor, mdot, area, add_row, progress,
+        status, note = _plug_flow(case, gas, model, reactor, gas_flow, area, add_row, progress,
                                   status, extra)
         notes.append(note)
     profiles, mass = tables(rows, fractions, columns, R.RESIDENCE_TIME, gas.species_names)
@@ -230,7 +262,7 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
                                run_time=time.perf_counter() - started, extra=extra), gas)
 
 
-def _plug_flow(case: Case, gas, model, stirred, mdot: float, area: float, add_row, progress,
+def _plug_flow(case: Case, gas, model, stirred, gas_flow: float, area: float, add_row, progress,
                status: str, extra: dict) -> tuple:
     """Integrate the parcel along the plug-flow section, adding a row at each station;
     (status, note)."""
@@ -246,7 +278,9 @@ def _plug_flow(case: Case, gas, model, stirred, mdot: float, area: float, add_ro
     parcel = make_reactor(gas, model, constant="pressure",
                           energy=p.pfr_thermal == "adiabatic", name="plug flow", clone=False)
     if model is not None:
-        parcel.soot_state = stirred.soot_state
+        # a value below zero is no soot (a reactor whose soot stays at the floors, where
+        # its sources can be negative, settles a little below zero): it enters as zero
+        parcel.soot_state = np.maximum(stirred.soot_state, 0.0)
     net = ct.ReactorNet([parcel])
     net.rtol, net.atol = case.integrator.rtol, network_atol(model, case.integrator.atol)
     phase = reactor_phase(parcel)
@@ -254,7 +288,7 @@ def _plug_flow(case: Case, gas, model, stirred, mdot: float, area: float, add_ro
     extra["plug-flow initial mass [kg]"] = float(m0)
 
     def velocity():  # m/s: the gas mass flow left after soot took its share
-        return mdot * (parcel.mass / m0) / (phase.density * area)
+        return gas_flow * (parcel.mass / m0) / (phase.density * area)
 
     n = case.output.stations - 1
     # sub-steps per row, so that z is integrated over at least MIN_INTERVALS intervals

@@ -163,21 +163,76 @@ class RunResult:
         return POSITIONS.get(self.case.kind, Z)
 
     def summary(self) -> dict:
-        """Final soot volume fraction, diameters, number density, where inception peaks,
-        run time."""
+        """How the run ended and its run time; the entries the run kind adds in
+        extra["summary"] (the inlet mole fractions, a burner's mass flux, a counterflow
+        flame's structure); then from the profiles: the final soot volume fraction,
+        diameters and number density (counterflow flames, whose last row is the oxidiser
+        inlet: the peaks and where they are), where inception peaks (only when it is
+        positive somewhere) and the peak volume fraction."""
+        import numpy as np
+
         p = self.profiles
         out = {"case": self.case.name, "kind": self.case.kind, "status": self.status,
                "message": self.message, "run time [s]": self.run_time}
+        out.update(self.extra.get("summary") or {})
         if p is None or len(p) == 0:
-            return out
-        last = p.iloc[-1]
-        for col in (FV, D_P, D_M, NUMBER, N_P, HC, T):
-            if col in p:
-                out[f"final {col}"] = float(last[col])
-        if INCEPTION in p and len(p):
-            i = int(p[INCEPTION].to_numpy().argmax())
-            out[f"inception peak at {self.position_column()}"] = float(p[self.position_column()].iloc[i])
-            out[f"peak {INCEPTION}"] = float(p[INCEPTION].iloc[i])
-        if FV in p:
+            return _finite(out)
+        pos = self.position_column()
+        if self.case.kind in PEAK_KINDS:
+            out.update(_peaks(p, pos))
+        else:
+            last = p.iloc[-1]
+            for col in (FV, D_P, D_M, NUMBER, N_P, HC, T):
+                if col in p:
+                    out[f"final {col}"] = float(last[col])
+        if INCEPTION in p:
+            rate = p[INCEPTION].to_numpy(dtype=float)
+            rate = np.where(np.isfinite(rate), rate, -np.inf)
+            i = int(np.argmax(rate))
+            if rate[i] > 0.0:  # a run without inception has no place where it peaks
+                out[f"inception peak at {pos}"] = float(p[pos].iloc[i])
+            out[f"peak {INCEPTION}"] = max(float(rate[i]), 0.0)
+        if FV in p and f"peak {FV}" not in out:
             out[f"peak {FV}"] = float(p[FV].max())
-        return {k: (v if not isinstance(v, float) or math.isfinite(v) else None) for k, v in out.items()}
+        return _finite(out)
+
+
+# run kinds whose last row is an inlet, not the end of a development: their summary gives
+# the peaks and where they are instead of the values in the last row
+PEAK_KINDS = ("counterflow",)
+
+
+def _finite(out: dict) -> dict:
+    return {k: (v if not isinstance(v, float) or math.isfinite(v) else None)
+            for k, v in out.items()}
+
+
+def _peaks(p, pos: str) -> dict:
+    """The peak soot volume fraction and number density with their positions, the particle
+    sizes and H/C where the volume fraction peaks, and the peak temperature with its
+    position; values left empty in the profiles (NaN) are skipped."""
+    import numpy as np
+
+    out = {}
+
+    def peak(col):  # row of the largest value of col, or None
+        if col not in p:
+            return None
+        v = p[col].to_numpy(dtype=float)
+        return None if not np.any(np.isfinite(v)) else int(np.nanargmax(v))
+
+    x = p[pos].to_numpy(dtype=float)
+    i = peak(FV)
+    if i is not None:
+        out[f"peak {FV}"] = float(p[FV].iloc[i])
+        out[f"{FV.split(' [')[0]} peak at {pos}"] = float(x[i])
+        for col in (D_P, D_M, N_P, HC):
+            if col in p:
+                name, unit = col.split(" [")
+                out[f"{name} at the soot peak [{unit}"] = float(p[col].iloc[i])
+    for col in (NUMBER, T):
+        k = peak(col)
+        if k is not None:
+            out[f"peak {col}"] = float(p[col].iloc[k])
+            out[f"{col.split(' [')[0]} peak at {pos}"] = float(x[k])
+    return out

@@ -12,8 +12,10 @@ fails is recorded with its parameters and the others go on. After Ctrl-C the fin
 cases stay on disk, the rest are cancelled, and a rerun with ``resume=True`` takes every
 case whose record is on disk from its CSV files and record (never from a pickle: a folder
 may come from someone else). A case is known by a hash of its full set of values, of the
-content of its mechanism file and of the versions of fumivex2, Cantera and NumPy, so a
-changed base case, an edited mechanism or an upgrade is not mistaken for a finished case.
+content of its mechanism file, of the extension's binary and build description, of the
+versions of fumivex2, Cantera and NumPy and of the sweep's options that change results
+(flames started from their neighbours), so a changed base case, an edited mechanism,
+another build or an upgrade is not mistaken for a finished case.
 The folder's ``sweep.json`` holds the sweep's --vary definition; a resume with another
 one is refused. A rerun without ``resume`` runs every case again.
 
@@ -48,14 +50,15 @@ import warnings
 from dataclasses import dataclass, field
 from typing import Any, Callable, Mapping, Sequence
 
-from .cases import Case, CaseError, CaseWarning, case_as_dict, case_fields, with_overrides
+from .cases import (FLAME_KINDS, Case, CaseError, CaseWarning, case_as_dict, case_fields,
+                    with_overrides)
 from .output import (_slug, params_label, prepare_folder, write_csv, write_run, write_sweep,
                      write_text)
 from .results import RunResult
 
 __all__ = ["expand", "run_sweep", "parse_vary", "parse_value", "case_id", "SweepRecord",
            "SweepOutcome", "SweepInterrupted", "DaskUnavailable", "runner_for",
-           "vary_definition", "read_vary", "vary_differences"]
+           "vary_definition", "read_vary", "vary_differences", "check_resume", "run_options"]
 
 INDEX = "sweep_index.jsonl"
 RECORD = "record.json"   # per case, written last: the case is done
@@ -187,16 +190,54 @@ def _strip_source(message: str) -> str:
     return message[len("variant: "):] if message.startswith("variant: ") else message
 
 
-def case_id(case: Case) -> str:
+def case_id(case: Case, options: Mapping[str, Any] | None = None) -> str:
     """A stable hash of everything that changes a case's results, 12 hex digits: every
     value of the case (its output folder excepted), the content of its mechanism file
-    (found as the run finds it) and the versions of fumivex2, Cantera and NumPy."""
+    (found as the run finds it), the extension as built (the content of its binary and
+    the build description installed beside it), the versions of fumivex2, Cantera and
+    NumPy, and the run's `options` that change its numbers (run_sweep: flames started
+    from their neighbours, a runner of the caller's)."""
     data = case_as_dict(case)
     data["output"].pop("folder", None)
     data["mechanism content"] = _mechanism_hash(case.mechanism.file)
     data["versions"] = _versions()
+    data["build"] = _build_identity()
+    data["options"] = dict(options or {})
     text = json.dumps(data, sort_keys=True, default=repr)
     return hashlib.sha256(text.encode()).hexdigest()[:12]
+
+
+def _build_identity() -> dict:
+    """sha256 of the extension's binary and its build description (build_info.json
+    beside it: build type, compiler, flags), which a version string does not tell
+    apart (a fast-math or a sanitizer build of the same version)."""
+    import importlib.util
+
+    spec = importlib.util.find_spec("fumivex2._fumivex2")
+    if spec is None or not spec.origin or not os.path.isfile(spec.origin):
+        return {"extension": "not found"}
+    ext = pathlib.Path(spec.origin)
+    st = ext.stat()
+    out = {"extension": _file_hash(str(ext), st.st_mtime_ns, st.st_size)}
+    info = ext.with_name("build_info.json")
+    try:
+        out["build_info"] = json.loads(info.read_text())
+    except OSError:
+        out["build_info"] = "missing"
+    except ValueError:  # damaged: its content still tells builds apart
+        out["build_info"] = "unreadable " + hashlib.sha256(info.read_bytes()).hexdigest()
+    return out
+
+
+def run_options(kind: str, restart_flames: bool = False, runner: Callable | None = None) -> dict:
+    """The options of run_sweep that change the results of a case of `kind`, as case_id
+    takes them."""
+    out = {}
+    if restart_flames and kind in FLAME_KINDS:
+        out["restart_flames"] = True
+    if runner is not None:
+        out["runner"] = f"{getattr(runner, '__module__', '?')}.{getattr(runner, '__qualname__', repr(runner))}"
+    return out
 
 
 def _mechanism_hash(file: str) -> str:
@@ -495,15 +536,16 @@ def run_sweep(case: Case, varies: Mapping[str, Sequence], folder: str | pathlib.
             runners[variant.kind] = runner or runner_for(variant.kind)
             if restart_flames and runner is None and variant.kind in ("flame", "counterflow"):
                 runners[variant.kind] = functools.partial(runners[variant.kind], restart=True)
-    folder = prepare_folder(folder)
     definition = vary_definition(variants)
     if resume:
-        _check_resume(folder, definition)
+        check_resume(folder, definition)
+    folder = prepare_folder(folder)
     write_text(folder / DEFINITION, json.dumps(
         {"case": case.name, "kind": case.kind, "vary": definition}, indent=1) + "\n")
     records = []
     for params, variant in variants:
-        cid = case_id(variant)
+        cid = case_id(variant, run_options(variant.kind, restart_flames and runner is None,
+                                           runner))
         records.append(SweepRecord(params, variant, cid, folder / case_folder_name(params, cid)))
     outcome = SweepOutcome(folder, records)
     total = len(records)
@@ -642,9 +684,11 @@ def _run_dask(address: str, workers: int | None, timeout: float, todo: list, run
 
 # ---- on disk --------------------------------------------------------------------------------
 
-def _check_resume(folder: pathlib.Path, definition: dict) -> None:
-    """Refuse to resume a folder whose sweep varied something else, or that holds cases
-    of a sweep without a recorded definition."""
+def check_resume(folder: str | pathlib.Path, definition: dict) -> None:
+    """Refuse (CaseError) to resume a folder whose sweep varied something else
+    (`definition`: vary_definition of the variants), or that holds cases of a sweep
+    without a recorded definition."""
+    folder = pathlib.Path(folder)
     recorded = read_vary(folder)
     if recorded is None:
         if (folder / INDEX).exists():

@@ -1,0 +1,99 @@
+// fv::gas::MixtureViscosity — the dynamic viscosity of an ideal-gas mixture
+// from pure-species fits in ln T and Wilke's mixing rule, the way Cantera's
+// mixture-averaged, multicomponent and unity-Lewis-number transport compute
+// it:
+//
+//   mu = sum_k x_k mu_k / sum_j Phi_kj x_j,
+//   Phi_kj = (1 + sqrt(mu_k / mu_j) (M_j / M_k)^(1/4))^2 / sqrt(8 (1 + M_k / M_j)),
+//
+// with mole fractions below 1e-20 (negative ones included) taken as 1e-20.
+//
+// Expanding the square and writing sqrt(8 (1 + M_k / M_j)) through the
+// symmetric g_kj = 1 / sqrt(8 (M_k + M_j)) gives, with s_k = sqrt(mu_k),
+//
+//   sum_j Phi_kj x_j = A_k + 2 s_k M_k^(-1/4) B_k + mu_k M_k^(-1/2) C_k,
+//   A_k = sum_j g_kj M_j^(1/2) x_j,  B_k = sum_j g_kj M_j^(3/4) x_j / s_j,
+//   C_k = sum_j g_kj M_j x_j / mu_j,
+//
+// so that a new state costs one pass over the K x K matrix g (built once per
+// mechanism) with three products, instead of K^2 square roots and divisions.
+// Every term is positive: the sums lose nothing to cancellation.
+//
+// An object caches its last state; it is not for concurrent use.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace fv::gas {
+
+// Form of a pure-species viscosity fit, mu_k in Pa s, T in K.
+enum class ViscosityFit {
+  // sqrt(mu_k) = T^(1/4) sum_n a_kn (ln T)^n (Cantera's own fits, 5 coefficients)
+  sqrt_T14,
+  // mu_k = exp(sum_n a_kn (ln T)^n) (Chemkin-compatible "-CK" fits, 4 coefficients)
+  log,
+};
+
+class MixtureViscosity {
+ public:
+  static constexpr std::size_t max_coefficients = 5;  // a_k0 .. a_k4
+  static constexpr double tiny_mole_fraction = 1e-20;
+
+  // molar_masses: M_k, kg/kmol (any common unit: only ratios enter), all
+  // positive and finite. coefficients[k]: a_k0 .. a_kn, 1 to 5 finite values.
+  // fits[k]: the form of species k's fit. Throws fv::Error (ValueError) on
+  // anything else.
+  MixtureViscosity(const std::vector<double>& molar_masses,
+                   const std::vector<std::vector<double>>& coefficients,
+                   const std::vector<ViscosityFit>& fits);
+
+  std::size_t n_species() const { return K_; }
+  const std::vector<double>& molar_masses() const { return M_; }
+  const std::vector<std::vector<double>>& coefficients() const { return a_; }
+  const std::vector<ViscosityFit>& fits() const { return fit_; }
+
+  // Mixture viscosity, Pa s, at temperature T (K, positive and finite, else
+  // fv::Error ValueError) and the K mole fractions X (not renormalised).
+  // The same (T, X) as the previous call returns the previous result.
+  double operator()(double T, const double* X);
+
+  // Pure-species viscosities mu_k, Pa s, at T (K) into mu[0 .. K).
+  void species_viscosities(double T, double* mu);
+
+ private:
+  void update_T(double T);
+
+  std::size_t K_ = 0;
+  std::size_t stride_ = 0;  // K rounded up to the kernel's block: row length of g
+  std::vector<double> M_;
+  std::vector<std::vector<double>> a_;
+  std::vector<ViscosityFit> fit_;
+  std::vector<double> a5_;     // a_k0 .. a_k4 per species, zeros after the last given one
+
+  // Built once from the molar masses.
+  std::vector<double> g_;      // g_kj = 1 / sqrt(8 (M_k + M_j)), K rows of stride_, zero padded
+  std::vector<double> M12_;    // M_j^(1/2)
+  std::vector<double> M34_;    // M_j^(3/4)
+  std::vector<double> Mm14_;   // M_k^(-1/4)
+
+  // At the temperature of the last call.
+  double T_ = -1.0;
+  std::vector<double> mu_;     // mu_k, Pa s
+  std::vector<double> q_;      // M_j^(3/4) / s_j
+  std::vector<double> r_;      // M_j / mu_j
+  std::vector<double> b_;      // 2 s_k M_k^(-1/4)
+  std::vector<double> c_;      // mu_k M_k^(-1/2)
+
+  // The last state and its result.
+  std::vector<double> X_;
+  double result_ = 0.0;
+  bool have_result_ = false;
+
+  // Work arrays of length stride_: the three weighted mole-fraction vectors
+  // and the three sums.
+  std::vector<double> w_;
+  std::vector<double> sums_;
+};
+
+}  // namespace fv::gas
