@@ -27,7 +27,6 @@ from typing import Callable, Optional
 
 from . import results as R
 from .cases import Case
-from .checks import recomputed_residual
 from .results import SOOT_VARIABLES, RunResult
 from .species import case_soot_model, report_species
 
@@ -358,6 +357,8 @@ def soot_stage(case: Case, gas, flame, boundaries: Boundaries, *, position: str 
         message = (f"step budget used: {steps} steps of {settings.dt:g} s left the {how}; "
                    f"raise soot_solver.max_steps, or use soot_solver.method = \"steady\"")
     if np.all(np.isfinite(state)):
+        from .checks import recomputed_residual
+
         try:  # the answer checked on a new solver (fumivex2.checks)
             extra["recomputed residual"] = recomputed_residual(
                 lambda: make_soot_solver(case, gas, flame, model, boundaries), state)
