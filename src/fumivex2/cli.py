@@ -20,11 +20,13 @@ import dataclasses
 import os
 import pathlib
 import sys
+import textwrap
 import traceback
 import warnings
 from typing import Sequence
 
 from .cases import Case, CaseError, case_to_toml, default_case, load_case
+from . import results as R
 from .results import exit_status
 
 __all__ = ["main"]
@@ -72,12 +74,7 @@ _EXAMPLES = {
   fumivex2 info                         versions and the default cases
 """,
 }
-_STATUS = """
-exit status: 0 done, 1 a run failed (partial results are written), 2 a user error,
-3 not converged (results are written), 4 suspect: a check of the result failed (a
-balance, positivity, N_pri >= N_agg, the recomputed residual, or the gas would feel the
-soot; results written, checks in summary.txt), 130 interrupted
-"""
+_STATUS = "\n" + textwrap.fill("exit status: " + R.exit_status_help(), width=88) + "\n"
 
 
 def _epilog(*commands: str) -> str:
@@ -86,8 +83,10 @@ def _epilog(*commands: str) -> str:
 
 EXAMPLES = _epilog(*_EXAMPLES)
 
-EXIT_DONE, EXIT_FAILED, EXIT_USAGE, EXIT_NOT_CONVERGED, EXIT_SUSPECT, EXIT_INTERRUPTED = \
-    0, 1, 2, 3, 4, 130
+# the exit statuses, as fumivex2.results defines them for each way a run ends
+EXIT_DONE, EXIT_FAILED, EXIT_NOT_CONVERGED, EXIT_SUSPECT = (
+    exit_status(s) for s in (R.COMPLETED, R.FAILED, R.NOT_CONVERGED_WORD, R.SUSPECT))
+EXIT_USAGE, EXIT_INTERRUPTED = R.EXIT_USAGE, R.EXIT_INTERRUPTED
 RUN_KINDS = ("pfr", "flame", "counterflow", "batch", "psr")
 
 
@@ -176,7 +175,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         args = parser.parse_args(argv)
     except _UsageError as e:
         _error(str(e), prefix=False)
-        return 2
+        return EXIT_USAGE
     except SystemExit as e:  # --help
         return e.code if isinstance(e.code, int) else 0
     debug = getattr(args, "debug", False)
@@ -184,7 +183,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     if args.command is None:
         _error("fumivex2: choose a command: pfr, flame, counterflow, batch, psr, sweep or info "
                "(see fumivex2 --help)", prefix=False)
-        return 2
+        return EXIT_USAGE
     handler = {"pfr": _cmd_run, "flame": _cmd_run, "counterflow": _cmd_run,
                "batch": _cmd_run, "psr": _cmd_run, "sweep": _cmd_sweep, "info": _cmd_info}
     _SHOWN.clear()
@@ -195,11 +194,11 @@ def main(argv: Sequence[str] | None = None) -> int:
         except CaseError as e:
             _trace(debug)
             _error(str(e))
-            return 2
+            return EXIT_USAGE
         except KeyboardInterrupt:
             _trace(debug)
             _error("interrupted")
-            return 130
+            return EXIT_INTERRUPTED
         except BrokenPipeError:  # output piped into head and the like: stop quietly
             with contextlib.suppress(OSError):
                 os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
@@ -469,7 +468,7 @@ def _cmd_sweep(args, quiet: bool) -> int:
         n = len(e.outcome.finished)
         _error(f"interrupted: {n} of {total} cases finished and are in {folder}; rerun with "
                f"--resume --out {folder} to run the rest")
-        return 130
+        return EXIT_INTERRUPTED
     except BaseException:  # nothing ran (no Dask scheduler, ...): no empty folder left
         if created and not any(folder.glob("*/record.json")):
             with contextlib.suppress(OSError):

@@ -63,9 +63,9 @@ STATUSES = {
     FAILED: (1, "a run failed (its partial results are written)"),
     STEP_BUDGET: (3, "not converged (its results are written)"),
     NOT_CONVERGED_WORD: (3, "not converged (its results are written)"),
-    SUSPECT: (4, "suspect: a check of the result failed, a balance, positivity, the soot "
-                 "variables' consistency, the recomputed residual, or the soot would change "
-                 "the gas it is carried by (results written, the checks in summary.txt)"),
+    SUSPECT: (4, "suspect: a check of the result failed (a balance, positivity, "
+                 "N_pri >= N_agg, the recomputed residual, or the gas would feel the soot; "
+                 "results written, the checks in summary.txt)"),
 }
 EXIT_USAGE, EXIT_INTERRUPTED = 2, 130
 
