@@ -476,10 +476,12 @@ def _flame_balances(result) -> list:
                          "to the soot's flow" + (" (the soot model does not conserve "
                                                  "hydrogen: a figure)" if key == "H" else "")))
         if key == "C":
-            out.append(Check("C balance as computed", (gas_left - s["out"]) / f["in"],
-                             ONE_WAY_LIMIT, "gas in - out - the soot carried out, relative "
-                             "to the inflow (the gas does not give up the soot's carbon)",
-                             kind="one-way"))
+            # the balance as computed beyond the gas's own closure: the soot's carbon out,
+            # which the gas never gave up
+            out.append(Check("C balance as computed", -s["out"] / f["in"], ONE_WAY_LIMIT,
+                             "gas + soot in - out beyond the gas's own balance: minus the "
+                             "soot's carbon carried out (which the gas keeps), relative to "
+                             "the inflow", kind="one-way"))
     return out
 
 
