@@ -167,16 +167,18 @@ def test_counterflow_steady_soot_satisfies_its_equations(counterflow):
     report = fv.solve_steady(solver, rtol=case.soot_solver.tolerance)
     assert report.converged, report.message
     assert residual_np(solver) < case.soot_solver.tolerance
-    # the same profiles as the run's (which hold the model's values: floored)
-    C = np.maximum(np.array(solver.C_tot_n), model.C_tot_min)
-    np.testing.assert_allclose(C, counterflow.profiles[R.C_TOT], rtol=1e-9, atol=0)
+    # the same profiles as the run's (which hold the solution itself)
+    np.testing.assert_allclose(solver.C_tot_n, counterflow.profiles[R.C_TOT], rtol=1e-9,
+                               atol=1e-9 * np.max(solver.C_tot_n))
 
 
 def test_counterflow_soot_enters_at_floors_and_gathers_at_the_stagnation_plane(counterflow):
     import cantera as ct
 
     r = counterflow
-    assert r.status == "converged", r.message
+    # converged; suspect for the one-way coupling alone (the soot takes pyrene the gas keeps)
+    assert r.extra["finished as"] == "converged", r.message
+    assert r.status == "suspect" and r.message.startswith("suspect: the gas would feel the soot (")
     p = r.profiles
     z, u, f_v = (p[c].to_numpy() for c in (R.POSITION, R.VELOCITY, R.FV))
     # stagnation plane from the profiles: where u changes sign, linear in between

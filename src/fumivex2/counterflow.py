@@ -19,6 +19,7 @@ from typing import Callable, Optional
 
 from . import results as R
 from .cases import Case, CaseError
+from .checks import check_run, flame_gas_flows
 from .flame import (MIN_FLAME_RISE, NOT_BURNING, FlameFailure, failed_flame, flame_profiles,
                     require_oxygen, solve_from_neighbour)
 from .results import RunResult
@@ -194,5 +195,6 @@ def run_counterflow(case: Case, *, progress: Progress = None, restart: bool = Fa
     result.extra["summary"] = {**streams, **structure}
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
+    result.extra["gas flows"] = flame_gas_flows(flame, gas)
     result.run_time = time.perf_counter() - started
-    return result
+    return check_run(result, gas)

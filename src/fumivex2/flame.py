@@ -15,6 +15,7 @@ from typing import Callable, Optional
 
 from . import results as R
 from .cases import Case, CaseError
+from .checks import check_run, flame_gas_flows
 from .results import RunResult
 from .soot_stage import SOOT_VARIABLES, Boundaries, soot_stage, stage  # noqa: F401
 from .species import (case_soot_model, cantera_message, inlet_summary,  # noqa: F401
@@ -315,8 +316,9 @@ def run_flame(case: Case, *, progress: Progress = None, restart: bool = False) -
     result.extra["summary"] = inputs
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
+    result.extra["gas flows"] = flame_gas_flows(flame, gas)
     result.run_time = time.perf_counter() - started
-    return result
+    return check_run(result, gas)
 
 
 def burner_summary(gas, case: Case) -> dict:
@@ -344,5 +346,5 @@ def failed_flame(gas, case: Case, model, failure: FlameFailure, started: float,
         profiles = _empty_profiles(gas, case, model, position)
     else:
         message += f"; the gas profiles of Cantera's last solution ({len(profiles)} points) are written"
-    return RunResult(case=case, profiles=profiles, status="failed", message=message,
-                     run_time=time.perf_counter() - started)
+    return check_run(RunResult(case=case, profiles=profiles, status="failed", message=message,
+                               run_time=time.perf_counter() - started), gas)

@@ -30,6 +30,7 @@ import re
 import threading
 from typing import Any, Callable, Iterable, Mapping, Sequence
 
+from . import checks
 from .cases import Case, CaseError, case_to_toml
 from .results import C_TOT, D_M, D_P, FV, HC, N_P, NUMBER, RESIDENCE_TIME, T, Z, RunResult
 
@@ -156,12 +157,17 @@ def write_run(result: RunResult, folder: str | pathlib.Path, *, label: str | Non
     data, data_notes = case_data(result.case)
     metrics, metric_notes = agreement_rows(result, data)
     notes += data_notes + metric_notes
-    if data:
+    check_rows = checks.metrics_rows(result)
+    if data or check_rows:
         import pandas as pd
 
         columns = list(METRIC_COLUMNS) + [f"worst point at {result.position_column()}"]
-        write_csv(pd.DataFrame(metrics, columns=columns), folder / "metrics.csv")
+        columns += list(checks.CHECK_COLUMNS) if check_rows else []
+        write_csv(pd.DataFrame(list(metrics) + check_rows, columns=columns),
+                  folder / "metrics.csv")
     if plots and result.case.output.plots and has_rows:
+        tag = checks.status_tag(result)  # how the run ended, in every plot's title
+        label = "; ".join(t for t in (label, tag) if t) or None
         notes += plot_run(result, folder, label=label, data=data)
     write_text(folder / "summary.txt", summary_text(result, notes, metrics=metrics))
     return folder
@@ -321,7 +327,8 @@ def soot_floor_mask(profiles):
 
 
 def _masked(profiles) -> dict:
-    """Plotted values per column: soot columns NaN at the floors (Matplotlib leaves a gap)."""
+    """Plotted values per column: soot columns NaN at the floors (Matplotlib leaves a gap),
+    every column NaN where it is not finite."""
     import numpy as np
 
     mask = soot_floor_mask(profiles)
@@ -331,6 +338,7 @@ def _masked(profiles) -> dict:
             v = profiles[c].to_numpy(dtype=float)
         except (TypeError, ValueError):
             continue
+        v = np.where(np.isfinite(v), v, np.nan)
         if mask is not None and c in SOOT_COLUMNS:
             v = np.where(mask, np.nan, v)
         out[c] = v
@@ -546,10 +554,16 @@ def summary_text(result: RunResult, notes: Sequence[str] = (), *,
     elif not result.converged:
         lines.append(f"NOT CONVERGED: {result.message}")
         lines.append("")
+    elif result.suspect:
+        lines.append(f"SUSPECT: {result.message.removeprefix(result.status + ': ')}")
+        lines.append("")
     width = max(len(k) for k in s)
     for k, v in s.items():
         lines.append(f"{k:<{width}}  {_fmt(v)}")
     lines.append(f"{'rows in profiles.csv':<{width}}  {rows}")
+    checked = checks.summary_lines(result)
+    if checked:
+        lines += [""] + checked + ["  (the checks are also in metrics.csv)"]
     if metrics:
         lines += ["", "measured data: computed/measured, the computed profile interpolated to "
                   "the measured positions (metrics.csv)"]
@@ -670,6 +684,9 @@ def write_sweep(results: Iterable, folder: str | pathlib.Path, *,
             s = res.summary()
             row.update({k: v for k, v in s.items()
                         if k not in ("case", "kind", "status", "message")})
+            if res.checks:
+                row["checks failed"] = ", ".join(c["name"] for c in res.checks
+                                                 if not c["passed"]) or "none"
             if res.profiles is not None and len(res.profiles):
                 t = res.profiles.copy()
                 for i, (k, v) in enumerate(params.items()):

@@ -31,6 +31,7 @@ import numpy as np
 
 from . import results as R
 from .cases import Case, CaseError
+from .checks import check_run
 from .results import SOOT_VARIABLES, RunResult
 from .species import InletError, cantera_message, inlet_summary, parse_composition, \
     set_inlet  # noqa: F401
@@ -565,8 +566,9 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
         last = zs[-1]
         message = (f"reached z = {last:.6g} m (residence time {ys[-1][0]:.6g} s) with "
                    f"{method}")
-    return RunResult(case=case, profiles=profiles, status=status, message=message,
-                     run_time=run_time, extra=extra)
+    result = RunResult(case=case, profiles=profiles, status=status, message=message,
+                       run_time=run_time, extra=extra)
+    return check_run(result, reactor.gas)
 
 
 def _crossing(stepper, z0, z1, tres):
@@ -613,7 +615,7 @@ def _profiles(reactor: Reactor, zs, ys, pd):
                 row[R.species_column(name)] = float(X[i])
             if model is not None:
                 row.update({k: float(v) for k, v in
-                            R.soot_state_columns(model, gas.density).items()})
+                            R.soot_state_columns(model, gas.density, y[3 + K:]).items()})
             fractions.append(np.asarray(y[3:3 + K], dtype=float))
         else:
             fractions.append(np.full(K, np.nan))

@@ -312,7 +312,7 @@ def soot_stage(case: Case, gas, flame, boundaries: Boundaries, *, position: str 
             gas.TPX = T[i], P, X[:, i]
             model.update_gas(T[i], P, rho[i], mu[i], gas.mean_molecular_weight, X[:, i])
             model.update_solution(state[:, i].copy())
-            soot_rows.append(R.soot_state_columns(model, rho[i]))
+            soot_rows.append(R.soot_state_columns(model, rho[i], state[:, i]))
         solver.update_wdot_correction()
         W = np.array(solver.wdot_correction_soot, dtype=float)
         rates = pd.DataFrame({position: grid,
@@ -356,6 +356,15 @@ def soot_stage(case: Case, gas, flame, boundaries: Boundaries, *, position: str 
         status = "step budget used"
         message = (f"step budget used: {steps} steps of {settings.dt:g} s left the {how}; "
                    f"raise soot_solver.max_steps, or use soot_solver.method = \"steady\"")
+    if np.all(np.isfinite(state)):
+        from .checks import recomputed_residual
+
+        try:  # the answer checked on a new solver (fumivex2.checks)
+            extra["recomputed residual"] = recomputed_residual(
+                lambda: make_soot_solver(case, gas, flame, model, boundaries), state)
+        except Exception as e:
+            extra["recomputed residual"] = math.nan
+            extra["recomputed residual error"] = f"{type(e).__name__}: {e}"
     extra["soot time [s]"] = time.perf_counter() - started
     return RunResult(case=case, profiles=profiles, status=status, message=message,
                      run_time=time.perf_counter() - started, rates=rates, extra=extra)
