@@ -216,14 +216,16 @@ PyStructSequence_Field g_report_fields[] = {
     {"message", "one line saying how the call ended"},
     {"time_steps", "pseudo-time steps taken"},
     {"jacobians", "Jacobian evaluations (pseudo_time_steps: one transport matrix per step)"},
+    {"stop", "why the call ended early: a budget used, a stall, or (pseudo_time_steps) a step "
+             "that fails; '' when converged or when every step asked for was made"},
     {nullptr, nullptr}};
 
-constexpr int kReportFields = 9;
+constexpr int kReportFields = 10;
 
 PyStructSequence_Desc g_report_desc = {
     "fumivex2._fumivex2.SteadyReport",
     "How a steady soot solve or a run of pseudo-time steps ended: converged, iterations, "
-    "residual, seconds, evaluations, rejected, message, time_steps, jacobians.",
+    "residual, seconds, evaluations, rejected, message, time_steps, jacobians, stop.",
     g_report_fields, kReportFields};
 
 PyObject* make_report(const SteadyReport& r, double seconds, const char* text) {
@@ -233,7 +235,7 @@ PyObject* make_report(const SteadyReport& r, double seconds, const char* text) {
       PyFloat_FromDouble(r.residual),      PyFloat_FromDouble(seconds),
       PyLong_FromLong(r.evaluations),      PyLong_FromLong(r.rejected),
       PyUnicode_FromString(text),          PyLong_FromLong(r.time_steps),
-      PyLong_FromLong(r.jacobians)};
+      PyLong_FromLong(r.jacobians),        PyUnicode_FromString(r.converged ? "" : r.stop.c_str())};
   bool ok = true;
   for (int j = 0; j < kReportFields; ++j) {
     if (!items[j]) ok = false;
@@ -244,20 +246,25 @@ PyObject* make_report(const SteadyReport& r, double seconds, const char* text) {
 }
 
 std::string solve_message(const SteadyReport& r, double rtol) {
-  char text[400];
-  const char* stop = r.stop.empty() ? "stopped" : r.stop.c_str();
+  char steps[120];
+  if (r.linear_steps > 0)
+    std::snprintf(steps, sizeof steps, "%d pseudo-time steps (%d of them linearly implicit, %d "
+                  "rejected)", r.time_steps, r.linear_steps, r.rejected);
+  else
+    std::snprintf(steps, sizeof steps, "%d pseudo-time steps (%d rejected)", r.time_steps,
+                  r.rejected);
+  char text[480];
   if (r.converged)
     std::snprintf(text, sizeof text,
-                  "converged: scaled residual %.3g < %.3g after %d Newton iterations, %d "
-                  "pseudo-time steps (%d rejected), %d Jacobians",
-                  r.residual, rtol, r.iterations, r.time_steps, r.rejected, r.jacobians);
+                  "converged: scaled residual %.3g < %.3g after %d Newton iterations, %s, %d "
+                  "Jacobians",
+                  r.residual, rtol, r.iterations, steps, r.jacobians);
   else
     std::snprintf(text, sizeof text,
                   "not converged (%s): scaled residual %.3g (tolerance %.3g) after %d Newton "
-                  "iterations, %d pseudo-time steps (%d rejected), %d Jacobians; largest in %s "
-                  "at grid point %ld",
-                  stop, r.residual, rtol, r.iterations, r.time_steps, r.rejected, r.jacobians,
-                  kVarNames[r.worst_variable], r.worst_point);
+                  "iterations, %s, %d Jacobians; largest in %s at grid point %ld",
+                  r.stop.empty() ? "stopped" : r.stop.c_str(), r.residual, rtol, r.iterations,
+                  steps, r.jacobians, kVarNames[r.worst_variable], r.worst_point);
   return text;
 }
 

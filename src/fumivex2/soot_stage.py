@@ -198,7 +198,8 @@ def _step(solver, gas, model, settings, where: Callable[[int], str],
             bad = _bad_point(solver, gas, model, state) if np.all(np.isfinite(state)) else None
             at = " (the soot model is finite everywhere before it: try a smaller " \
                  "soot_solver.dt)" if bad is None else f" ({bad[1]} {where(bad[0])})"
-            out.failure = (f"{report.stop} in step {step}{at}; profiles after {step - 1} steps")
+            out.failure = (f"pseudo-time step {step} stopped: {report.stop}{at}; profiles after "
+                           f"{step - 1} steps")
             return out
     return out
 

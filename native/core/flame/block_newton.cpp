@@ -212,6 +212,9 @@ namespace {
 const double kDamp = std::sqrt(2.0);  // damping factor between trials of one Newton step
 constexpr int kEasySteps = 3;         // a pseudo-time step that needed at most this many
                                       // Newton iterations lets dt grow
+constexpr double kSlowRound = 2.0;    // a round of backward-Euler steps whose largest step
+                                      // stayed below this multiple of the first dt is
+                                      // followed by a round of linearly implicit steps
 
 // One point of the iteration: the state x, its evaluation and the residual G
 // of the system being solved there.
@@ -341,7 +344,7 @@ class Solver {
         continue;
       }
       it.swap(trial_);
-      if (!sys.steady() && s1 < 1.0) return Outcome::Converged;
+      if (!sys.steady() && s1 < o_.step_converged) return Outcome::Converged;
     }
   }
 
@@ -386,6 +389,34 @@ void check_problem(BlockProblem& p, const std::vector<double>& x) {
 
 }  // namespace
 
+namespace {
+
+// One linearly implicit step c (y - x)/dt + F(x) + J_T (y - x) = 0 from (x, e):
+// y and its evaluation into (y, e_new). False when y is not finite or lies
+// outside the problem's domain (y, e_new then undefined).
+bool linear_step(BlockProblem& p, const std::vector<double>& x, const Evaluation& e,
+                 const std::vector<double>& c, double dt, BlockTridiagonal& J, BlockLU& lu,
+                 std::vector<double>& y, Evaluation& e_new, const char** why) {
+  p.jacobian(x, e, false, J);
+  y.resize(x.size());
+  for (std::size_t j = 0; j < x.size(); ++j) y[j] = -e.F[j];
+  if (!lu.factor(J, e.weight, c, 1.0 / dt) || !lu.solve(y)) {
+    *why = "its result is not finite";
+    return false;
+  }
+  for (std::size_t j = 0; j < x.size(); ++j) y[j] += x[j];
+  try {
+    p.evaluate(y, e_new);
+  } catch (const Error& err) {
+    if (!p.outside_domain(err)) throw;
+    *why = "the model's arithmetic fails at its result";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 BlockNewtonReport solve_block_newton(BlockProblem& p, std::vector<double>& x,
                                      const BlockNewtonOptions& o) {
   check_problem(p, x);
@@ -399,7 +430,8 @@ BlockNewtonReport solve_block_newton(BlockProblem& p, std::vector<double>& x,
   it.x = x;
   p.evaluate(it.x, it.e);  // errors at the starting state propagate
   steady.residual(it);
-  double dt = (o.dt > 0.0 && std::isfinite(o.dt)) ? o.dt : 1e-5;
+  const double first_dt = (o.dt > 0.0 && std::isfinite(o.dt)) ? o.dt : 1e-5;
+  double dt = first_dt;
   auto finish = [&](const char* why) {
     x = it.x;
     r.residual = weighted_max(it.e, &r.worst_row);
@@ -408,6 +440,9 @@ BlockNewtonReport solve_block_newton(BlockProblem& p, std::vector<double>& x,
     if (!r.converged) r.stop = why;
     return r;
   };
+  BlockTridiagonal transport;  // for the linearly implicit rounds
+  BlockLU transport_lu;
+  bool linear_round = false;
   try {
     if (!std::isfinite(weighted_max(it.e)))
       return finish("the residual at the starting state is not finite");
@@ -422,7 +457,28 @@ BlockNewtonReport solve_block_newton(BlockProblem& p, std::vector<double>& x,
       if (solver.newton(steady, it, o.newton_per_attempt) == Outcome::Converged)
         return finish("");
       if (!(weighted_max(it.e) < weighted_max(saved.e))) it.swap(saved);
-      // a round of pseudo-time steps, then Newton again
+      if (linear_round) {
+        // Backward-Euler steps could not grow beyond the first step, where
+        // they cost several evaluations each: linearly implicit steps of the
+        // first dt make the same progress for one evaluation each (where the
+        // problem is not smooth, they also converge where Newton bounces)
+        if (transport.points() == 0) transport.resize(p.points(), p.block_size());
+        const char* why = "";
+        for (int k = 0; k < o.linear_steps_per_round; ++k) {
+          if (r.time_steps >= o.max_time_steps || weighted_max(it.e) < o.rtol) break;
+          if (!linear_step(p, it.x, it.e, solver.coefficients(), first_dt, transport,
+                           transport_lu, trial.x, trial.e, &why))
+            break;
+          it.swap(trial);
+          steady.residual(it);
+          ++r.time_steps;
+          ++r.linear_steps;
+        }
+        linear_round = false;
+        continue;
+      }
+      // a round of backward-Euler steps, then Newton again
+      double largest_dt = 0.0;
       for (int done = 0; done < o.steps_per_round;) {
         if (r.iterations >= o.max_iterations || r.time_steps >= o.max_time_steps) break;
         step.x0 = it.x;
@@ -435,6 +491,7 @@ BlockNewtonReport solve_block_newton(BlockProblem& p, std::vector<double>& x,
           steady.residual(it);
           ++done;
           ++r.time_steps;
+          largest_dt = std::max(largest_dt, dt);
           if (r.iterations - before <= kEasySteps) dt = std::min(dt * o.grow, o.dt_max);
           if (weighted_max(it.e) < o.rtol) break;
         } else {
@@ -443,6 +500,7 @@ BlockNewtonReport solve_block_newton(BlockProblem& p, std::vector<double>& x,
           if (!(dt >= o.dt_min)) return finish("pseudo-time step below its minimum");
         }
       }
+      linear_round = o.linear_steps_per_round > 0 && largest_dt <= kSlowRound * first_dt;
     }
   } catch (...) {
     x = it.x;
@@ -458,43 +516,30 @@ BlockNewtonReport step_linearly_implicit(BlockProblem& p, std::vector<double>& x
                                       std::to_string(dt));
   BlockNewtonReport r;
   r.dt = dt;
-  std::vector<double> c, dx, y;
+  std::vector<double> c, y;
   p.time_coefficients(c);
   BlockTridiagonal J;
   J.resize(p.points(), p.block_size());
   BlockLU lu;
   Evaluation e, e_new;
-  auto evaluate = [&](const std::vector<double>& state, Evaluation& into) {
-    try {
-      p.evaluate(state, into);
-    } catch (const Error& err) {
-      if (!p.outside_domain(err)) throw;
-      return false;
-    }
-    return true;
-  };
-  if (!evaluate(x, e)) {
+  try {
+    p.evaluate(x, e);
+  } catch (const Error& err) {
+    if (!p.outside_domain(err)) throw;
     r.stop = "the model's arithmetic fails at the starting state";
     return r;
   }
-  for (int step = 0; step < steps && !(weighted_max(e) < rtol); ++step) {
-    p.jacobian(x, e, false, J);
+  for (int k = 0; k < steps && !(weighted_max(e) < rtol); ++k) {
+    const char* why = "";
     ++r.jacobians;
-    dx.resize(x.size());
-    for (std::size_t j = 0; j < x.size(); ++j) dx[j] = -e.F[j];
-    if (!lu.factor(J, e.weight, c, 1.0 / dt) || !lu.solve(dx)) {
-      r.stop = "the soot variables became NaN or infinite";
-      break;
-    }
-    y.resize(x.size());
-    for (std::size_t j = 0; j < x.size(); ++j) y[j] = x[j] + dx[j];
-    if (!evaluate(y, e_new)) {
-      r.stop = "the model's arithmetic fails at the new state";
+    if (!linear_step(p, x, e, c, dt, J, lu, y, e_new, &why)) {
+      r.stop = why;
       break;
     }
     x.swap(y);
     std::swap(e, e_new);
     ++r.time_steps;
+    ++r.linear_steps;
   }
   r.residual = weighted_max(e, &r.worst_row);
   r.converged = r.residual < rtol;

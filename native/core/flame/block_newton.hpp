@@ -132,12 +132,16 @@ struct BlockNewtonOptions {
   int steps_per_round = 10;     // pseudo-time steps between attempts of steady Newton
   int newton_per_attempt = 30;  // Newton iterations of one attempt at the steady equations
   int newton_per_step = 8;      // Newton iterations of one pseudo-time step
-  int max_jacobian_age = 10;    // Newton iterations on one Jacobian
+  int max_jacobian_age = 3;     // Newton iterations on one Jacobian
   int steady_dampings = 2;      // reductions of a steady Newton step before it is refused
   int step_dampings = 2;        // the same inside a pseudo-time step
   double step_rtol = 1e-4;      // relative part of the step norm's weights, steady Newton
   double time_step_rtol = 1e-2; // the same inside a pseudo-time step: a step on the way
                                 // to the steady state need not be accurate, only stable
+  double step_converged = 10.0; // a pseudo-time step has converged when its next Newton
+                                // step is below this in the step norm
+  int linear_steps_per_round = 50; // linearly implicit steps of the first dt after a round
+                                // of backward-Euler steps that could not grow dt (0: none)
 };
 
 struct BlockNewtonReport {
@@ -146,6 +150,7 @@ struct BlockNewtonReport {
   int time_steps = 0;    // accepted pseudo-time steps
   int jacobians = 0;     // Jacobian evaluations
   int rejected = 0;      // pseudo-time steps that failed and were retried smaller
+  int linear_steps = 0;  // of the time steps, those made linearly implicit
   int attempts = 0;      // attempts of Newton on the steady equations
   double residual = std::numeric_limits<double>::infinity();  // max |F| weight at the end
   long worst_row = 0;    // where it is largest

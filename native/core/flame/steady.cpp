@@ -316,6 +316,7 @@ SteadyReport to_report(const BlockNewtonReport& b, const SootRows& rows) {
   r.time_steps = b.time_steps;
   r.jacobians = b.jacobians;
   r.rejected = b.rejected;
+  r.linear_steps = b.linear_steps;
   r.evaluations = rows.evaluations;
   r.residual = b.residual;
   r.dtau = b.dt;

@@ -100,6 +100,7 @@ struct SteadyReport {
   int time_steps = 0;           // accepted pseudo-time steps
   int jacobians = 0;            // Jacobian evaluations
   int rejected = 0;             // pseudo-time steps retried with a smaller step
+  int linear_steps = 0;         // of the time steps, those made linearly implicit
   long evaluations = 0;         // soot-model point evaluations
   double residual = std::numeric_limits<double>::infinity();
   double dtau = 0.0;            // pseudo-time step at the end, s
