@@ -433,9 +433,9 @@ PyMethodDef g_pseudo_time_steps = method_fast<py_pseudo_time_steps>("pseudo_time
     "of solve_steady (convection and diffusion implicit, the soot model's diffusivity and\n"
     "sources at the old level, as in the solver's own solve()), from its current-level\n"
     "arrays, stopping once the scaled residual is below rtol, or before a step whose result\n"
-    "is not finite or where the soot model's arithmetic fails (the report's message says\n"
-    "which). The state after the steps made is written into N_agg_n ... H_tot_n (and _n1),\n"
-    "also when the soot model raises. Returns a SteadyReport.");
+    "is not finite (the report's stop says so). The state after the steps made is written\n"
+    "into N_agg_n ... H_tot_n (and _n1), also when the soot model raises. Returns a\n"
+    "SteadyReport.");
 
 PyMethodDef g_steady_residual = method_o<py_steady_residual>("steady_residual",
     "steady_residual(solver)\n--\n\n"

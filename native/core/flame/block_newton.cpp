@@ -392,11 +392,13 @@ void check_problem(BlockProblem& p, const std::vector<double>& x) {
 namespace {
 
 // One linearly implicit step c (y - x)/dt + F(x) + J_T (y - x) = 0 from (x, e):
-// y and its evaluation into (y, e_new). False when y is not finite or lies
-// outside the problem's domain (y, e_new then undefined).
+// y and its evaluation into (y, e_new). False when y is not finite or, with
+// domain_fails, lies outside the problem's domain (y, e_new then undefined);
+// other errors propagate.
 bool linear_step(BlockProblem& p, const std::vector<double>& x, const Evaluation& e,
                  const std::vector<double>& c, double dt, BlockTridiagonal& J, BlockLU& lu,
-                 std::vector<double>& y, Evaluation& e_new, const char** why) {
+                 std::vector<double>& y, Evaluation& e_new, const char** why,
+                 bool domain_fails = true) {
   p.jacobian(x, e, false, J);
   y.resize(x.size());
   for (std::size_t j = 0; j < x.size(); ++j) y[j] = -e.F[j];
@@ -408,7 +410,7 @@ bool linear_step(BlockProblem& p, const std::vector<double>& x, const Evaluation
   try {
     p.evaluate(y, e_new);
   } catch (const Error& err) {
-    if (!p.outside_domain(err)) throw;
+    if (!domain_fails || !p.outside_domain(err)) throw;
     *why = "the model's arithmetic fails at its result";
     return false;
   }
@@ -522,17 +524,11 @@ BlockNewtonReport step_linearly_implicit(BlockProblem& p, std::vector<double>& x
   J.resize(p.points(), p.block_size());
   BlockLU lu;
   Evaluation e, e_new;
-  try {
-    p.evaluate(x, e);
-  } catch (const Error& err) {
-    if (!p.outside_domain(err)) throw;
-    r.stop = "the model's arithmetic fails at the starting state";
-    return r;
-  }
+  p.evaluate(x, e);
   for (int k = 0; k < steps && !(weighted_max(e) < rtol); ++k) {
     const char* why = "";
     ++r.jacobians;
-    if (!linear_step(p, x, e, c, dt, J, lu, y, e_new, &why)) {
+    if (!linear_step(p, x, e, c, dt, J, lu, y, e_new, &why, false)) {
       r.stop = why;
       break;
     }

@@ -169,9 +169,9 @@ BlockNewtonReport solve_block_newton(BlockProblem& problem, std::vector<double>&
 // Up to `steps` steps c (y - x)/dt + F(x) + J_T (y - x) = 0 with J_T the
 // transport part of the Jacobian at x: convection and diffusion implicit, the
 // problem's local terms at the old level. Stops when max |F| weight is below
-// rtol (converged), and before a step whose result is not finite or lies
-// outside the domain (report.stop says which); x holds the last completed
-// step, also when an error propagates. report.residual is that of x.
+// rtol (converged), and before a step whose result is not finite (report.stop);
+// errors of the problem propagate (a fixed step has no other way to go), x
+// then holding the last completed step. report.residual is that of x.
 BlockNewtonReport step_linearly_implicit(BlockProblem& problem, std::vector<double>& x, double dt,
                                          int steps, double rtol);
 

@@ -125,8 +125,8 @@ SteadyReport solve_steady(const SteadyProblem& p, PointModel& model, std::vector
 // D and S at the old level (the scheme of the flame solvers' pseudo-time
 // steps, with the boundary rows above). Stops when the scaled residual is
 // below rtol (report.converged), and before a step whose result is not finite
-// or where the model's arithmetic fails (report.stop); report.time_steps steps
-// were made and N holds their result, also when an error propagates.
+// (report.stop); report.time_steps steps were made and N holds their result,
+// also when an error of the model propagates.
 SteadyReport step_steady(const SteadyProblem& p, PointModel& model, std::vector<SootPoint>& N,
                          double dt, int steps, double rtol);
 
