@@ -66,7 +66,6 @@ bool lu_factor(double* a, int* piv, int b) {
     for (int j = c + 1; j < b; ++j) {
       const double f = a[j * b + c] * inv;
       a[j * b + c] = f;
-      if (f == 0.0) continue;
       for (int l = c + 1; l < b; ++l) a[j * b + l] -= f * a[c * b + l];
     }
   }
@@ -80,17 +79,14 @@ void lu_solve(const double* lu, const int* piv, int b, double* m, int cols) {
   for (int c = 0; c < b; ++c)
     if (piv[c] != c)
       for (int l = 0; l < cols; ++l) std::swap(m[piv[c] * cols + l], m[c * cols + l]);
-  for (int c = 0; c < b; ++c) {
+  for (int c = 0; c < b; ++c)
     for (int j = c + 1; j < b; ++j) {
       const double f = lu[j * b + c];
-      if (f == 0.0) continue;
       for (int l = 0; l < cols; ++l) m[j * cols + l] -= f * m[c * cols + l];
     }
-  }
   for (int c = b - 1; c >= 0; --c) {
     for (int j = c + 1; j < b; ++j) {
       const double f = lu[c * b + j];
-      if (f == 0.0) continue;
       for (int l = 0; l < cols; ++l) m[c * cols + l] -= f * m[j * cols + l];
     }
     const double inv = 1.0 / lu[c * b + c];
@@ -100,16 +96,10 @@ void lu_solve(const double* lu, const int* piv, int b, double* m, int cols) {
 
 }  // namespace
 
-bool BlockLU::factor(const BlockTridiagonal& A, const std::vector<double>& weight,
-                     const std::vector<double>& c, double s) {
-  A_ = &A;
-  weight_ = weight;
+bool BlockLU::factor_blocks(const BlockTridiagonal& A, const std::vector<double>& c, double s) {
   const long n = A.points();
   const int b = A.block();
   const std::size_t bb = static_cast<std::size_t>(b) * static_cast<std::size_t>(b);
-  lu_.assign(static_cast<std::size_t>(n) * bb, 0.0);
-  X_.assign(static_cast<std::size_t>(n) * bb, 0.0);
-  piv_.assign(static_cast<std::size_t>(n) * static_cast<std::size_t>(b), 0);
   for (long i = 0; i < n; ++i) {
     double* P = &lu_[static_cast<std::size_t>(i) * bb];
     const double* w = &weight_[static_cast<std::size_t>(i) * b];
@@ -125,7 +115,7 @@ bool BlockLU::factor(const BlockTridiagonal& A, const std::vector<double>& weigh
       for (int r = 0; r < b; ++r)
         for (int l = 0; l < b; ++l) {
           const double f = w[r] * L[r * b + l];
-          if (f == 0.0) continue;
+          if (f == 0.0) continue;  // off-diagonal blocks are often diagonal
           for (int col = 0; col < b; ++col) P[r * b + col] -= f * X[l * b + col];
         }
     }
@@ -142,12 +132,12 @@ bool BlockLU::factor(const BlockTridiagonal& A, const std::vector<double>& weigh
   return true;
 }
 
-bool BlockLU::solve(std::vector<double>& r) const {
+void BlockLU::solve_blocks(std::vector<double>& r) const {
   const BlockTridiagonal& A = *A_;
   const long n = A.points();
   const int b = A.block();
   const std::size_t bb = static_cast<std::size_t>(b) * static_cast<std::size_t>(b);
-  std::vector<double> scaled(static_cast<std::size_t>(b));
+  double* scaled = scratch_.data();
   for (long i = 0; i < n; ++i) {
     double* y = &r[static_cast<std::size_t>(i) * b];
     const double* w = &weight_[static_cast<std::size_t>(i) * b];
@@ -161,9 +151,9 @@ bool BlockLU::solve(std::vector<double>& r) const {
         scaled[k] -= w[k] * v;
       }
     }
-    lu_solve(&lu_[static_cast<std::size_t>(i) * bb], &piv_[static_cast<std::size_t>(i) * b], b,
-             scaled.data(), 1);
-    std::copy(scaled.begin(), scaled.end(), y);
+    lu_solve(&lu_[static_cast<std::size_t>(i) * bb], &piv_[static_cast<std::size_t>(i) * b],
+                b, scaled, 1);
+    std::copy(scaled, scaled + b, y);
   }
   for (long i = n - 1; i-- > 0;) {
     double* y = &r[static_cast<std::size_t>(i) * b];
@@ -175,6 +165,24 @@ bool BlockLU::solve(std::vector<double>& r) const {
       y[k] -= v;
     }
   }
+}
+
+bool BlockLU::factor(const BlockTridiagonal& A, const std::vector<double>& weight,
+                     const std::vector<double>& c, double s) {
+  A_ = &A;
+  weight_ = weight;
+  const long n = A.points();
+  const int b = A.block();
+  const std::size_t bb = static_cast<std::size_t>(b) * static_cast<std::size_t>(b);
+  lu_.resize(static_cast<std::size_t>(n) * bb);
+  X_.resize(static_cast<std::size_t>(n) * bb);
+  piv_.resize(static_cast<std::size_t>(n) * static_cast<std::size_t>(b));
+  scratch_.resize(static_cast<std::size_t>(b));
+  return factor_blocks(A, c, s);
+}
+
+bool BlockLU::solve(std::vector<double>& r) const {
+  solve_blocks(r);
   for (double v : r)
     if (!std::isfinite(v)) return false;
   return true;

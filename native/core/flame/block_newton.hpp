@@ -81,11 +81,15 @@ class BlockLU {
   bool solve(std::vector<double>& r) const;
 
  private:
+  bool factor_blocks(const BlockTridiagonal& A, const std::vector<double>& c, double s);
+  void solve_blocks(std::vector<double>& r) const;
+
   const BlockTridiagonal* A_ = nullptr;
   std::vector<double> weight_;
   std::vector<double> lu_;  // LU of each pivot block
   std::vector<double> X_;   // (pivot block)^-1 times the scaled upper block
   std::vector<int> piv_;
+  mutable std::vector<double> scratch_;  // one block row of the forward sweep
 };
 
 // What a problem computes at one state x (n b values, row (i, k) at i b + k).
