@@ -1,36 +1,41 @@
 // fv::flame block-tridiagonal Newton machinery: the steady solution of a
 // one-dimensional problem of n grid points with b unknowns each, whose
 // equations at a point involve only that point and its two neighbours, so that
-// the Jacobian is block tridiagonal with dense b x b blocks.
+// the Jacobian is block tridiagonal with dense b x b blocks (b a run-time size:
+// 4 for the soot of a frozen flame; species and soot together need K + 4).
 //
-// The problem (a BlockProblem) supplies its residual F(x), its Jacobian, the
-// time coefficients c of its time-dependent form c dx/dt + F(x) = 0 and how a
-// step is applied; this file supplies the rest, for any block size:
+// The problem (a BlockProblem) supplies its residual F(x) with row weights, its
+// Jacobian, the time coefficients c of its time-dependent form
+// c dx/dt + F(x) = 0 and how a step is applied; this file supplies the rest:
 //   - BlockTridiagonal and BlockLU: the matrix and its block LU factors (block
 //     Thomas elimination, partial pivoting inside each pivot block, rows scaled
 //     by the problem's row weights so that pivoting compares like with like);
 //   - solve_block_newton: damped Newton on F(x) = 0. When it stalls (no damped
 //     step reduces the next Newton step, even with a fresh Jacobian, or its
-//     iteration limit is reached), implicit pseudo-time steps: each a
-//     backward-Euler step c (y - x)/dt + F(y) = 0 solved by the same damped
+//     iteration limit is reached), a round of implicit pseudo-time steps: each
+//     a backward-Euler step c (y - x)/dt + F(y) = 0 solved by the same damped
 //     Newton iteration, dt growing after a step that converged easily and
-//     shrinking after one that failed; after a round of such steps, Newton on
-//     the steady equations again. Small steps follow the time-dependent
-//     problem, so the solve reaches the steady state wherever stepping in time
-//     does, and large ones become Newton's method.
-//   - step_linearly_implicit: fixed pseudo-time steps of one linear solve each,
-//     with the Jacobian's transport part only (the problem's sources explicit).
+//     shrinking after one that failed; then Newton on the steady equations
+//     again. Small steps follow the time-dependent problem and large ones
+//     become Newton's method. Where a round's steps could not grow beyond the
+//     first dt (the problem is not smooth enough for Newton at larger steps),
+//     the next round takes linearly implicit steps of the first dt instead,
+//     the steps of step_linearly_implicit: cheaper there, and converging
+//     wherever that stepping converges.
+//   - step_linearly_implicit: pseudo-time steps of one linear solve each, with
+//     the Jacobian's transport part only (the problem's sources explicit).
 //
 // Damping follows the usual affine-invariant test: a step lambda dx is taken
 // when the Newton step computed at the new point with the same Jacobian is
 // smaller than dx, in the weighted norm
-//   |dx| = sqrt(mean over rows of (dx / (step_rtol |x| + atol))^2),
+//   |dx| = sqrt(mean over rows of (dx / (rtol_x |x| + atol))^2),
 // lambda shrinking by sqrt(2) a few times. The steady solve converges when max
-// over rows of |F| times the problem's row weight is below rtol; a time step
-// when its next Newton step has norm below one. A failed attempt or step is
-// given up after few dampings: where the problem is not smooth (the soot
-// model switches formulas and holds values at floors), shrinking the pseudo-
-// time step makes progress for less than many tries at one step.
+// over rows of |F| times the problem's row weight is below rtol; a pseudo-time
+// step when its next Newton step is small (step_converged). A failed attempt
+// or step is given up after few dampings, and a Jacobian is used for a few
+// iterations only: where the problem is not smooth (the soot model switches
+// formulas and holds values at floors), a fresh Jacobian or a shorter step
+// makes progress for less than many tries along one direction.
 #pragma once
 
 #include <cstddef>
