@@ -171,6 +171,27 @@ def burner_flame():
     return gas, flame
 
 
+@pytest.fixture(scope="session")
+def counterflow_flame():
+    """The shipped default counterflow flame on the test mechanism (ethylene at 0.2 m/s
+    against 35 % oxygen in nitrogen at the same momentum flux, 8 mm, 1 atm) on a coarse
+    grid, solved once per session. Returns (phase, flame)."""
+    ct = require_abf()
+    gas = ct.Solution(str(ABF))
+    gas.TPX = 300.0, ct.one_atm, "C2H4:1"
+    fuel, rho_fuel = 0.2 * gas.density, gas.density
+    gas.TPX = 300.0, ct.one_atm, "O2:0.35, N2:0.65"
+    oxidizer = fuel * (gas.density / rho_fuel) ** 0.5
+    gas.TPX = 300.0, ct.one_atm, "C2H4:1"
+    flame = ct.CounterflowDiffusionFlame(gas, width=0.008)
+    flame.fuel_inlet.X, flame.fuel_inlet.T, flame.fuel_inlet.mdot = "C2H4:1", 300.0, fuel
+    flame.oxidizer_inlet.X, flame.oxidizer_inlet.T = "O2:0.35, N2:0.65", 300.0
+    flame.oxidizer_inlet.mdot = oxidizer
+    flame.set_refine_criteria(ratio=6.0, slope=0.8, curve=0.95, prune=0.0)
+    flame.solve(loglevel=0, auto=True)
+    return gas, flame
+
+
 def check_soot_columns(profiles, density, resolution=0.0):
     """The derived soot columns of a result table against the four soot variables (mol/kg)
     and the gas density (kg/m3), in the units of their headers: soot of density 1800 kg/m3,
