@@ -39,6 +39,13 @@ double mixture_viscosity_at(fv::gas::MixtureViscosity& mu, PyObject* T, PyObject
 // fumivex2.viscosity: an exact _MixtureViscosity runs in C++, any other
 // callable is called through Python; float result, Pa s.
 double call_mixture_viscosity(PyObject* viscosity, PyObject* T, PyObject* X);
+// The core of an exact, initialised _MixtureViscosity, else null (the caller
+// keeps `o` alive while it uses the core).
+fv::gas::MixtureViscosity* exact_mixture_viscosity(PyObject* o);
+// _solve_coupled_flame, _coupled_flame_residual and _solve_soot_on_gas (coupled_flame.cpp)
+extern PyMethodDef g_solve_coupled_flame;
+extern PyMethodDef g_coupled_flame_residual;
+extern PyMethodDef g_solve_soot_on_gas;
 
 // PyType_Ready and publish in the module; -1 with an exception on failure.
 int ready_soot_model(PyObject* module);

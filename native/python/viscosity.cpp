@@ -162,6 +162,11 @@ double mixture_viscosity_at(MixtureViscosity& mu, PyObject* T_obj, PyObject* X) 
   return mu(T, data);
 }
 
+MixtureViscosity* exact_mixture_viscosity(PyObject* o) {
+  if (!Py_IS_TYPE(o, &MixtureViscosityType)) return nullptr;
+  return reinterpret_cast<MixtureViscosityObject*>(o)->core;
+}
+
 double call_mixture_viscosity(PyObject* viscosity, PyObject* T, PyObject* X) {
   if (Py_IS_TYPE(viscosity, &MixtureViscosityType))
     return mixture_viscosity_at(core(viscosity), T, X);

@@ -200,6 +200,8 @@ bool BlockProblem::outside_domain(const Error& e) const {
   return e.kind() == ErrorKind::ZeroDivision || e.kind() == ErrorKind::Overflow;
 }
 
+bool BlockProblem::refresh(const std::vector<double>&, Evaluation&) { return false; }
+
 double weighted_max(const Evaluation& e, long* worst) {
   double big = -1.0;
   for (std::size_t j = 0; j < e.F.size(); ++j) {
@@ -306,10 +308,14 @@ class Solver {
   Outcome newton(System& sys, Iterate& it, int limit) {
     int done = 0;
     while (true) {
-      if (sys.steady() && weighted_max(it.e) < o_.rtol) return Outcome::Converged;
+      // a state is converged with the problem's coefficients brought up to it
+      if (sys.steady() && weighted_max(it.e) < o_.rtol && !refresh(sys, it))
+        return Outcome::Converged;
+      if (sys.steady() && weighted_max(it.e) < o_.rtol) continue;
       if (done >= limit || r_.iterations >= o_.max_iterations) return Outcome::Stalled;
       bool fresh = false;
       if (!valid_ || age_ >= o_.max_jacobian_age) {
+        refresh(sys, it);
         p_.jacobian(it.x, it.e, true, J_);
         ++r_.jacobians;
         valid_ = true;
@@ -357,6 +363,14 @@ class Solver {
   }
 
  private:
+  // The problem's lagged coefficients brought up to it.x, and the system's
+  // residual with them; false when nothing changed.
+  bool refresh(System& sys, Iterate& it) {
+    if (!p_.refresh(it.x, it.e)) return false;
+    sys.residual(it);
+    return true;
+  }
+
   // dx = -(the factored matrix)^-1 G
   bool newton_step(const Iterate& it, std::vector<double>& dx) {
     dx.resize(it.G.size());
@@ -443,6 +457,7 @@ BlockNewtonReport solve_block_newton(BlockProblem& p, std::vector<double>& x,
   const double first_dt = (o.dt > 0.0 && std::isfinite(o.dt)) ? o.dt : 1e-5;
   double dt = first_dt;
   auto finish = [&](const char* why) {
+    if (p.refresh(it.x, it.e)) steady.residual(it);
     x = it.x;
     r.residual = weighted_max(it.e, &r.worst_row);
     r.converged = r.residual < o.rtol;
@@ -456,8 +471,14 @@ BlockNewtonReport solve_block_newton(BlockProblem& p, std::vector<double>& x,
   try {
     if (!std::isfinite(weighted_max(it.e)))
       return finish("the residual at the starting state is not finite");
+    // below rtol with the problem's coefficients brought up to the state
+    auto converged = [&] {
+      if (!(weighted_max(it.e) < o.rtol)) return false;
+      if (p.refresh(it.x, it.e)) steady.residual(it);
+      return weighted_max(it.e) < o.rtol;
+    };
     while (true) {
-      if (weighted_max(it.e) < o.rtol) return finish("");
+      if (converged()) return finish("");
       if (r.iterations >= o.max_iterations) return finish("Newton iteration budget used");
       if (r.time_steps >= o.max_time_steps) return finish("pseudo-time step budget used");
       // Newton on the steady equations; its end state is kept only when its
@@ -475,7 +496,8 @@ BlockNewtonReport solve_block_newton(BlockProblem& p, std::vector<double>& x,
         if (transport.points() == 0) transport.resize(p.points(), p.block_size());
         const char* why = "";
         for (int k = 0; k < o.linear_steps_per_round; ++k) {
-          if (r.time_steps >= o.max_time_steps || weighted_max(it.e) < o.rtol) break;
+          if (r.time_steps >= o.max_time_steps || converged()) break;
+          if (p.refresh(it.x, it.e)) steady.residual(it);
           if (!linear_step(p, it.x, it.e, solver.coefficients(), first_dt, transport,
                            transport_lu, trial.x, trial.e, &why))
             break;
@@ -503,7 +525,7 @@ BlockNewtonReport solve_block_newton(BlockProblem& p, std::vector<double>& x,
           ++r.time_steps;
           largest_dt = std::max(largest_dt, dt);
           if (r.iterations - before <= kEasySteps) dt = std::min(dt * o.grow, o.dt_max);
-          if (weighted_max(it.e) < o.rtol) break;
+          if (converged()) break;
         } else {
           ++r.rejected;
           dt /= o.shrink;
@@ -533,7 +555,9 @@ BlockNewtonReport step_linearly_implicit(BlockProblem& p, std::vector<double>& x
   BlockLU lu;
   Evaluation e, e_new;
   p.evaluate(x, e);
-  for (int k = 0; k < steps && !(weighted_max(e) < rtol); ++k) {
+  for (int k = 0; k < steps; ++k) {
+    p.refresh(x, e);
+    if (weighted_max(e) < rtol) break;
     const char* why = "";
     ++r.jacobians;
     if (!linear_step(p, x, e, c, dt, J, lu, y, e_new, &why, false)) {
@@ -545,6 +569,7 @@ BlockNewtonReport step_linearly_implicit(BlockProblem& p, std::vector<double>& x
     ++r.time_steps;
     ++r.linear_steps;
   }
+  p.refresh(x, e);
   r.residual = weighted_max(e, &r.worst_row);
   r.converged = r.residual < rtol;
   return r;

@@ -127,6 +127,13 @@ class BlockProblem {
   // Whether an error of evaluate() means only that x lies outside the domain
   // where the problem's arithmetic works (a zero divisor, an overflow).
   virtual bool outside_domain(const Error& e) const;
+  // For a problem that holds some coefficients fixed between Jacobians (lagged
+  // transport properties): brings them up to date at x and re-evaluates e
+  // there, returning true; false, e unchanged, when it holds none or they are
+  // current at x already. The solve calls it before each new Jacobian, before
+  // it accepts a state as converged and before it reports, so that a
+  // converged state satisfies the equations with its own coefficients.
+  virtual bool refresh(const std::vector<double>& x, Evaluation& e);
 };
 
 struct BlockNewtonOptions {

@@ -10,6 +10,7 @@
 #include "../common/checked.hpp"
 #include "block_newton.hpp"
 #include "flame_rows.hpp"
+#include "soot_rows.hpp"
 
 namespace fv::flame {
 
@@ -41,12 +42,14 @@ Row steady_interior_row(const SteadyProblem& p, long i, double D) {
   return r;
 }
 
+}  // namespace
+
+// ---- the rows of one point, shared with the coupled solve (soot_rows.hpp) --------------------
+
+namespace soot_rows {
+
 bool interior(const SteadyProblem& p, long i) { return i > 0 && i < p.size() - 1; }
 
-// Residual of the four rows of point i for the values Nprev (point i-1), Ni
-// and Nnext (point i+1), with the model's D and S at (i, Ni). `big` gets the
-// largest term of each row. Boundary rows ignore the neighbour they do not
-// couple to (which may then be null).
 void row_residual(const SteadyProblem& p, long i, const double* Nprev, const double* Ni,
                   const double* Nnext, double D, const double* S, double* R, double* big) {
   const long m = p.size() - 1;
@@ -92,9 +95,6 @@ void row_residual(const SteadyProblem& p, long i, const double* Nprev, const dou
   }
 }
 
-// Coefficients coupling row i to its neighbours, the same for all four
-// variables: `lo` multiplies N[i-1], `up` N[i+1], `own` N[i], with D held at
-// the model's value; g[k] is the derivative of row k in D (m^2/s).
 void row_derivatives(const SteadyProblem& p, long i, const double* Nprev, const double* Ni,
                      const double* Nnext, double D, double& lo, double& own, double& up,
                      double* g) {
@@ -135,19 +135,7 @@ void row_derivatives(const SteadyProblem& p, long i, const double* Nprev, const 
   }
 }
 
-// How far a Newton step dN of one soot variable N (mol/kg) is taken, with the
-// model's floor a as the variable's scale: the change actually made.
-//   - Growth of a non-negative value: dN as it is (soot rises by many decades
-//     from its floor in a few steps).
-//   - Any other step is taken in y = asinh(N / a), N = a sinh(y), which is N/a
-//     near zero and ln(2N/a) far from it: a fall of a large value becomes a
-//     division instead of an overshoot past zero, and a value may cross zero
-//     or grow below it only to a few floors (|dy| limited by kCap).
-// The soot variables fall by many decades into an oxidation zone. A plain
-// additive step, linearised where oxidation is fast, lands far below zero
-// there, and below its floor the model reads the floor and no longer responds:
-// Newton then cannot find its way back (measured on a counterflow flame).
-// The change is never larger than dN itself.
+// |dy| of a step that falls past zero or grows below it, in floors
 constexpr double kCap = 2.0;
 
 double limited_change(double N, double dN, double a) {
@@ -161,6 +149,12 @@ double limited_change(double N, double dN, double a) {
   const double step = 2.0 * a * std::cosh(y + 0.5 * dy) * std::sinh(0.5 * dy);
   return dN < 0.0 ? std::max(step, dN) : std::min(step, dN);
 }
+
+}  // namespace soot_rows
+
+namespace {
+
+using namespace soot_rows;
 
 // The steady soot equations as a problem of the block Newton machinery: four
 // unknowns per point, row (i, k) at 4 i + k.
