@@ -37,6 +37,7 @@
 #include "bind/errors.hpp"
 #include "bind/numpy.hpp"
 #include "common/errors.hpp"
+#include "flame/block_newton.hpp"
 #include "flame/coupled.hpp"
 #include "flame_driver.hpp"
 #include "gas/viscosity.hpp"
@@ -160,13 +161,40 @@ class CanteraGas final : public fv::flame::FlameGas {
 
   void rates_ddX(double* J) override {
     Ref d = get(gas_.get(), names().ddX);
-    if (!PyArray_Check(d.get())) {
-      // a sparse matrix (Cantera's use_sparse): its dense form
-      PyObject* stack[1] = {d.get()};
-      d = Ref(check(PyObject_VectorcallMethod(names().toarray, stack,
-                                              1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr)));
+    if (PyArray_Check(d.get())) {
+      const std::vector<double> m = matrix(d.get(), K_, K_, "net_production_rates_ddX");
+      std::copy(m.begin(), m.end(), J);
+      return;
     }
-    const std::vector<double> m = matrix(d.get(), K_, K_, "net_production_rates_ddX");
+    // a sparse matrix (Cantera's use_sparse, half the time of the dense form):
+    // compressed columns read as they are, anything else through its dense form
+    Ref format = get(d.get(), names().format);
+    if (PyUnicode_Check(format.get()) && PyUnicode_CompareWithASCIIString(format.get(), "csc") == 0) {
+      Ref data_obj = get(d.get(), names().data), rows_obj = get(d.get(), names().indices),
+          starts_obj = get(d.get(), names().indptr);
+      const std::vector<double> data = float64_vector(data_obj.get());
+      const std::vector<double> rows = float64_vector(rows_obj.get());
+      const std::vector<double> starts = float64_vector(starts_obj.get());
+      if (static_cast<long>(starts.size()) != K_ + 1 || rows.size() != data.size())
+        value_error("coupled flame: net_production_rates_ddX is not a K x K matrix");
+      std::fill(J, J + K_ * K_, 0.0);
+      for (long c = 0; c < K_; ++c) {
+        const auto begin = static_cast<long>(starts[static_cast<std::size_t>(c)]);
+        const auto end = static_cast<long>(starts[static_cast<std::size_t>(c) + 1]);
+        if (begin < 0 || end < begin || end > static_cast<long>(data.size()))
+          value_error("coupled flame: net_production_rates_ddX has inconsistent columns");
+        for (long q = begin; q < end; ++q) {
+          const auto r = static_cast<long>(rows[static_cast<std::size_t>(q)]);
+          if (r < 0 || r >= K_) value_error("coupled flame: net_production_rates_ddX row out of range");
+          J[r * K_ + c] += data[static_cast<std::size_t>(q)];
+        }
+      }
+      return;
+    }
+    PyObject* stack[1] = {d.get()};
+    Ref dense(check(PyObject_VectorcallMethod(names().toarray, stack,
+                                              1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr)));
+    const std::vector<double> m = matrix(dense.get(), K_, K_, "net_production_rates_ddX");
     std::copy(m.begin(), m.end(), J);
   }
 
@@ -195,6 +223,10 @@ class CanteraGas final : public fv::flame::FlameGas {
     PyObject* mix_diff = interned("mix_diff_coeffs");
     PyObject* viscosity = interned("viscosity");
     PyObject* toarray = interned("toarray");
+    PyObject* format = interned("format");
+    PyObject* data = interned("data");
+    PyObject* indices = interned("indices");
+    PyObject* indptr = interned("indptr");
   };
   static const Names& names() {
     static const Names n;  // first use is under the interpreter lock
@@ -442,6 +474,37 @@ PyObject* py_coupled_residual(PyObject*, PyObject* const* args, Py_ssize_t nargs
   });
 }
 
+PyObject* py_coupled_jacobian(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+  static const char* const fn = "_coupled_flame_jacobian";
+  if (!check_positional(fn, nargs)) return nullptr;
+  if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) {
+    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fn,
+                 PyTuple_GET_ITEM(kwnames, 0));
+    return nullptr;
+  }
+  Ref problem = Ref::borrow(args[0]), Y = Ref::borrow(args[1]), N = Ref::borrow(args[2]);
+  return guarded([&] {
+    Setup s = read_problem(problem.get(), Y.get(), N.get());
+    const CoupledProblem& p = s.problem;
+    CanteraGas gas(s.gas.get(), s.viscosity.get(), p.species(), p.P);
+    SootModelCalls soot(s.model.get(), p.species());
+    fv::flame::BlockTridiagonal J;
+    fv::flame::coupled_jacobian(p, gas, soot, s.x, fv::flame::CoupledOptions().perturbation, J);
+    const long n = p.points(), b = p.block();
+    npy_intp dims[4] = {3, n, b, b};
+    Ref out(check(PyArray_ZEROS(4, dims, NPY_DOUBLE, 0)));
+    double* d = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
+    const std::size_t bb = static_cast<std::size_t>(b * b);
+    for (long i = 0; i < n; ++i) {
+      if (i > 0) std::copy_n(J.lower(i), bb, d + (0 * n + i) * bb);
+      std::copy_n(J.diag(i), bb, d + (1 * n + i) * bb);
+      if (i + 1 < n) std::copy_n(J.upper(i), bb, d + (2 * n + i) * bb);
+    }
+    return out.release();
+  });
+}
+
 PyObject* py_solve_soot_on_gas(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                PyObject* kwnames) {
   static const char* const fn = "_solve_soot_on_gas";
@@ -492,6 +555,12 @@ PyMethodDef g_coupled_flame_residual = method_fast<py_coupled_residual>("_couple
     "a dict of F and weight ((K + 4) x n), the scaled residual and where it is largest, and\n"
     "per point the density, viscosity, soot velocity, gas rates, the soot's scrubbing rates\n"
     "and exchange with the gas, and the diffusive fluxes at the midpoints.");
+
+PyMethodDef g_coupled_flame_jacobian = method_fast<py_coupled_jacobian>("_coupled_flame_jacobian",
+    "_coupled_flame_jacobian(problem, Y, N)\n--\n\n"
+    "The Jacobian of the coupled rows at Y and N as the solve forms it (diffusion\n"
+    "coefficients of that state held): an array (3, n, K + 4, K + 4) of the blocks coupling\n"
+    "each point's rows to the unknowns of the point before it, its own and the one after.");
 
 PyMethodDef g_solve_soot_on_gas = method_fast<py_solve_soot_on_gas>("_solve_soot_on_gas",
     "_solve_soot_on_gas(problem, Y, N, *, rtol=1e-10, max_iterations=200,\n"

@@ -116,6 +116,7 @@ int module_exec(PyObject* module) {
       add_function(module, &g_network_load) < 0 || add_function(module, &g_network_soot_rows) < 0 ||
       add_function(module, &g_solve_coupled_flame) < 0 ||
       add_function(module, &g_coupled_flame_residual) < 0 ||
+      add_function(module, &g_coupled_flame_jacobian) < 0 ||
       add_function(module, &g_solve_soot_on_gas) < 0 ||
       ready_steady_report(module) < 0 || ready_mixture_viscosity(module) < 0)
     return -1;

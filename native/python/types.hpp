@@ -45,6 +45,7 @@ fv::gas::MixtureViscosity* exact_mixture_viscosity(PyObject* o);
 // _solve_coupled_flame, _coupled_flame_residual and _solve_soot_on_gas (coupled_flame.cpp)
 extern PyMethodDef g_solve_coupled_flame;
 extern PyMethodDef g_coupled_flame_residual;
+extern PyMethodDef g_coupled_flame_jacobian;
 extern PyMethodDef g_solve_soot_on_gas;
 
 // PyType_Ready and publish in the module; -1 with an exception on failure.

@@ -195,20 +195,37 @@ def coupled_residual(problem: CoupledFlameProblem, Y, soot) -> dict:
 
 class _exact_rate_derivatives:
     """Cantera's rate derivatives without their approximations (third-body and falloff
-    terms included) while the solve runs; the phase's settings and state restored after.
-    Measured on the default burner flame: the approximate derivatives differ from finite
-    differences by 5 %, the exact ones by 4e-9."""
+    terms included) while the solve runs, in Cantera's sparse form when SciPy is there
+    (half the time of the dense form on the shipped mechanism); the phase's settings and
+    state, and Cantera's choice of output, restored after. Measured on the default burner
+    flame: the approximate derivatives differ from finite differences by 5 %, the exact
+    ones by 4e-9."""
 
     def __init__(self, gas):
         self.gas = gas
 
     def __enter__(self):
+        import cantera as ct
+
         self.settings = dict(self.gas.derivative_settings)
         self.state = self.gas.TPY
         self.gas.derivative_settings = {"skip-third-bodies": False, "skip-falloff": False}
+        self.sparse = None
+        try:
+            from cantera import _utils
+            before = bool(_utils._USE_SPARSE)
+            import scipy.sparse  # noqa: F401
+            ct.use_sparse(True)
+            self.sparse = before
+        except Exception:  # no SciPy, or a Cantera that keeps the setting elsewhere
+            pass
         return self
 
     def __exit__(self, *exc):
+        import cantera as ct
+
+        if self.sparse is not None:
+            ct.use_sparse(self.sparse)
         self.gas.derivative_settings = self.settings
         self.gas.TPY = self.state
         return False

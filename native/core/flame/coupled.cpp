@@ -28,9 +28,10 @@ constexpr double kStepAtolY = 1e-10;
 // A change of a soot variable below this fraction of its largest value
 // anywhere does not matter for the step norm (as in the steady soot solve).
 constexpr double kStepAtolSoot = 1e-9;
-// The lowest mass fraction a Newton step may reach (the bound Cantera's flame
-// solver keeps).
-constexpr double kLowestY = -1e-7;
+// The scale below which a step of a mass fraction is taken in asinh(Y / scale)
+// (soot_rows::limited_change): a species may fall by a factor per step but not
+// far past zero.
+constexpr double kSpeciesStepScale = 1e-18;
 // Finite-difference step of Y_j: perturbation (|Y_j| + this).
 constexpr double kStepFloorY = 1e-5;
 
@@ -337,7 +338,7 @@ class CoupledRows final : public BlockProblem {
     for (std::size_t j = 0; j < x.size(); ++j) {
       const std::size_t k = j % b_;
       if (k < K) {
-        if (dx[j] < 0.0 && x[j] + dx[j] < kLowestY) dx[j] = std::min(0.0, kLowestY - x[j]);
+        dx[j] = soot_rows::limited_change(x[j], dx[j], kSpeciesStepScale);
       } else {
         dx[j] = soot_rows::limited_change(x[j], dx[j], p_.floor[k - K]);
       }
@@ -760,6 +761,18 @@ CoupledEvaluation coupled_residual(const CoupledProblem& p, FlameGas& gas, Flame
   CoupledEvaluation d;
   rows.detail(e, d);
   return d;
+}
+
+void coupled_jacobian(const CoupledProblem& p, FlameGas& gas, FlameSootModel& soot,
+                      const std::vector<double>& x, double perturbation, BlockTridiagonal& J) {
+  check_problem(p);
+  check_state(p, x);
+  CoupledRows rows(p, gas, soot, perturbation, x);
+  rows.update_transport(x);
+  Evaluation e;
+  rows.evaluate(x, e);
+  J.resize(p.points(), p.block());
+  rows.jacobian(x, e, true, J);
 }
 
 CoupledReport solve_coupled(const CoupledProblem& p, FlameGas& gas, FlameSootModel& soot,

@@ -191,6 +191,12 @@ struct CoupledEvaluation {
 CoupledEvaluation coupled_residual(const CoupledProblem& p, FlameGas& gas, FlameSootModel& soot,
                                    const std::vector<double>& x);
 
+// The Jacobian of the rows at x (with the diffusion coefficients of x held),
+// as the solve forms it; J is resized to the problem.
+class BlockTridiagonal;
+void coupled_jacobian(const CoupledProblem& p, FlameGas& gas, FlameSootModel& soot,
+                      const std::vector<double>& x, double perturbation, BlockTridiagonal& J);
+
 // Solves the coupled rows from x; x holds the last accepted state on return
 // (the solution when report.converged), also when an error propagates.
 CoupledReport solve_coupled(const CoupledProblem& p, FlameGas& gas, FlameSootModel& soot,
