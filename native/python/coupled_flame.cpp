@@ -442,18 +442,36 @@ PyObject* py_coupled_residual(PyObject*, PyObject* const* args, Py_ssize_t nargs
                               PyObject* kwnames) {
   static const char* const fn = "_coupled_flame_residual";
   if (!check_positional(fn, nargs)) return nullptr;
-  if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) {
-    PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fn,
-                 PyTuple_GET_ITEM(kwnames, 0));
-    return nullptr;
+  PyObject* transport = nullptr;
+  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t j = 0; j < nkw; ++j) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, j);
+    if (PyUnicode_CompareWithASCIIString(key, "transport") == 0) {
+      transport = args[nargs + j];
+    } else {
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%U'", fn, key);
+      return nullptr;
+    }
   }
   Ref problem = Ref::borrow(args[0]), Y = Ref::borrow(args[1]), N = Ref::borrow(args[2]);
+  Ref held = Ref::borrow(transport ? transport : Py_None);
   return guarded([&] {
     Setup s = read_problem(problem.get(), Y.get(), N.get());
     const CoupledProblem& p = s.problem;
     CanteraGas gas(s.gas.get(), s.viscosity.get(), p.species(), p.P);
     SootModelCalls soot(s.model.get(), p.species());
-    const fv::flame::CoupledEvaluation e = fv::flame::coupled_residual(p, gas, soot, s.x);
+    std::vector<double> xt;
+    if (held.get() != Py_None) {
+      // the mass fractions whose diffusion coefficients are used, with the state's soot
+      const long n = p.points(), K = p.species(), b = p.block();
+      const std::vector<double> Yt = matrix(held.get(), K, n, "transport");
+      xt = s.x;
+      for (long i = 0; i < n; ++i)
+        for (long k = 0; k < K; ++k)
+          xt[static_cast<std::size_t>(i * b + k)] = Yt[static_cast<std::size_t>(k * n + i)];
+    }
+    const fv::flame::CoupledEvaluation e =
+        fv::flame::coupled_residual(p, gas, soot, s.x, xt.empty() ? nullptr : &xt);
     const long n = p.points(), K = p.species(), b = p.block();
     Ref out(check(PyDict_New()));
     PyObject* d = out.get();
@@ -550,8 +568,9 @@ PyMethodDef g_solve_coupled_flame = method_fast<py_solve_coupled>("_solve_couple
     "Returns (Y, N, report): the last accepted state and a dict of counts and times.");
 
 PyMethodDef g_coupled_flame_residual = method_fast<py_coupled_residual>("_coupled_flame_residual",
-    "_coupled_flame_residual(problem, Y, N)\n--\n\n"
-    "The rows of the coupled solve at Y and N, with the diffusion coefficients of that state:\n"
+    "_coupled_flame_residual(problem, Y, N, *, transport=None)\n--\n\n"
+    "The rows of the coupled solve at Y and N, with the diffusion coefficients of that state\n"
+    "(of the mass fractions `transport`, K x n, when given):\n"
     "a dict of F and weight ((K + 4) x n), the scaled residual and where it is largest, and\n"
     "per point the density, viscosity, soot velocity, gas rates, the soot's scrubbing rates\n"
     "and exchange with the gas, and the diffusive fluxes at the midpoints.");

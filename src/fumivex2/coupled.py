@@ -114,6 +114,7 @@ class CoupledResult:
     seconds_soot_model: float = 0.0   # in the soot model
     one_way_seconds: float = 0.0
     max_soot_mass_ratio: float = 0.0  # largest soot mass per gas mass, kg/kg
+    start: str = ""                   # the starting soot of the solve that converged (or the last)
     molecular_weights: object = None  # kg/kmol, K
     grids: list = field(default_factory=list)
     reports: list = field(default_factory=list)
@@ -183,14 +184,18 @@ def flame_problem(gas, flame, model, *, viscosity="auto", gas_sources: bool = Tr
                      f"not a {type(flame).__name__}")
 
 
-def coupled_residual(problem: CoupledFlameProblem, Y, soot) -> dict:
+def coupled_residual(problem: CoupledFlameProblem, Y, soot, *, transport=None) -> dict:
     """The rows of the coupled system at mass fractions Y (K x n) and soot (4 x n), with
-    that state's own diffusion coefficients: a dict with F and weight ((K + 4) x n; species
-    rows first), residual (the largest |F| weight), worst_point, worst_component, and per
-    point rho, mu, u_soot, wdot, scrub, exchange, m_s, flux (at the midpoints)."""
+    that state's own diffusion coefficients (those of the mass fractions `transport` when
+    given): a dict with F and weight ((K + 4) x n; species rows first, kg/(m3 s), the rows
+    sum Y - 1 of the most abundant species at each end dimensionless, soot rows mol/(m3 s)),
+    residual (the largest |F| weight), worst_point, worst_component, and per point rho,
+    mu, u_soot (the soot's velocity, m/s), wdot, scrub, exchange, m_s, and the diffusive
+    mass fluxes at the midpoints (flux, K x (n - 1))."""
     from ._fumivex2 import _coupled_flame_residual
+    kwargs = {} if transport is None else {"transport": transport}
     with _exact_rate_derivatives(problem.gas):
-        return _coupled_flame_residual(problem, Y, soot)
+        return _coupled_flame_residual(problem, Y, soot, **kwargs)
 
 
 class _exact_rate_derivatives:
@@ -308,28 +313,55 @@ def solve_coupled(gas, flame, model, *, rtol: float = 1e-8, gas_sources: bool = 
     reports, grids = [], []
     one_way_seconds = 0.0
     with _exact_rate_derivatives(gas):
+        N0 = np.repeat(floors[:, None], n, axis=1)
         if start is None:
-            N0 = np.repeat(floors[:, None], n, axis=1)
-            N1, r1 = _solve_soot_on_gas(one_way_problem, Y0, N0)
+            N1, r1 = _solve_soot_on_gas(one_way_problem, Y0, N0, rtol=min(rtol, 1e-8))
             one_way_seconds = float(r1["seconds"])
             reports.append({"stage": "one-way soot", **r1})
+            # the one-way soot is the natural start unless it holds more carbon than the
+            # gas carries (a growth model that runs away without the gas's limit), when
+            # the soot's floors are closer to the answer; the other start is tried when
+            # the first does not converge
+            starts = [("one-way soot", N1), ("soot at its floors", N0)]
+            if np.any(N1[2] > _carbon(gas, Y0)):
+                starts.reverse()
         else:
             Y0, N1 = (np.array(a, dtype=float) for a in start)
-        Y, N = Y0, N1
-        while True:
-            grids.append(len(problem.z))
-            Y, N, report = _solve_coupled_flame(problem, Y, N, rtol=rtol,
+            starts = [("given", N1)]
+        for how, Ns in starts:
+            Y, N, report = _solve_coupled_flame(problem, Y0, Ns, rtol=rtol,
                                                 max_iterations=max_iterations,
                                                 max_time_steps=max_time_steps, dt=dt)
-            reports.append({"stage": f"coupled on {len(problem.z)} points", **report})
-            if not refine or not report["converged"]:
+            reports.append({"stage": f"coupled on {len(problem.z)} points from the {how}",
+                            **report})
+            if report["converged"]:
                 break
+        started_from = how
+        grids.append(len(problem.z))
+        refinement = ""
+        while refine and report["converged"]:
             finer = _refine(problem, Y, N, slope=slope, curve=curve, ratio=ratio,
                             max_points=max_points)
             if finer is None:
                 break
-            problem, Y, N = finer
-            one_way_problem = CoupledFlameProblem(**{**problem.__dict__, "gas_sources": False})
+            # from the interpolated solution a few Newton iterations do; many more mean a
+            # point on one of the soot model's switches (below)
+            Yf, Nf, report_f = _solve_coupled_flame(finer[0], finer[1], finer[2], rtol=rtol,
+                                                    max_iterations=max(30, max_iterations // 5),
+                                                    max_time_steps=max_time_steps, dt=dt)
+            reports.append({"stage": f"coupled on {len(finer[0].z)} points (refined)",
+                            **report_f})
+            if not report_f["converged"]:
+                # The soot model switches formulas at some states (the gyration diameter
+                # at 1.5 primaries per aggregate jumps by 2.5 %): a new point that lands
+                # on such a switch can leave the equations without a root there. The
+                # converged solution of the grid before is kept.
+                refinement = (f"the refinement to {len(finer[0].z)} points did not converge "
+                              f"({report_f['stop'] or 'stopped'}); the solution on "
+                              f"{len(problem.z)} points is kept")
+                break
+            problem, Y, N, report = finer[0], Yf, Nf, report_f
+            grids.append(len(problem.z))
         check = _coupled_residual_raw(problem, Y, N)
         # the one-way soot on the final grid: Cantera's species interpolated there
         if len(problem.z) != n:
@@ -345,7 +377,7 @@ def solve_coupled(gas, flame, model, *, rtol: float = 1e-8, gas_sources: bool = 
         else:
             one_way = (np.array(flame.Y, dtype=float), N1)
     residual = float(check["residual"])
-    converged = bool(reports[-1 if len(problem.z) == n else -2]["converged"]) and residual < rtol
+    converged = bool(report["converged"]) and residual < rtol
     coupled = [r for r in reports if str(r["stage"]).startswith("coupled")]
     total = lambda key: sum(int(r.get(key, 0)) for r in coupled)  # noqa: E731
     seconds_cantera = sum(float(r.get(k, 0.0)) for r in coupled for k in
@@ -357,7 +389,7 @@ def solve_coupled(gas, flame, model, *, rtol: float = 1e-8, gas_sources: bool = 
     message = (f"coupled species and soot {what}: scaled residual {residual:.2e} "
                f"(tolerance {rtol:g}) on {len(problem.z)} points after {total('iterations')} "
                f"Newton iterations, {total('time_steps')} pseudo-time steps, "
-               f"{total('jacobians')} Jacobians")
+               f"{total('jacobians')} Jacobians" + (f"; {refinement}" if refinement else ""))
     result = CoupledResult(
         kind=kind, grid=np.asarray(problem.z), T=np.asarray(problem.T),
         rho_u=np.asarray(problem.rho_u), V=problem.V, P=problem.P, Y=Y, soot=N,
@@ -371,9 +403,20 @@ def solve_coupled(gas, flame, model, *, rtol: float = 1e-8, gas_sources: bool = 
         seconds_cantera=seconds_cantera,
         seconds_soot_model=sum(float(r.get("seconds_soot", 0.0)) for r in coupled),
         one_way_seconds=one_way_seconds, max_soot_mass_ratio=float(np.max(sigma)),
-        molecular_weights=np.array(gas.molecular_weights, dtype=float), grids=grids,
+        start=started_from, molecular_weights=np.array(gas.molecular_weights, dtype=float), grids=grids,
         reports=reports)
     return result
+
+
+def _carbon(gas, Y):
+    """mol of carbon per kg of gas of the mass fractions Y (K x n)."""
+    import numpy as np
+
+    if "C" not in gas.element_names:
+        return np.zeros(np.shape(Y)[1])
+    atoms = np.array([gas.n_atoms(k, "C") for k in range(gas.n_species)], dtype=float)
+    W = np.asarray(gas.molecular_weights, dtype=float)
+    return 1000.0 * (atoms / W) @ np.asarray(Y, dtype=float)
 
 
 def _coupled_residual_raw(problem, Y, soot) -> dict:

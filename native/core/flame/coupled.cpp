@@ -751,11 +751,13 @@ class CoupledRows final : public BlockProblem {
 }  // namespace
 
 CoupledEvaluation coupled_residual(const CoupledProblem& p, FlameGas& gas, FlameSootModel& soot,
-                                   const std::vector<double>& x) {
+                                   const std::vector<double>& x,
+                                   const std::vector<double>* transport) {
   check_problem(p);
   check_state(p, x);
+  if (transport) check_state(p, *transport);
   CoupledRows rows(p, gas, soot, 0.0, x);
-  rows.update_transport(x);
+  rows.update_transport(transport ? *transport : x);
   Evaluation e;
   rows.evaluate(x, e);
   CoupledEvaluation d;

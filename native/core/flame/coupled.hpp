@@ -187,9 +187,11 @@ struct CoupledEvaluation {
 };
 
 // The rows at the state x (n (K + 4) values, point i's block at i (K + 4)),
-// with the diffusion coefficients of x itself. x must hold finite values.
+// with the diffusion coefficients of the state `transport` (x itself when
+// null). x must hold finite values.
 CoupledEvaluation coupled_residual(const CoupledProblem& p, FlameGas& gas, FlameSootModel& soot,
-                                   const std::vector<double>& x);
+                                   const std::vector<double>& x,
+                                   const std::vector<double>* transport = nullptr);
 
 // The Jacobian of the rows at x (with the diffusion coefficients of x held),
 // as the solve forms it; J is resized to the problem.

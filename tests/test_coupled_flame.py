@@ -1,0 +1,447 @@
+"""The coupled species-and-soot solve of a flame (fumivex2.coupled), against Cantera's own
+flame equations and solutions, the conservation of what the gas and the soot exchange, and
+a residual of the whole coupled system written here in NumPy from the equations.
+
+The flames are small (31 evenly spaced points) and stored in tests/data (written by
+make_coupled_flames.py); each fixture lets the installed Cantera converge its flame again
+to tight tolerances before it is used.
+"""
+import pathlib
+
+import cantera as ct
+import numpy as np
+import pytest
+
+import fumivex2
+from fumivex2 import coupled as C
+from fumivex2._fumivex2 import CSootModel, _coupled_flame_jacobian, _solve_coupled_flame
+from fumivex2.species import configure_soot_model
+
+DATA = pathlib.Path(__file__).parent / "data"
+MECHANISM = str(pathlib.Path(fumivex2.__file__).parent / "data" / "abf.yaml")
+RTOL = 1e-8
+
+
+@pytest.fixture(scope="module")
+def gas():
+    return ct.Solution(MECHANISM)
+
+
+def _flame(gas, name):
+    cls = ct.CounterflowDiffusionFlame if name == "counterflow" else ct.BurnerFlame
+    flame = cls(gas)
+    flame.restore(DATA / f"coupled-{name}.yaml")
+    flame.flame.set_steady_tolerances(default=(1e-12, 1e-18))
+    flame.solve(loglevel=0, refine_grid=False, auto=False)
+    return flame
+
+
+@pytest.fixture(scope="module")
+def flames(gas):
+    return {name: _flame(gas, name) for name in ("burner", "counterflow", "isothermal")}
+
+
+@pytest.fixture(scope="module")
+def model(gas):
+    return configure_soot_model(gas)
+
+
+@pytest.fixture(scope="module")
+def coupled(gas, flames, model):
+    """The coupled solutions of the burner and the counterflow flame."""
+    return {name: C.solve_coupled(gas, flames[name], model, rtol=RTOL)
+            for name in ("burner", "counterflow")}
+
+
+def _floors(model, n):
+    return np.repeat(np.array(C._soot_floors(model))[:, None], n, axis=1)
+
+
+def _rows(result, K):
+    return result["F"][:K], result["weight"][:K]
+
+
+# ---- Cantera's own equations -------------------------------------------------------------
+
+@pytest.mark.parametrize("name", ["burner", "counterflow"])
+def test_species_rows_are_cantera_residual(gas, flames, model, name):
+    """Without the soot's exchange, the species rows at Cantera's solution are Cantera's own
+    residual there (Sim1D.eval): interior rows -rho times Cantera's (which divides by the
+    density and has the opposite sign), the inlet rows and the sum rows negated, an outlet's
+    rows its Y_m - Y_m-1 times |rho u| / dz; and they are a root to Cantera's tolerance."""
+    flame = flames[name]
+    K = gas.n_species
+    problem = C.flame_problem(gas, flame, model, gas_sources=False)
+    n = len(flame.grid)
+    ours = C.coupled_residual(problem, flame.Y, _floors(model, n))
+    F, w = _rows(ours, K)
+    flame.eval(rdt=0.0)
+    theirs = np.array([flame.flame.residuals(s) for s in gas.species_names])
+    rho = np.asarray(flame.density)
+    expected = -rho[None, :] * theirs
+    z = np.asarray(flame.grid)
+    # the ends: the most abundant species carries 1 - sum Y (Cantera) = -(sum Y - 1) (ours)
+    ends = [0, n - 1]
+    expected[:, 0] = -theirs[:, 0]
+    if name == "burner":
+        expected[:, -1] = theirs[:, -1] * abs(problem.rho_u[-1]) / (z[-1] - z[-2])
+    else:
+        expected[:, -1] = theirs[:, -1]
+    for i in ends:
+        excess = int(np.argmax(flame.Y[:, i]))
+        expected[excess, i] = -theirs[excess, i]
+    assert np.max(np.abs(F - expected) * w) < 1e-10
+    assert np.max(np.abs(F) * w) < 1e-6  # Cantera's solution is a root, to its tolerances
+
+
+@pytest.mark.parametrize("name", ["burner", "counterflow"])
+def test_without_exchange_the_solve_returns_cantera_species(gas, flames, model, coupled, name):
+    """From species 1 % off Cantera's solution (each value scaled at random; the soot
+    solved one way on Cantera's species), the solve without the soot's exchange returns
+    Cantera's species: relative 1e-6 on every species above 1e-10."""
+    flame = flames[name]
+    Y = np.array(flame.Y)
+    rng = np.random.default_rng(7)
+    start = Y * (1.0 + 0.01 * rng.standard_normal(Y.shape))
+    result = C.solve_coupled(gas, flame, model, gas_sources=False, rtol=RTOL,
+                             start=(start, coupled[name].one_way_soot))
+    assert result.converged, result.message
+    big = Y > 1e-10
+    assert np.max(np.abs(result.Y[big] - Y[big]) / Y[big]) < 1e-6
+    assert np.max(np.abs(start[big] - Y[big]) / Y[big]) > 1e-2  # it did have to move
+
+
+def test_jacobian_is_the_derivative_of_the_rows(gas, flames, coupled, model):
+    """The Jacobian the solve forms (Cantera's rate derivatives turned into dwdot/dY, the
+    diffusive fluxes' derivatives, the soot model differenced) against central differences
+    of the rows with the diffusion coefficients held, at the coupled burner solution:
+    columns of species and soot variables at an interior point of the sooting zone."""
+    result = coupled["burner"]
+    problem = C.flame_problem(gas, flames["burner"], model)
+    K = gas.n_species
+    Y, N = result.Y.copy(), result.soot.copy()
+    i = int(np.argmax(N[2] > 0.1 * N[2].max()))  # soot well above its floors
+    with C._exact_rate_derivatives(gas):
+        J = _coupled_flame_jacobian(problem, Y, N)
+    names = gas.species_names
+    columns = [names.index(s) for s in ("H", "OH", "C2H2", "A4", "H2O", "AR")] + \
+        [K, K + 1, K + 2, K + 3]
+    held = Y.copy()
+    fd = np.zeros((3, K + 4, len(columns)))    # rows of points i-1, i, i+1 x columns
+    ours = np.zeros_like(fd)
+    for q, c in enumerate(columns):
+        x, row = (Y, c) if c < K else (N, c - K)
+        h = 1e-6 * (abs(x[row, i]) + (1e-3 if c < K else 0.0))
+        rows = []
+        for sign in (1.0, -1.0):
+            x[row, i] += sign * h
+            rows.append(C.coupled_residual(problem, Y, N, transport=held)["F"])
+            x[row, i] -= sign * h
+        for p, (j, block) in enumerate(((i - 1, 2), (i, 1), (i + 1, 0))):
+            fd[p, :, q] = (rows[0][:, j] - rows[1][:, j]) / (2.0 * h)
+            ours[p, :, q] = J[block, j, :, c]
+    # each row against its own largest derivative in these columns
+    size = np.max(np.abs(fd), axis=2, keepdims=True)
+    significant = size > 1e-12 * size.max()
+    error = np.abs(ours - fd) / np.where(significant, size, 1.0)
+    assert np.max(np.where(significant, error, 0.0)) < 1e-6
+
+
+# ---- conservation ---------------------------------------------------------------------------
+
+class UniformDiffusion(CSootModel):
+    """The shipped soot model with rho D the same at every point (2e-6 kg/(m s)): the soot
+    rows take each point's own rho D on both faces of its cell, which conserves the soot's
+    elements only when rho D does not vary; the rest of the model is unchanged."""
+
+    def diffus_coeff(self):
+        return 2e-6 / self.density
+
+
+def _atoms(gas, element):
+    if element not in gas.element_names:
+        return np.zeros(gas.n_species)
+    return np.array([gas.n_atoms(k, element) for k in range(gas.n_species)], dtype=float)
+
+
+def test_burner_conserves_elements_and_mass(gas, flames):
+    """An isothermal burner flame on an even grid (no thermophoresis) whose soot has a
+    uniform rho D: what enters through the burner, plus the gas that replaces the mass the
+    soot takes (the mass flux being held, the gas taken is made up by gas of the local
+    composition, -m_s per volume), leaves as gas and soot through the outlet, per element
+    (C, H, O, Ar) and in mass, to 1e-9 of the throughput; and the gas loses exactly the
+    mass the soot carries out."""
+    flame = flames["isothermal"]
+    model = configure_soot_model(gas, cls=UniformDiffusion)
+    result = C.solve_coupled(gas, flame, model, rtol=RTOL)
+    assert result.converged, result.message
+    z = result.grid
+    dz = np.diff(z)
+    assert np.allclose(dz, dz[0], rtol=1e-12)
+    dz = dz[0]
+    W = np.asarray(gas.molecular_weights)
+    mdot = float(flame.burner.mdot)
+    Y_in = np.asarray(flame.burner.Y)
+    soot_out = {"C": result.soot[2, -1], "H": result.soot[3, -1]}   # mol/kg, entering ~0
+    W_C, W_H = gas.atomic_weight("C") / 1000.0, gas.atomic_weight("H") / 1000.0
+    taken = -result.m_s[1:-1] * dz                                   # kg/(m2 s) per cell
+    for element in ("C", "H", "O", "Ar"):
+        a = _atoms(gas, element) / W * 1000.0                        # mol per kg of species
+        inflow = mdot * (a @ Y_in)
+        content = a @ result.Y                                       # mol/kg along the flame
+        made_up = np.sum(taken * content[1:-1])
+        outflow = mdot * content[-1] + mdot * soot_out.get(element, 0.0)
+        assert abs(inflow + made_up - outflow) < 1e-9 * inflow, element
+    soot_mass = mdot * (W_C * soot_out["C"] + W_H * soot_out["H"])
+    assert soot_mass > 1e-4 * mdot                                   # soot did form
+    assert abs(np.sum(taken) - soot_mass) < 1e-9 * mdot
+
+
+def test_counterflow_balances_its_inflows(gas, flames, coupled, model):
+    """Counterflow: what enters through both inlets leaves sideways (the radial outflow
+    -d(rho u)/dz between two points, carrying the composition upstream of them, and at the
+    stagnation plane what flows into the cell from both sides) or into the soot. Oxygen
+    and nitrogen, which the soot does not take, balance to 1e-9 of the throughput; carbon
+    and hydrogen with the soot carried sideways likewise (its velocity the soot's own,
+    thermophoresis included) to 1e-6: the soot rows take each point's own diffusivity on
+    both faces, which conserves only to the soot's diffusive flux."""
+    result = coupled["counterflow"]
+    flame = flames["counterflow"]
+    assert result.converged, result.message
+    problem = C.flame_problem(gas, flame, model)
+    check = C.coupled_residual(problem, result.Y, result.soot)
+    z = result.grid
+    dz = np.diff(z)[0]
+    G = np.asarray(result.rho_u)
+    W = np.asarray(gas.molecular_weights)
+    G_soot = check["rho"] * check["u_soot"]
+
+    def sideways(flux, values):
+        """What leaves sideways between the points, the convected quantity `values` per kg
+        and the mass flux `flux`: an upwind cell gives -(flux_i - flux_up) values_up, the
+        stagnation cell (flux > 0 on its left, < 0 on its right) what enters it."""
+        out = 0.0
+        for i in range(1, len(z) - 1):
+            if flux[i] > 0:
+                out += -(flux[i] - flux[i - 1]) * values[i - 1]
+            else:
+                out += -(flux[i + 1] - flux[i]) * values[i + 1]
+        # cells a point sends nothing across: the stagnation interval's inflow from both sides
+        for i in range(len(z) - 1):
+            if flux[i] > 0 >= flux[i + 1]:
+                out += flux[i] * values[i] - flux[i + 1] * values[i + 1]
+        return out
+
+    taken = -check["m_s"] * dz
+    for element, soot_row in (("O", None), ("N", None), ("C", 2), ("H", 3)):
+        a = _atoms(gas, element) / W * 1000.0
+        inflow = (problem.mdot_left * (a @ problem.Y_left)
+                  + problem.mdot_right * (a @ problem.Y_right))
+        if soot_row is not None:  # the soot entering at its floors
+            inflow += (problem.mdot_left * problem.N_left[soot_row]
+                       + problem.mdot_right * problem.N_right[soot_row])
+        content = a @ result.Y
+        made_up = np.sum(taken[1:-1] * content[1:-1])
+        out = sideways(G, content)
+        tolerance = 1e-9
+        if soot_row is not None:
+            out += sideways(G_soot, result.soot[soot_row])
+            tolerance = 1e-6
+        assert abs(inflow + made_up - out) < tolerance * inflow, element
+
+
+# ---- converged means converged ------------------------------------------------------------
+
+def numpy_rows(problem, gas, model, Y, N):
+    """The coupled rows written from the equations in NumPy, with Cantera's phase and the
+    soot model called as a user would: (rows (K + 4) x n, the largest term of each species'
+    and soot variable's rows). Species rows in kg/(m3 s), soot rows in mol/(m3 s)."""
+    z = np.asarray(problem.z, dtype=float)
+    T = np.asarray(problem.T, dtype=float)
+    G = np.asarray(problem.rho_u, dtype=float)
+    P = problem.P
+    K, n = Y.shape
+    W = np.asarray(gas.molecular_weights, dtype=float)
+    Wbar = 1.0 / np.sum(Y / W[:, None], axis=0)
+    X = Y * Wbar / W[:, None]
+    rho = P * Wbar / (ct.gas_constant * T)
+    mu, wdot = np.zeros(n), np.zeros((K, n))
+    D, S, a = np.zeros(n), np.zeros((4, n)), np.zeros((K, n))
+    W_C, W_H = gas.atomic_weight("C") / 1000.0, gas.atomic_weight("H") / 1000.0
+    H2 = gas.species_index("H2")
+    for i in range(n):
+        gas.TPX = T[i], P, X[:, i]
+        mu[i] = gas.viscosity
+        gas.set_unnormalized_mass_fractions(Y[:, i])
+        gas.TP = T[i], P
+        wdot[:, i] = gas.net_production_rates
+        model.update_gas(T[i], P, rho[i], mu[i], Wbar[i], X[:, i].copy())
+        model.update_solution(N[:, i].copy())
+        D[i] = model.diffus_coeff()
+        if 0 < i < n - 1:
+            S[:, i] = [model.S_N_agg(), model.S_N_pri(), model.S_C_tot(), model.S_H_tot()]
+            model.update_scrub_wdot()
+            a[:, i] = W * np.asarray(model.scrub_wdot)
+            # the hydrogen the model does not account for goes to H2: the gas loses what
+            # the soot gains, rho (S_C W_C + S_H W_H)
+            a[H2, i] -= a[:, i].sum() + rho[i] * (S[2, i] * W_C + S[3, i] * W_H)
+    m_s = a.sum(axis=0)
+    # diffusive mass fluxes at the midpoints, corrected to sum to zero
+    dz = np.diff(z)
+    J = np.zeros((K, n - 1))
+    for m in range(n - 1):
+        gas.set_unnormalized_mass_fractions(0.5 * (Y[:, m] + Y[:, m + 1]))
+        gas.TP = 0.5 * (T[m] + T[m + 1]), P
+        Dk = gas.mix_diff_coeffs
+        f = gas.density * Dk * W / gas.mean_molecular_weight * (X[:, m] - X[:, m + 1]) / dz[m]
+        J[:, m] = f - Y[:, m] * f.sum()
+    F = np.zeros((K + 4, n))
+    big = np.zeros(K + 4)
+
+    def note(rows, *terms):
+        for t in terms:
+            big[rows] = np.maximum(big[rows], np.abs(t))
+
+    sp = slice(0, K)
+    for i in range(1, n - 1):
+        up = i - 1 if G[i] > 0 else i + 1
+        h = z[i] - z[i - 1] if G[i] > 0 else z[i + 1] - z[i]
+        conv = G[i] * (Y[:, i] - Y[:, up]) * (1 if G[i] > 0 else -1) / h
+        diff = (J[:, i] - J[:, i - 1]) / (0.5 * (z[i + 1] - z[i - 1]))
+        chem = W * wdot[:, i]
+        soot = a[:, i] - Y[:, i] * m_s[i]
+        F[sp, i] = conv + diff - chem - soot
+        note(sp, G[i] * Y[:, i] / h, G[i] * Y[:, up] / h, J[:, i] / (0.5 * (z[i + 1] - z[i - 1])),
+             J[:, i - 1] / (0.5 * (z[i + 1] - z[i - 1])), chem, soot)
+    F[sp, 0] = J[:, 0] + G[0] * Y[:, 0] - problem.mdot_left * problem.Y_left
+    note(sp, J[:, 0], G[0] * Y[:, 0], problem.mdot_left * problem.Y_left)
+    if problem.right_inlet:
+        F[sp, -1] = J[:, -1] + G[-1] * Y[:, -1] + problem.mdot_right * problem.Y_right
+        note(sp, J[:, -1], G[-1] * Y[:, -1], problem.mdot_right * problem.Y_right)
+    else:
+        w = abs(G[-1]) / dz[-1]
+        F[sp, -1] = w * (Y[:, -1] - Y[:, -2])
+        note(sp, w * Y[:, -1], w * Y[:, -2])
+    for i in (0, n - 1):
+        F[int(np.argmax(Y[:, i])), i] = Y[:, i].sum() - 1.0
+    # soot: upwind convection with the soot's velocity (gas plus thermophoretic drift),
+    # diffusion with each point's rho D, the model's sources
+    u_th = np.zeros(n)
+    u_th[1:] = -0.538 * mu[1:] / (rho[1:] * T[1:]) * (T[1:] - T[:-1]) / dz
+    Gs = G + rho * u_th
+    for i in range(1, n - 1):
+        h = z[i] - z[i - 1] if Gs[i] > 0 else z[i + 1] - z[i]
+        up = i - 1 if Gs[i] > 0 else i + 1
+        conv = Gs[i] * (N[:, i] - N[:, up]) * (1 if Gs[i] > 0 else -1) / h
+        grad_r, grad_l = (N[:, i + 1] - N[:, i]) / dz[i], (N[:, i] - N[:, i - 1]) / dz[i - 1]
+        diff = -rho[i] * D[i] * (grad_r - grad_l) / (0.5 * (dz[i] + dz[i - 1]))
+        F[K:, i] = conv + diff - rho[i] * S[:, i]
+        note(slice(K, K + 4), Gs[i] * N[:, i] / h, Gs[i] * N[:, up] / h,
+             rho[i] * D[i] * grad_r / (0.5 * (dz[i] + dz[i - 1])),
+             rho[i] * D[i] * grad_l / (0.5 * (dz[i] + dz[i - 1])), rho[i] * S[:, i])
+    N_in = np.asarray(problem.N_left)
+    flux = rho[0] * D[0] * (N[:, 1] - N[:, 0]) / dz[0]
+    F[K:, 0] = problem.mdot_left * (N[:, 0] - N_in) - flux
+    note(slice(K, K + 4), problem.mdot_left * N[:, 0], flux, problem.mdot_left * N_in)
+    if problem.right_inlet:
+        N_in = np.asarray(problem.N_right)
+        flux = rho[-1] * D[-1] * (N[:, -1] - N[:, -2]) / dz[-1]
+        F[K:, -1] = problem.mdot_right * (N[:, -1] - N_in) + flux
+        note(slice(K, K + 4), problem.mdot_right * N[:, -1], flux, problem.mdot_right * N_in)
+    else:
+        c = abs(Gs[-1]) / dz[-1]
+        F[K:, -1] = c * (N[:, -1] - N[:, -2])
+        note(slice(K, K + 4), c * N[:, -1], c * N[:, -2])
+    return F, big
+
+
+@pytest.mark.parametrize("name", ["burner", "counterflow"])
+def test_answer_satisfies_the_coupled_equations(gas, flames, model, coupled, name):
+    """The coupled answer recomputed in NumPy: every row below the solve's tolerance
+    relative to the largest term of its species' or soot variable's equations (the sum
+    rows as they stand); and at a state that is no solution (the start: Cantera's species,
+    the one-way soot) the NumPy rows are the solve's own rows."""
+    result = coupled[name]
+    assert result.converged, result.message
+    assert result.max_soot_mass_ratio > 0.0
+    problem = C.flame_problem(gas, flames[name], model)
+    K = gas.n_species
+    F, big = numpy_rows(problem, gas, model, result.Y, result.soot)
+    floor = np.max(np.abs(problem.rho_u)) * 1e-20 / (result.grid[-1] - result.grid[0])
+    scale = np.maximum(big, np.r_[np.full(K, floor), np.zeros(4)])[:, None]
+    scaled = np.abs(F) / np.where(scale > 0, scale, 1.0)
+    for i in (0, -1):
+        scaled[int(np.argmax(result.Y[:, i])), i] = abs(F[int(np.argmax(result.Y[:, i])), i])
+    assert np.max(scaled) < RTOL
+    # far from the answer the two computations agree row by row
+    start = (result.one_way_Y, result.one_way_soot)
+    F0, big0 = numpy_rows(problem, gas, model, *start)
+    ours = C.coupled_residual(problem, *start)
+    w = ours["weight"]
+    assert np.max(np.abs(F0 - ours["F"]) * w) < 1e-8
+    assert np.max(np.abs(F0) * w) > 1e-3
+
+
+def test_coupling_takes_the_soot_growth_species(coupled, gas):
+    """The soot's uptake of pyrene shows in the gas: where the coupled soot peaks, the gas
+    holds less pyrene than without the exchange, and the soot is less than one way."""
+    for result in coupled.values():
+        k = gas.species_index("A4")
+        i = int(np.argmax(result.soot[2]))
+        assert result.Y[k, i] < result.one_way_Y[k, i]
+        assert result.soot[2].max() < result.one_way_soot[2].max()
+
+
+# ---- both routes to the soot model, and what the solve refuses -----------------------------
+
+class Unchanged(CSootModel):
+    """A subclass that overrides nothing: called through Python instead of in C++."""
+
+
+def test_python_and_cpp_soot_models_give_the_same_rows(gas, flames, coupled, model):
+    result = coupled["burner"]
+    via_python = configure_soot_model(gas, cls=Unchanged)
+    problems = [C.flame_problem(gas, flames["burner"], m) for m in (model, via_python)]
+    rows = [C.coupled_residual(p, result.one_way_Y, result.one_way_soot) for p in problems]
+    assert np.array_equal(rows[0]["F"], rows[1]["F"])
+    assert np.array_equal(rows[0]["exchange"], rows[1]["exchange"])
+
+
+def test_refuses_what_it_does_not_mirror(gas, flames, model):
+    flame = flames["burner"]
+    flame.transport_model = "multicomponent"
+    try:
+        with pytest.raises(ValueError, match="mixture-averaged"):
+            C.flame_problem(gas, flame, model)
+    finally:
+        flame.transport_model = "mixture-averaged"
+    other = configure_soot_model(gas)
+    other.steady_state_physical_dimerization = False
+    with pytest.raises(ValueError, match="steady_state_physical_dimerization"):
+        C.flame_problem(gas, flame, other)
+    with pytest.raises(ValueError, match="different species"):
+        C.flame_problem(ct.Solution("gri30.yaml"), flame, model)
+
+
+@pytest.mark.parametrize("change, error", [
+    (dict(rtol=1.0), ValueError),
+    (dict(rtol=0.0), ValueError),
+    (dict(max_iterations=-1), ValueError),
+    (dict(dt=float("nan")), ValueError),
+    (dict(Y=np.zeros((3, 3))), ValueError),
+    (dict(T_short=True), ValueError),
+    (dict(z_back=True), ValueError),
+    (dict(bogus=1), TypeError),
+])
+def test_bad_arguments_raise(gas, flames, model, change, error):
+    problem = C.flame_problem(gas, flames["burner"], model)
+    n = len(problem.z)
+    Y, N = np.array(flames["burner"].Y), _floors(model, n)
+    change = dict(change)
+    if change.pop("T_short", False):
+        problem.T = problem.T[:-1]
+    if change.pop("z_back", False):
+        problem.z = problem.z[::-1].copy()
+    Y = change.pop("Y", Y)
+    with pytest.raises(error):
+        _solve_coupled_flame(problem, Y, N, **change)
