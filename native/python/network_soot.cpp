@@ -9,11 +9,13 @@
 //
 // ctx is the tuple the reactor builds when its network initialises:
 //   (reactor, phase, soot_model, cell, species_offset, T_index, W,
-//    constant_volume, soot_reactor_class, H2_index, (W_C, W_H))
+//    constant_volume, soot_reactor_class, H2_index, (W_C, W_H), viscosity)
 // with cell the list [state copy (float64 array), offset of the soot
 // variables, offset of the species, initialisation pass, phase], W the
 // molar masses (kg/kmol, float64 array) and W_C, W_H the phase's atomic
-// weights of carbon and hydrogen (kg/mol). The reactor's inlets and outlets are
+// weights of carbon and hydrogen (kg/mol) and viscosity the phase's mixture
+// viscosity object from fumivex2.viscosity, or None to read the phase's own
+// viscosity attribute. The reactor's inlets and outlets are
 // read at each call, so a flow device added after the network initialised
 // counts as soon as Cantera's own equations count it; an upstream soot
 // reactor's cell is read at each call too.
@@ -27,8 +29,9 @@
 // The phase holds the reactor's state when Cantera calls the hook (its eval
 // restores it), so the soot model is given the gas the way the plug-flow
 // reactor gives it: T, P, density, viscosity, mean molar mass and mole
-// fractions read from the phase, in one place (give_gas). An exact CSootModel
-// runs in C++.
+// fractions read from the phase, in one place (give_gas), the viscosity
+// computed from T and X by the viscosity object when there is one. An exact
+// CSootModel runs in C++.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -212,9 +215,11 @@ PyObject* py_network_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
 // The one place the soot model is given the phase's gas: T, P, density,
 // viscosity, mean molar mass and mole fractions, read from the phase (which
-// holds the reactor's state while Cantera evaluates it). Returns the density,
-// kg/m^3.
-double give_gas(PyObject* phase, SootCalls& sm) { return sm.update_gas_from(phase); }
+// holds the reactor's state while Cantera evaluates it); the viscosity from
+// the viscosity object (None: the phase's own). Returns the density, kg/m^3.
+double give_gas(PyObject* phase, PyObject* viscosity, SootCalls& sm) {
+  return sm.update_gas_from(phase, viscosity);
+}
 
 // The items of a list or tuple attribute (reactor.inlets, reactor.outlets).
 Ref sequence_attr(PyObject* o, PyObject* name) {
@@ -238,8 +243,8 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
   }
   return guarded([&] {
     PyObject* ctx = args[0];
-    if (!PyTuple_Check(ctx) || PyTuple_GET_SIZE(ctx) != 11)
-      type_error("_network_soot_rows(): the context must be a tuple of 11 items");
+    if (!PyTuple_Check(ctx) || PyTuple_GET_SIZE(ctx) != 12)
+      type_error("_network_soot_rows(): the context must be a tuple of 12 items");
     PyObject* reactor = PyTuple_GET_ITEM(ctx, 0);
     PyObject* phase = PyTuple_GET_ITEM(ctx, 1);
     Ref model = Ref::borrow(PyTuple_GET_ITEM(ctx, 2));
@@ -258,6 +263,7 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
       type_error("_network_soot_rows(): the atomic weights are a tuple (W_C, W_H)");
     const double W_C = as_double(PyTuple_GET_ITEM(weights, 0));
     const double W_H = as_double(PyTuple_GET_ITEM(weights, 1));
+    PyObject* viscosity = PyTuple_GET_ITEM(ctx, 11);
     Doubles lhs(args[1], true, "LHS");
     Doubles rhs(args[2], true, "RHS");
     const long K = W.n;
@@ -274,7 +280,7 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
     // relax to the inflow's like any other).
     SootCalls sm(model.get());
     const Names& nm = names();
-    const double rho = give_gas(phase, sm);
+    const double rho = give_gas(phase, viscosity, sm);
     double X[kSoot];
     std::memcpy(X, state.data + so, sizeof X);
     sm.update_solution(X);

@@ -98,7 +98,8 @@ def state_row(reactor, model, key, pahs) -> tuple:
     for name, i in tuple(key) + tuple(pahs):
         row[R.species_column(name)] = float(X[i])
     if model is not None:
-        model.update_gas(g.T, g.P, g.density, g.viscosity, g.mean_molecular_weight, X)
+        model.update_gas(g.T, g.P, g.density, reactor.gas_viscosity, g.mean_molecular_weight,
+                         X)
         model.update_solution(np.array(reactor.soot_state, dtype=float))
         row.update({k: float(v) for k, v in R.soot_state_columns(model, g.density).items()})
     return row, np.array(g.Y, dtype=float)
@@ -136,6 +137,13 @@ def failure_reason(error: BaseException) -> str:
             return f"{lines[0]}: {lines[1]}"
         return cantera_message(error)
     return f"{type(error).__name__}: {cantera_message(error)}"
+
+
+def viscosity_note(reactor, model) -> str:
+    """How the gas viscosity the soot model reads was computed in a soot reactor."""
+    from .viscosity import NOT_USED
+
+    return NOT_USED if model is None else reactor.viscosity_method
 
 
 def solver_stats(net) -> dict:
@@ -212,7 +220,7 @@ def run_batch(case: Case, *, progress: Progress = None) -> RunResult:
     columns = profile_columns([R.TIME], key, pahs, model is not None)
     profiles, mass = tables(rows, fractions, columns, R.TIME, gas.species_names)
     extra = {"integrator": "CVODES (Cantera)", "atol": float(net.atol),
-             "mass_fractions": mass, "set-up time [s]": set_up_done - started,
+             "gas viscosity": viscosity_note(reactor, model), "mass_fractions": mass, "set-up time [s]": set_up_done - started,
              "integration time [s]": integrated - set_up_done}
     extra.update(solver_stats(net))
     return RunResult(case=case, profiles=profiles, status=status, message=message,

@@ -20,7 +20,7 @@ from typing import Callable, Optional
 from . import results as R
 from .cases import Case, CaseError
 from .flame import (MIN_FLAME_RISE, NOT_BURNING, FlameFailure, failed_flame, flame_profiles,
-                    require_oxygen, solve_from_neighbour)
+                    flame_viscosity_note, require_oxygen, solve_from_neighbour)
 from .results import RunResult
 from .soot_stage import Boundaries, soot_stage
 from .species import InletError, case_soot_model, cantera_message, open_mechanism, \
@@ -153,5 +153,6 @@ def run_counterflow(case: Case, *, progress: Progress = None, restart: bool = Fa
     result.extra.update(where)
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
+    result.extra["gas viscosity"] = flame_viscosity_note(gas, model)
     result.run_time = time.perf_counter() - started
     return result

@@ -311,8 +311,17 @@ def run_flame(case: Case, *, progress: Progress = None, restart: bool = False) -
         result = soot_in_flame(case, gas, flame, model=model, progress=progress)
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
+    result.extra["gas viscosity"] = flame_viscosity_note(gas, model)
     result.run_time = time.perf_counter() - started
     return result
+
+
+def flame_viscosity_note(gas, model) -> str:
+    """How the gas viscosity the soot stage reads was computed: by Cantera's transport on
+    the flame's points."""
+    from .viscosity import NOT_USED
+
+    return NOT_USED if model is None else f"Cantera's flame ({gas.transport_model} transport)"
 
 
 def failed_flame(gas, case: Case, model, failure: FlameFailure, started: float,

@@ -47,7 +47,11 @@ count from the next evaluation on.
 
 Each evaluation of the network calls the extension twice per soot reactor: once to copy
 the state Cantera hands over, once to add the soot terms to the equations in place (the
-soot model runs in C++ when it is a plain CSootModel).
+soot model runs in C++ when it is a plain CSootModel). The gas viscosity the soot model
+reads is computed by the extension from the phase's species fits (``fumivex2.viscosity``)
+when the transport model is one whose viscosity is Wilke's rule, equal to Cantera's to
+round-off at a tenth of its cost; otherwise it is the phase's own. ``viscosity_method``
+names the one in use.
 """
 from __future__ import annotations
 
@@ -57,6 +61,7 @@ import cantera as ct
 import numpy as np
 
 from . import _fumivex2
+from . import viscosity as _viscosity
 from .results import SOOT_FLOORS, SOOT_VARIABLES
 
 __all__ = ["SootReactor", "SootConstPressureReactor", "SOOT_COMPONENTS"]
@@ -151,6 +156,9 @@ class _SootReactorBase:
         # initialisation it belongs to, phase]: read by downstream soot reactors
         self._cell = [None, None, None, None, None]
         self._ctx = None
+        # the mixture viscosity object (None: the phase's own call) and its method's name,
+        # read again from the phase's fits each time the network initialises
+        self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(contents)
 
     # ---- Cantera's hooks ---------------------------------------------------------------
 
@@ -168,11 +176,12 @@ class _SootReactorBase:
         state[n0:] = soot
         species_offset = self.component_index(phase.species_name(0))
         self._cell[:] = [state, n0, species_offset, _PASS["epoch"], phase]
+        self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(phase)
         self._ctx = (self, phase, self._soot_model, self._cell, species_offset,
                      self.component_index("temperature"),
                      np.ascontiguousarray(phase.molecular_weights, dtype=float),
                      isinstance(self, ct.ExtensibleIdealGasReactor), _SootReactorBase,
-                     int(self._soot_model.H2_index), self._weights)
+                     int(self._soot_model.H2_index), self._weights, self._viscosity)
 
     def after_get_state(self, y):
         # the current values: the initial ones until the network integrates, then those
@@ -247,6 +256,21 @@ class _SootReactorBase:
         return self._soot_model
 
     @property
+    def viscosity_method(self) -> str:
+        """How the gas viscosity given to the soot model is computed: by the extension
+        from the phase's species fits, or by Cantera's own call for a transport model
+        whose viscosity is not Wilke's rule on them."""
+        return self._viscosity_method
+
+    @property
+    def gas_viscosity(self) -> float:
+        """The gas viscosity at the reactor's state as the soot model is given it, Pa s."""
+        g = self._contents()
+        if self._viscosity is None:
+            return float(g.viscosity)
+        return float(self._viscosity(g.T, g.X))
+
+    @property
     def soot_state(self) -> np.ndarray:
         """[N_agg, N_pri, C_tot, H_tot] in mol per kg of gas: the network's current values
         once it has integrated, else the initial values (default the model's floors).
@@ -318,7 +342,7 @@ class _SootReactorBase:
         """The soot model given this reactor's gas and soot state."""
         g = self._contents()
         m = self._soot_model
-        m.update_gas(g.T, g.P, g.density, g.viscosity, g.mean_molecular_weight, g.X)
+        m.update_gas(g.T, g.P, g.density, self.gas_viscosity, g.mean_molecular_weight, g.X)
         m.update_solution(np.array(self._current(), dtype=float))
         return m
 

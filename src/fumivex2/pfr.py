@@ -75,10 +75,13 @@ def build_reactor(case: Case) -> Reactor:
     """Phase, soot model and CPFROde of a plug-flow case, with the inlet state vector."""
     from ._fumivex2 import CPFROde
     from .species import case_soot_model, open_mechanism, report_species, set_inlet
+    from .viscosity import ViscositySolution
 
     if case.kind != "pfr":
         raise CaseError(f"case {case.name!r} is a {case.kind} case: run it with run_flame")
-    gas = open_mechanism(case.mechanism.file, case.mechanism.phase)
+    # the same phase, whose viscosity (read by CPFROde at every point) the extension
+    # computes from the species fits when the transport model allows (fumivex2.viscosity)
+    gas = ViscositySolution(origin=open_mechanism(case.mechanism.file, case.mechanism.phase))
     set_inlet(gas, case.inlet)
     model = case_soot_model(gas, case) if case.soot.enabled else None
     key, pahs = report_species(gas, case, model)
@@ -547,7 +550,8 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
     profiles, fractions = _profiles(reactor, zs, ys, pd)
 
     run_time = time.perf_counter() - started
-    extra = {"integrator": method, "mass_fractions": fractions,
+    extra = {"integrator": method, "gas viscosity": _viscosity_note(reactor),
+             "mass_fractions": fractions,
              "set-up time [s]": set_up - started, "integration time [s]": integrated - set_up}
     if stepper is not None:
         extra.update(stepper.stats())
@@ -563,6 +567,13 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
                    f"{method}")
     return RunResult(case=case, profiles=profiles, status=status, message=message,
                      run_time=run_time, extra=extra)
+
+
+def _viscosity_note(reactor: Reactor) -> str:
+    """How the gas viscosity the soot model reads was computed."""
+    from .viscosity import NOT_USED
+
+    return reactor.gas.viscosity_method if reactor.soot else NOT_USED
 
 
 def _crossing(stepper, z0, z1, tres):

@@ -51,7 +51,7 @@ import numpy as np
 
 from . import results as R
 from .batch import (failure_reason, make_reactor, network_atol, profile_columns, set_up,
-                    solver_stats, state_row, tables)
+                    solver_stats, state_row, tables, viscosity_note)
 from .cases import Case
 from .results import RunResult
 from .soot_stage import stage
@@ -178,7 +178,8 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     columns = profile_columns(leading, key, pahs, model is not None)
     rows, fractions = [], []
     status, notes = "completed", []
-    extra = {"integrator": "CVODES (Cantera)", "atol": float(atol)}
+    extra = {"integrator": "CVODES (Cantera)", "atol": float(atol),
+             "gas viscosity": viscosity_note(reactor, model)}
     area = _area(case) if pfr else float("nan")
 
     def add_row(r, residence_time, z=None, velocity=None, keep=True):

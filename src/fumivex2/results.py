@@ -112,6 +112,8 @@ class RunResult:
         p = self.profiles
         out = {"case": self.case.name, "kind": self.case.kind, "status": self.status,
                "message": self.message, "run time [s]": self.run_time}
+        if "gas viscosity" in self.extra:  # how the viscosity the soot model reads was made
+            out["gas viscosity"] = self.extra["gas viscosity"]
         if p is None or len(p) == 0:
             return out
         last = p.iloc[-1]

@@ -13,7 +13,8 @@ own call.
 - ``ViscositySolution``: a Cantera ``Solution`` whose ``viscosity`` property is the fast one,
   for code that reads ``phase.viscosity`` (the plug-flow reactor);
 - ``viscosity_method(gas)``: the name of the method a phase's ``viscosity`` uses, for
-  ``fumivex2 info`` and run summaries.
+  ``fumivex2 info`` and run summaries; ``NOT_USED`` for a run without soot, which reads
+  no viscosity.
 """
 from __future__ import annotations
 
@@ -32,6 +33,9 @@ WILKE_MODELS = frozenset({"mixture-averaged", "mixture-averaged-CK", "multicompo
 _CHECK_RTOL = 1e-12
 
 _CANTERA_VISCOSITY = ct.Transport.viscosity   # the descriptor ViscositySolution overrides
+
+#: what a run's summary says of the gas viscosity when soot is off
+NOT_USED = "not used (soot off)"
 
 
 def _fit_coefficients(gas, ck: bool) -> list | None:
