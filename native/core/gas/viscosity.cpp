@@ -11,114 +11,160 @@ namespace fv::gas {
 
 namespace {
 
-// Rows of g are padded to a multiple of this many columns (the widest block
-// of rows k that the sums below take together).
-constexpr std::size_t kPad = 8;
+// Rows of g and phi are padded to a multiple of this many columns (the widest
+// block of rows k that the kernels below take together).
+constexpr std::size_t kPad = 16;
 
 [[noreturn]] void value_error(const std::string& message) {
   throw Error(ErrorKind::Value, message);
 }
 
-// out[0 .. 3 stride): for every k < stride the three sums
-//   out[k] = sum_j g[j][k] w[3j],  out[stride + k] = sum_j g[j][k] w[3j + 1],
-//   out[2 stride + k] = sum_j g[j][k] w[3j + 2],
-// each accumulated in the order j = 0 .. K-1 (g is symmetric, so row j of g
-// holds g_kj for all k contiguously). Blocks of neighbouring rows k share
-// vector instructions while each row's additions keep their order, so every
-// variant below gives the same bits.
-using ThreeSums = void (*)(const double* g, std::size_t stride, std::size_t K, const double* w,
-                           double* out);
+// The two kernels, over the K x stride matrices g and phi whose row j holds
+// the entries of all k contiguously (both are stored that way: g is
+// symmetric, phi is filled so):
+//
+//   fill_and_apply: phi[j][k] = g[j][k] (t t), t = u[j] + v[k] w[j], for all
+//                   j, k, and out[k] = sum_j phi[j][k] x[j];
+//   apply:          out[k] = sum_j phi[j][k] x[j] with phi as stored.
+//
+// Each sum is accumulated in the order j = 0 .. K-1. Blocks of neighbouring
+// rows k share vector instructions while each row's additions keep their
+// order (multiplies and adds stay separate: no fused multiply-add), so every
+// variant gives the same bits, and apply gives fill_and_apply's.
+struct Weights {
+  const double* u;  // [K]
+  const double* w;  // [K]
+  const double* v;  // [stride], zero after K
+};
+using FillAndApply = void (*)(const double* g, std::size_t stride, std::size_t K,
+                              const Weights& w, const double* x, double* phi, double* out);
+using Apply = void (*)(const double* phi, std::size_t stride, std::size_t K, const double* x,
+                       double* out);
 
 #if !defined(__GNUC__)
-void three_sums_scalar(const double* g, std::size_t stride, std::size_t K, const double* w,
-                       double* out) {
+void fill_and_apply_scalar(const double* g, std::size_t stride, std::size_t K, const Weights& w,
+                           const double* x, double* phi, double* out) {
   for (std::size_t k = 0; k < stride; ++k) {
-    double a = 0.0, b = 0.0, c = 0.0;
+    double sum = 0.0;
     for (std::size_t j = 0; j < K; ++j) {
-      const double gkj = g[j * stride + k];
-      a += gkj * w[3 * j];
-      b += gkj * w[3 * j + 1];
-      c += gkj * w[3 * j + 2];
+      const double t = w.u[j] + w.v[k] * w.w[j];
+      const double p = g[j * stride + k] * (t * t);
+      phi[j * stride + k] = p;
+      sum += p * x[j];
     }
-    out[k] = a;
-    out[stride + k] = b;
-    out[2 * stride + k] = c;
+    out[k] = sum;
+  }
+}
+
+void apply_scalar(const double* phi, std::size_t stride, std::size_t K, const double* x,
+                  double* out) {
+  for (std::size_t k = 0; k < stride; ++k) {
+    double sum = 0.0;
+    for (std::size_t j = 0; j < K; ++j) sum += phi[j * stride + k] * x[j];
+    out[k] = sum;
   }
 }
 #else
 typedef double Vec2 __attribute__((vector_size(2 * sizeof(double))));  // SSE2
 typedef double Vec4 __attribute__((vector_size(4 * sizeof(double))));  // AVX
 
-// Blocks of two vectors of rows: six accumulators, which stay in registers
-// when V is the machine's own vector width.
+// Blocks of four vectors of rows: four independent sums in flight, which
+// keeps the adders busy while each sum waits for its previous addition.
+constexpr std::size_t kVectors = 4;
+
 template <class V>
-__attribute__((always_inline)) inline void three_sums_blocked(const double* g, std::size_t stride,
-                                                              std::size_t K, const double* w,
-                                                              double* out) {
+__attribute__((always_inline)) inline void fill_and_apply_blocked(
+    const double* g, std::size_t stride, std::size_t K, const Weights& w, const double* x,
+    double* phi, double* out) {
   constexpr std::size_t L = sizeof(V) / sizeof(double);
-  static_assert(kPad % (2 * L) == 0, "blocks must tile the padded rows");
-  for (std::size_t k0 = 0; k0 < stride; k0 += 2 * L) {
-    V a0 = {}, a1 = {}, b0 = {}, b1 = {}, c0 = {}, c1 = {};
-    const double* column = g + k0;
-    for (std::size_t j = 0; j < K; ++j, column += stride) {
-      V g0, g1, p, q, r;
-      std::memcpy(&g0, column, sizeof g0);
-      std::memcpy(&g1, column + L, sizeof g1);
-      const double* wj = w + 3 * j;
-      for (std::size_t l = 0; l < L; ++l) {
-        p[l] = wj[0];
-        q[l] = wj[1];
-        r[l] = wj[2];
-      }
-      a0 += g0 * p;
-      a1 += g1 * p;
-      b0 += g0 * q;
-      b1 += g1 * q;
-      c0 += g0 * r;
-      c1 += g1 * r;
+  static_assert(kPad % (kVectors * L) == 0, "blocks must tile the padded rows");
+  for (std::size_t k0 = 0; k0 < stride; k0 += kVectors * L) {
+    V vk[kVectors], sum[kVectors];
+    for (std::size_t v = 0; v < kVectors; ++v) {
+      std::memcpy(&vk[v], w.v + k0 + v * L, sizeof(V));
+      sum[v] = V{};
     }
-    std::memcpy(out + k0, &a0, sizeof a0);
-    std::memcpy(out + k0 + L, &a1, sizeof a1);
-    std::memcpy(out + stride + k0, &b0, sizeof b0);
-    std::memcpy(out + stride + k0 + L, &b1, sizeof b1);
-    std::memcpy(out + 2 * stride + k0, &c0, sizeof c0);
-    std::memcpy(out + 2 * stride + k0 + L, &c1, sizeof c1);
+    for (std::size_t j = 0; j < K; ++j) {
+      const double uj = w.u[j], wj = w.w[j], xj = x[j];
+      const std::size_t row = j * stride + k0;
+      for (std::size_t v = 0; v < kVectors; ++v) {
+        V gv;
+        std::memcpy(&gv, g + row + v * L, sizeof gv);
+        const V t = uj + vk[v] * wj;
+        const V p = gv * (t * t);
+        std::memcpy(phi + row + v * L, &p, sizeof p);
+        sum[v] += p * xj;
+      }
+    }
+    for (std::size_t v = 0; v < kVectors; ++v) std::memcpy(out + k0 + v * L, &sum[v], sizeof(V));
   }
 }
 
-void three_sums_sse2(const double* g, std::size_t stride, std::size_t K, const double* w,
-                     double* out) {
-  three_sums_blocked<Vec2>(g, stride, K, w, out);
+template <class V>
+__attribute__((always_inline)) inline void apply_blocked(const double* phi, std::size_t stride,
+                                                         std::size_t K, const double* x,
+                                                         double* out) {
+  constexpr std::size_t L = sizeof(V) / sizeof(double);
+  for (std::size_t k0 = 0; k0 < stride; k0 += kVectors * L) {
+    V sum[kVectors] = {};
+    for (std::size_t j = 0; j < K; ++j) {
+      const double xj = x[j];
+      const double* row = phi + j * stride + k0;
+      for (std::size_t v = 0; v < kVectors; ++v) {
+        V p;
+        std::memcpy(&p, row + v * L, sizeof p);
+        sum[v] += p * xj;
+      }
+    }
+    for (std::size_t v = 0; v < kVectors; ++v) std::memcpy(out + k0 + v * L, &sum[v], sizeof(V));
+  }
+}
+
+void fill_and_apply_sse2(const double* g, std::size_t stride, std::size_t K, const Weights& w,
+                         const double* x, double* phi, double* out) {
+  fill_and_apply_blocked<Vec2>(g, stride, K, w, x, phi, out);
+}
+void apply_sse2(const double* phi, std::size_t stride, std::size_t K, const double* x,
+                double* out) {
+  apply_blocked<Vec2>(phi, stride, K, x, out);
 }
 
 #if defined(__x86_64__)
-// Twice as many rows per instruction where the processor has AVX2 (multiplies
-// and adds stay separate: no fused multiply-add, so the bits do not change).
-__attribute__((target("avx2"))) void three_sums_avx2(const double* g, std::size_t stride,
-                                                     std::size_t K, const double* w,
-                                                     double* out) {
-  three_sums_blocked<Vec4>(g, stride, K, w, out);
+// Twice as many rows per instruction where the processor has AVX2.
+__attribute__((target("avx2"))) void fill_and_apply_avx2(const double* g, std::size_t stride,
+                                                         std::size_t K, const Weights& w,
+                                                         const double* x, double* phi,
+                                                         double* out) {
+  fill_and_apply_blocked<Vec4>(g, stride, K, w, x, phi, out);
+}
+__attribute__((target("avx2"))) void apply_avx2(const double* phi, std::size_t stride,
+                                                std::size_t K, const double* x, double* out) {
+  apply_blocked<Vec4>(phi, stride, K, x, out);
 }
 #endif
 #endif
 
-// The variant for this processor, chosen once.
-ThreeSums three_sums_for_this_cpu() {
+struct Kernels {
+  FillAndApply fill_and_apply;
+  Apply apply;
+};
+
+// The variants for this processor, chosen once.
+Kernels kernels_for_this_cpu() {
 #if defined(__GNUC__) && defined(__x86_64__)
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return three_sums_avx2;
+  if (__builtin_cpu_supports("avx2")) return {fill_and_apply_avx2, apply_avx2};
 #endif
 #if defined(__GNUC__)
-  return three_sums_sse2;
+  return {fill_and_apply_sse2, apply_sse2};
 #else
-  return three_sums_scalar;
+  return {fill_and_apply_scalar, apply_scalar};
 #endif
 }
 
-void three_sums(const double* g, std::size_t stride, std::size_t K, const double* w,
-                double* out) {
-  static const ThreeSums chosen = three_sums_for_this_cpu();
-  chosen(g, stride, K, w, out);
+const Kernels& kernels() {
+  static const Kernels chosen = kernels_for_this_cpu();
+  return chosen;
 }
 
 }  // namespace
@@ -156,21 +202,20 @@ MixtureViscosity::MixtureViscosity(const std::vector<double>& molar_masses,
     for (std::size_t k = 0; k < K_; ++k)
       g_[j * stride_ + k] = 1.0 / std::sqrt(8.0 * (M_[k] + M_[j]));
   M12_.resize(K_);
-  M34_.resize(K_);
+  M14_.resize(K_);
   Mm14_.resize(K_);
   for (std::size_t k = 0; k < K_; ++k) {
     M12_[k] = std::sqrt(M_[k]);
-    M34_[k] = M12_[k] * std::sqrt(M12_[k]);
-    Mm14_[k] = 1.0 / std::sqrt(M12_[k]);
+    M14_[k] = std::sqrt(M12_[k]);
+    Mm14_[k] = 1.0 / M14_[k];
   }
   mu_.resize(K_);
-  q_.resize(K_);
-  r_.resize(K_);
-  b_.resize(K_);
-  c_.resize(K_);
+  w_.resize(K_);
+  v_.assign(stride_, 0.0);
+  phi_.assign(K_ * stride_, 0.0);
+  x_.resize(K_);
   X_.resize(K_);
-  w_.assign(3 * K_, 0.0);
-  sums_.assign(3 * stride_, 0.0);
+  D_.assign(stride_, 0.0);
 }
 
 void MixtureViscosity::update_T(double T) {
@@ -195,14 +240,11 @@ void MixtureViscosity::update_T(double T) {
       mu_[k] = std::exp(sum);
       s = std::sqrt(mu_[k]);
     }
-    const double inv_s = 1.0 / s;
-    q_[k] = M34_[k] * inv_s;
-    r_[k] = M_[k] * (inv_s * inv_s);
-    b_[k] = 2.0 * s * Mm14_[k];
-    c_[k] = mu_[k] * (Mm14_[k] * Mm14_[k]);
+    v_[k] = s * Mm14_[k];
+    w_[k] = M12_[k] / s;
   }
   T_ = T;
-  have_result_ = false;
+  phi_T_ = -1.0;  // phi is of another temperature now
 }
 
 void MixtureViscosity::species_viscosities(double T, double* mu) {
@@ -211,27 +253,25 @@ void MixtureViscosity::species_viscosities(double T, double* mu) {
 }
 
 double MixtureViscosity::operator()(double T, const double* X) {
-  const bool same_T = T == T_;
-  update_T(T);
-  if (same_T && have_result_ && std::equal(X_.begin(), X_.end(), X)) return result_;
+  if (!(T > 0.0) || !std::isfinite(T))
+    value_error("mixture viscosity: the temperature must be a positive number of kelvin, got " +
+                std::to_string(T));
+  if (have_result_ && T == T_result_ && std::equal(X_.begin(), X_.end(), X)) return result_;
 
-  for (std::size_t j = 0; j < K_; ++j) {
-    const double x = std::max(tiny_mole_fraction, X[j]);
-    w_[3 * j] = M12_[j] * x;
-    w_[3 * j + 1] = q_[j] * x;
-    w_[3 * j + 2] = r_[j] * x;
+  for (std::size_t j = 0; j < K_; ++j) x_[j] = std::max(tiny_mole_fraction, X[j]);
+  if (T == phi_T_) {
+    // phi holds this temperature's factors: one product with it
+    kernels().apply(phi_.data(), stride_, K_, x_.data(), D_.data());
+  } else {
+    update_T(T);
+    const Weights w{M14_.data(), w_.data(), v_.data()};
+    kernels().fill_and_apply(g_.data(), stride_, K_, w, x_.data(), phi_.data(), D_.data());
+    phi_T_ = T;
   }
-  three_sums(g_.data(), stride_, K_, w_.data(), sums_.data());
-  const double* A = sums_.data();
-  const double* B = A + stride_;
-  const double* C = B + stride_;
   double mix = 0.0;
-  for (std::size_t k = 0; k < K_; ++k) {
-    const double x = std::max(tiny_mole_fraction, X[k]);
-    const double denominator = A[k] + b_[k] * B[k] + c_[k] * C[k];
-    mix += x * mu_[k] / denominator;
-  }
+  for (std::size_t k = 0; k < K_; ++k) mix += x_[k] * mu_[k] / D_[k];
   std::copy(X, X + K_, X_.begin());
+  T_result_ = T;
   result_ = mix;
   have_result_ = true;
   return mix;

@@ -8,16 +8,18 @@
 //
 // with mole fractions below 1e-20 (negative ones included) taken as 1e-20.
 //
-// Expanding the square and writing sqrt(8 (1 + M_k / M_j)) through the
-// symmetric g_kj = 1 / sqrt(8 (M_k + M_j)) gives, with s_k = sqrt(mu_k),
+// Writing sqrt(8 (1 + M_k / M_j)) through the symmetric
+// g_kj = 1 / sqrt(8 (M_k + M_j)) and taking M_j^(1/4) into the square gives,
+// with s_k = sqrt(mu_k),
 //
-//   sum_j Phi_kj x_j = A_k + 2 s_k M_k^(-1/4) B_k + mu_k M_k^(-1/2) C_k,
-//   A_k = sum_j g_kj M_j^(1/2) x_j,  B_k = sum_j g_kj M_j^(3/4) x_j / s_j,
-//   C_k = sum_j g_kj M_j x_j / mu_j,
+//   Phi_kj = g_kj (M_j^(1/4) + v_k w_j)^2,  v_k = s_k M_k^(-1/4),  w_j = M_j^(1/2) / s_j,
 //
-// so that a new state costs one pass over the K x K matrix g (built once per
-// mechanism) with three products, instead of K^2 square roots and divisions.
-// Every term is positive: the sums lose nothing to cancellation.
+// so that the K^2 factors of a new temperature take a few multiplications
+// each on the matrix g (built once per mechanism) instead of square roots and
+// divisions. They are kept: a new composition at the same temperature (as in
+// the columns of a finite-difference Jacobian) costs one product with them.
+// Every term is positive: the sums lose nothing to cancellation. The result
+// depends on (T, X) alone, not on the calls before.
 //
 // An object caches its last state; it is not for concurrent use.
 #pragma once
@@ -74,26 +76,30 @@ class MixtureViscosity {
   // Built once from the molar masses.
   std::vector<double> g_;      // g_kj = 1 / sqrt(8 (M_k + M_j)), K rows of stride_, zero padded
   std::vector<double> M12_;    // M_j^(1/2)
-  std::vector<double> M34_;    // M_j^(3/4)
+  std::vector<double> M14_;    // M_j^(1/4)
   std::vector<double> Mm14_;   // M_k^(-1/4)
 
-  // At the temperature of the last call.
+  // At the temperature of the last update_T.
   double T_ = -1.0;
   std::vector<double> mu_;     // mu_k, Pa s
-  std::vector<double> q_;      // M_j^(3/4) / s_j
-  std::vector<double> r_;      // M_j / mu_j
-  std::vector<double> b_;      // 2 s_k M_k^(-1/4)
-  std::vector<double> c_;      // mu_k M_k^(-1/2)
+  std::vector<double> w_;      // M_j^(1/2) / s_j
+  std::vector<double> v_;      // s_k M_k^(-1/4), stride_ long, zero padded
+
+  // Phi_kj at phi_T_ (the same temperature as T_, or -1: not filled), row j
+  // holding all k, K rows of stride_.
+  std::vector<double> phi_;
+  double phi_T_ = -1.0;
 
   // The last state and its result.
   std::vector<double> X_;
+  double T_result_ = -1.0;
   double result_ = 0.0;
   bool have_result_ = false;
 
-  // Work arrays of length stride_: the three weighted mole-fraction vectors
-  // and the three sums.
-  std::vector<double> w_;
-  std::vector<double> sums_;
+  // Work arrays: the mole fractions, at least tiny_mole_fraction (K), and
+  // the sums sum_j Phi_kj x_j (stride_).
+  std::vector<double> x_;
+  std::vector<double> D_;
 };
 
 }  // namespace fv::gas
