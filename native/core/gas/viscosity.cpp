@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -11,154 +12,174 @@ namespace fv::gas {
 
 namespace {
 
-// Rows of g and phi are padded to a multiple of this many columns (the widest
-// block of rows k that the kernels below take together).
-constexpr std::size_t kPad = 16;
+// Columns are taken in blocks of this many (one cache line): the sums over
+// j > k keep one partial sum per column of a block (column m mod kBlock).
+constexpr std::size_t kBlock = 8;
 
 [[noreturn]] void value_error(const std::string& message) {
   throw Error(ErrorKind::Value, message);
 }
 
-// The two kernels, over the K x stride matrices g and phi whose row j holds
-// the entries of all k contiguously (both are stored that way: g is
-// symmetric, phi is filled so):
-//
-//   fill_and_apply: phi[j][k] = g[j][k] (t t), t = u[j] + v[k] w[j], for all
-//                   j, k, and out[k] = sum_j phi[j][k] x[j];
-//   apply:          out[k] = sum_j phi[j][k] x[j] with phi as stored.
-//
-// Each sum is accumulated in the order j = 0 .. K-1. Blocks of neighbouring
-// rows k share vector instructions while each row's additions keep their
-// order (multiplies and adds stay separate: no fused multiply-add), so every
-// variant gives the same bits, and apply gives fill_and_apply's.
-struct Weights {
-  const double* u;  // [K]
-  const double* w;  // [K]
-  const double* v;  // [stride], zero after K
-};
-using FillAndApply = void (*)(const double* g, std::size_t stride, std::size_t K,
-                              const Weights& w, const double* x, double* phi, double* out);
-using Apply = void (*)(const double* phi, std::size_t stride, std::size_t K, const double* x,
-                       double* out);
-
-#if !defined(__GNUC__)
-void fill_and_apply_scalar(const double* g, std::size_t stride, std::size_t K, const Weights& w,
-                           const double* x, double* phi, double* out) {
-  for (std::size_t k = 0; k < stride; ++k) {
-    double sum = 0.0;
-    for (std::size_t j = 0; j < K; ++j) {
-      const double t = w.u[j] + w.v[k] * w.w[j];
-      const double p = g[j * stride + k] * (t * t);
-      phi[j * stride + k] = p;
-      sum += p * x[j];
-    }
-    out[k] = sum;
-  }
+// The start of v's storage rounded up to 64 bytes (vectors hold kBlock more
+// numbers than they use), so that every block of a row is one cache line.
+double* aligned(std::vector<double>& v) {
+  const auto p = reinterpret_cast<std::uintptr_t>(v.data());
+  return reinterpret_cast<double*>((p + 63) & ~static_cast<std::uintptr_t>(63));
 }
 
-void apply_scalar(const double* phi, std::size_t stride, std::size_t K, const double* x,
-                  double* out) {
-  for (std::size_t k = 0; k < stride; ++k) {
-    double sum = 0.0;
-    for (std::size_t j = 0; j < K; ++j) sum += phi[j * stride + k] * x[j];
-    out[k] = sum;
+// ((l0 + l1) + (l2 + l3)) + ((l4 + l5) + (l6 + l7)): a row's partial sums,
+// in the same order on every path.
+inline double block_sum(const double l[kBlock]) {
+  return ((l[0] + l[1]) + (l[2] + l[3])) + ((l[4] + l[5]) + (l[6] + l[7]));
+}
+
+// The sums over the upper triangle of S, all at once:
+//
+//   with fill: S_jm = g_jm (t t), t = rho_j + rho_m, stored;
+//   lower[m] = sum_{j<m} S_jm z_j (in the order of j),
+//   upper[j] = sum_{m>j} S_jm z_m (a partial sum per column of a block,
+//              m mod kBlock, over the blocks in order, then block_sum).
+//
+// The triangles are stored by blocks of columns: block b (columns 8b ..
+// 8b + 7) holds, for each row j < count[b], the row's kBlock entries, zero
+// where m <= j or m >= K. Zeros add nothing: every product is positive or
+// zero. Walking the triangle block by block keeps the sums of a block's
+// columns in registers and reads the triangle in the order it is stored.
+// Vectors of neighbouring columns keep each column's additions in their
+// order, so every variant gives the same bits, and the product alone gives
+// the bits of the product with the fill.
+struct Triangle {
+  const std::size_t* count;  // per block, the rows that reach it
+  std::size_t K, blocks;
+  const double* rho;         // [blocks kBlock]
+  const double* z;           // [blocks kBlock]
+  double* lower;             // [blocks kBlock], set
+  double* partial;           // [K kBlock], work
+  double* upper;             // [K], set
+};
+using TriangleKernel = void (*)(const Triangle& t, const double* g, double* S);
+
+#if !defined(__GNUC__)
+template <bool fill>
+void sums_scalar(const Triangle& t, const double* g, double* S) {
+  for (std::size_t i = 0; i < t.K * kBlock; ++i) t.partial[i] = 0.0;
+  std::size_t at = 0;
+  for (std::size_t b = 0; b < t.blocks; ++b) {
+    const std::size_t m0 = b * kBlock;
+    double low[kBlock] = {};
+    for (std::size_t j = 0; j < t.count[b]; ++j) {
+      for (std::size_t l = 0; l < kBlock; ++l, ++at) {
+        double s;
+        if (fill) {
+          const double u = t.rho[j] + t.rho[m0 + l];
+          s = g[at] * (u * u);
+          S[at] = s;
+        } else {
+          s = S[at];
+        }
+        low[l] += s * t.z[j];
+        t.partial[j * kBlock + l] += s * t.z[m0 + l];
+      }
+    }
+    for (std::size_t l = 0; l < kBlock; ++l) t.lower[m0 + l] = low[l];
   }
+  for (std::size_t j = 0; j < t.K; ++j) t.upper[j] = block_sum(t.partial + j * kBlock);
+}
+void fill_scalar(const Triangle& t, const double* g, double* S) { sums_scalar<true>(t, g, S); }
+void product_scalar(const Triangle& t, const double* g, double* S) {
+  sums_scalar<false>(t, g, S);
 }
 #else
 typedef double Vec2 __attribute__((vector_size(2 * sizeof(double))));  // SSE2
 typedef double Vec4 __attribute__((vector_size(4 * sizeof(double))));  // AVX
 
-// Blocks of four vectors of rows: four independent sums in flight, which
-// keeps the adders busy while each sum waits for its previous addition.
-constexpr std::size_t kVectors = 4;
-
-template <class V>
-__attribute__((always_inline)) inline void fill_and_apply_blocked(
-    const double* g, std::size_t stride, std::size_t K, const Weights& w, const double* x,
-    double* phi, double* out) {
+template <class V, bool fill>
+__attribute__((always_inline)) inline void sums_blocked(const Triangle& t, const double* g,
+                                                        double* S) {
   constexpr std::size_t L = sizeof(V) / sizeof(double);
-  static_assert(kPad % (kVectors * L) == 0, "blocks must tile the padded rows");
-  for (std::size_t k0 = 0; k0 < stride; k0 += kVectors * L) {
-    V vk[kVectors], sum[kVectors];
-    for (std::size_t v = 0; v < kVectors; ++v) {
-      std::memcpy(&vk[v], w.v + k0 + v * L, sizeof(V));
-      sum[v] = V{};
+  constexpr std::size_t N = kBlock / L;  // vectors per block
+  // the fields in locals: the stores below (memcpy) could alias the struct
+  const std::size_t K = t.K, blocks = t.blocks;
+  const std::size_t* const count = t.count;
+  const double* const rho = t.rho;
+  const double* const z = t.z;
+  double* const lower = t.lower;
+  double* const partial = t.partial;
+  for (std::size_t i = 0; i < K * kBlock; ++i) partial[i] = 0.0;
+  const double* gb = g;
+  double* Sb = S;
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const std::size_t m0 = b * kBlock, rows = count[b];
+    V rho_m[N], z_m[N], low[N];
+    for (std::size_t v = 0; v < N; ++v) {
+      std::memcpy(&rho_m[v], rho + m0 + v * L, sizeof(V));
+      std::memcpy(&z_m[v], z + m0 + v * L, sizeof(V));
+      low[v] = V{};
     }
-    for (std::size_t j = 0; j < K; ++j) {
-      const double uj = w.u[j], wj = w.w[j], xj = x[j];
-      const std::size_t row = j * stride + k0;
-      for (std::size_t v = 0; v < kVectors; ++v) {
-        V gv;
-        std::memcpy(&gv, g + row + v * L, sizeof gv);
-        const V t = uj + vk[v] * wj;
-        const V p = gv * (t * t);
-        std::memcpy(phi + row + v * L, &p, sizeof p);
-        sum[v] += p * xj;
-      }
-    }
-    for (std::size_t v = 0; v < kVectors; ++v) std::memcpy(out + k0 + v * L, &sum[v], sizeof(V));
-  }
-}
-
-template <class V>
-__attribute__((always_inline)) inline void apply_blocked(const double* phi, std::size_t stride,
-                                                         std::size_t K, const double* x,
-                                                         double* out) {
-  constexpr std::size_t L = sizeof(V) / sizeof(double);
-  for (std::size_t k0 = 0; k0 < stride; k0 += kVectors * L) {
-    V sum[kVectors] = {};
-    for (std::size_t j = 0; j < K; ++j) {
-      const double xj = x[j];
-      const double* row = phi + j * stride + k0;
-      for (std::size_t v = 0; v < kVectors; ++v) {
+    for (std::size_t j = 0; j < rows; ++j) {
+      const double rho_j = rho[j], z_j = z[j];
+      double* const part = partial + j * kBlock;
+      const std::size_t at = j * kBlock;
+      for (std::size_t v = 0; v < N; ++v) {
+        V s;
+        if (fill) {
+          V gv;
+          std::memcpy(&gv, gb + at + v * L, sizeof gv);
+          const V u = rho_j + rho_m[v];
+          s = gv * (u * u);
+          std::memcpy(Sb + at + v * L, &s, sizeof s);
+        } else {
+          std::memcpy(&s, Sb + at + v * L, sizeof s);
+        }
+        low[v] += s * z_j;
         V p;
-        std::memcpy(&p, row + v * L, sizeof p);
-        sum[v] += p * xj;
+        std::memcpy(&p, part + v * L, sizeof p);
+        p += s * z_m[v];
+        std::memcpy(part + v * L, &p, sizeof p);
       }
     }
-    for (std::size_t v = 0; v < kVectors; ++v) std::memcpy(out + k0 + v * L, &sum[v], sizeof(V));
+    for (std::size_t v = 0; v < N; ++v) std::memcpy(lower + m0 + v * L, &low[v], sizeof(V));
+    gb += rows * kBlock;
+    Sb += rows * kBlock;
   }
+  for (std::size_t j = 0; j < K; ++j) t.upper[j] = block_sum(partial + j * kBlock);
 }
 
-void fill_and_apply_sse2(const double* g, std::size_t stride, std::size_t K, const Weights& w,
-                         const double* x, double* phi, double* out) {
-  fill_and_apply_blocked<Vec2>(g, stride, K, w, x, phi, out);
+void fill_sse2(const Triangle& t, const double* g, double* S) {
+  sums_blocked<Vec2, true>(t, g, S);
 }
-void apply_sse2(const double* phi, std::size_t stride, std::size_t K, const double* x,
-                double* out) {
-  apply_blocked<Vec2>(phi, stride, K, x, out);
+void product_sse2(const Triangle& t, const double* g, double* S) {
+  sums_blocked<Vec2, false>(t, g, S);
 }
 
 #if defined(__x86_64__)
-// Twice as many rows per instruction where the processor has AVX2.
-__attribute__((target("avx2"))) void fill_and_apply_avx2(const double* g, std::size_t stride,
-                                                         std::size_t K, const Weights& w,
-                                                         const double* x, double* phi,
-                                                         double* out) {
-  fill_and_apply_blocked<Vec4>(g, stride, K, w, x, phi, out);
+// Twice as many columns per instruction where the processor has AVX2
+// (multiplies and adds stay separate: no fused multiply-add).
+__attribute__((target("avx2"))) void fill_avx2(const Triangle& t, const double* g, double* S) {
+  sums_blocked<Vec4, true>(t, g, S);
 }
-__attribute__((target("avx2"))) void apply_avx2(const double* phi, std::size_t stride,
-                                                std::size_t K, const double* x, double* out) {
-  apply_blocked<Vec4>(phi, stride, K, x, out);
+__attribute__((target("avx2"))) void product_avx2(const Triangle& t, const double* g,
+                                                  double* S) {
+  sums_blocked<Vec4, false>(t, g, S);
 }
 #endif
 #endif
 
 struct Kernels {
-  FillAndApply fill_and_apply;
-  Apply apply;
+  TriangleKernel fill;     // S from g at this temperature, and the sums
+  TriangleKernel product;  // the sums with S as kept
 };
 
 // The variants for this processor, chosen once.
 Kernels kernels_for_this_cpu() {
 #if defined(__GNUC__) && defined(__x86_64__)
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return {fill_and_apply_avx2, apply_avx2};
+  if (__builtin_cpu_supports("avx2")) return {fill_avx2, product_avx2};
 #endif
 #if defined(__GNUC__)
-  return {fill_and_apply_sse2, apply_sse2};
+  return {fill_sse2, product_sse2};
 #else
-  return {fill_and_apply_scalar, apply_scalar};
+  return {fill_scalar, product_scalar};
 #endif
 }
 
@@ -196,26 +217,32 @@ MixtureViscosity::MixtureViscosity(const std::vector<double>& molar_masses,
   a5_.assign(K_ * max_coefficients, 0.0);
   for (std::size_t k = 0; k < K_; ++k)
     std::copy(a_[k].begin(), a_[k].end(), a5_.begin() + k * max_coefficients);
-  stride_ = (K_ + kPad - 1) / kPad * kPad;
-  g_.assign(K_ * stride_, 0.0);
-  for (std::size_t j = 0; j < K_; ++j)
-    for (std::size_t k = 0; k < K_; ++k)
-      g_[j * stride_ + k] = 1.0 / std::sqrt(8.0 * (M_[k] + M_[j]));
-  M12_.resize(K_);
-  M14_.resize(K_);
-  Mm14_.resize(K_);
-  for (std::size_t k = 0; k < K_; ++k) {
-    M12_[k] = std::sqrt(M_[k]);
-    M14_[k] = std::sqrt(M12_[k]);
-    Mm14_[k] = 1.0 / M14_[k];
+  blocks_ = (K_ + kBlock - 1) / kBlock;
+  const std::size_t Kp = blocks_ * kBlock;
+  count_.resize(blocks_);
+  std::size_t n = 0;
+  for (std::size_t b = 0; b < blocks_; ++b) {
+    count_[b] = std::min(K_, b * kBlock + kBlock - 1);  // rows j < m for some m of b
+    n += count_[b] * kBlock;
   }
+  g_.assign(n + kBlock, 0.0);
+  S_.assign(n + kBlock, 0.0);
+  double* g = aligned(g_);
+  for (std::size_t b = 0, at = 0; b < blocks_; ++b)
+    for (std::size_t j = 0; j < count_[b]; ++j)
+      for (std::size_t m = b * kBlock; m < (b + 1) * kBlock; ++m, ++at)
+        if (m > j && m < K_) g[at] = 1.0 / std::sqrt(8.0 * (M_[j] + M_[m]));
+  Mm14_.resize(K_);
+  for (std::size_t k = 0; k < K_; ++k) Mm14_[k] = 1.0 / std::sqrt(std::sqrt(M_[k]));
   mu_.resize(K_);
-  w_.resize(K_);
-  v_.assign(stride_, 0.0);
-  phi_.assign(K_ * stride_, 0.0);
-  x_.resize(K_);
+  r_.resize(K_);
+  rho_.assign(Kp + kBlock, 0.0);
   X_.resize(K_);
-  D_.assign(stride_, 0.0);
+  x_.assign(K_, 0.0);
+  z_.assign(Kp + kBlock, 0.0);
+  lower_.assign(Kp + kBlock, 0.0);
+  partial_.assign(K_ * kBlock + kBlock, 0.0);
+  upper_.assign(K_, 0.0);
 }
 
 void MixtureViscosity::update_T(double T) {
@@ -240,11 +267,11 @@ void MixtureViscosity::update_T(double T) {
       mu_[k] = std::exp(sum);
       s = std::sqrt(mu_[k]);
     }
-    v_[k] = s * Mm14_[k];
-    w_[k] = M12_[k] / s;
+    aligned(rho_)[k] = s * Mm14_[k];
+    r_[k] = M_[k] / mu_[k];
   }
   T_ = T;
-  phi_T_ = -1.0;  // phi is of another temperature now
+  S_T_ = -1.0;  // S is of another temperature now
 }
 
 void MixtureViscosity::species_viscosities(double T, double* mu) {
@@ -258,18 +285,24 @@ double MixtureViscosity::operator()(double T, const double* X) {
                 std::to_string(T));
   if (have_result_ && T == T_result_ && std::equal(X_.begin(), X_.end(), X)) return result_;
 
-  for (std::size_t j = 0; j < K_; ++j) x_[j] = std::max(tiny_mole_fraction, X[j]);
-  if (T == phi_T_) {
-    // phi holds this temperature's factors: one product with it
-    kernels().apply(phi_.data(), stride_, K_, x_.data(), D_.data());
+  const bool same_T = T == S_T_;  // S holds this temperature's factors
+  if (!same_T) update_T(T);
+  double* z = aligned(z_);
+  for (std::size_t k = 0; k < K_; ++k) {
+    x_[k] = std::max(tiny_mole_fraction, X[k]);
+    z[k] = x_[k] * r_[k];
+  }
+  const Triangle sums{count_.data(), K_,       blocks_,          aligned(rho_), z,
+                      aligned(lower_), aligned(partial_), upper_.data()};
+  if (same_T) {
+    kernels().product(sums, nullptr, aligned(S_));
   } else {
-    update_T(T);
-    const Weights w{M14_.data(), w_.data(), v_.data()};
-    kernels().fill_and_apply(g_.data(), stride_, K_, w, x_.data(), phi_.data(), D_.data());
-    phi_T_ = T;
+    kernels().fill(sums, aligned(g_), aligned(S_));
+    S_T_ = T;
   }
   double mix = 0.0;
-  for (std::size_t k = 0; k < K_; ++k) mix += x_[k] * mu_[k] / D_[k];
+  for (std::size_t k = 0; k < K_; ++k)
+    mix += x_[k] * mu_[k] / ((sums.lower[k] + x_[k]) + sums.upper[k]);
   std::copy(X, X + K_, X_.begin());
   T_result_ = T;
   result_ = mix;

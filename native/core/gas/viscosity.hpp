@@ -8,18 +8,23 @@
 //
 // with mole fractions below 1e-20 (negative ones included) taken as 1e-20.
 //
-// Writing sqrt(8 (1 + M_k / M_j)) through the symmetric
-// g_kj = 1 / sqrt(8 (M_k + M_j)) and taking M_j^(1/4) into the square gives,
-// with s_k = sqrt(mu_k),
+// With s_k = sqrt(mu_k), rho_k = s_k M_k^(-1/4) and the symmetric
+// g_kj = 1 / sqrt(8 (M_k + M_j)), the factors are
 //
-//   Phi_kj = g_kj (M_j^(1/4) + v_k w_j)^2,  v_k = s_k M_k^(-1/4),  w_j = M_j^(1/2) / s_j,
+//   Phi_kj = S_kj M_j / mu_j,  S_kj = g_kj (rho_k + rho_j)^2  (symmetric),
 //
-// so that the K^2 factors of a new temperature take a few multiplications
-// each on the matrix g (built once per mechanism) instead of square roots and
-// divisions. They are kept: a new composition at the same temperature (as in
-// the columns of a finite-difference Jacobian) costs one product with them.
-// Every term is positive: the sums lose nothing to cancellation. The result
-// depends on (T, X) alone, not on the calls before.
+// and Phi_kk = 1, so that
+//
+//   sum_j Phi_kj x_j = sum_{j<k} S_kj z_j + x_k + sum_{j>k} S_kj z_j,  z_j = x_j M_j / mu_j.
+//
+// A new temperature takes three operations per entry of the upper triangle
+// of S (g is built once per mechanism) instead of square roots and
+// divisions, and a new composition at the same temperature (as in the columns
+// of a finite-difference Jacobian) one product with the triangle kept. Only
+// the triangle is stored and read (K^2 / 2 numbers for g and for S), each
+// entry serving both sums. Every term is positive: the sums lose nothing to
+// cancellation. The result depends on (T, X) alone, not on the calls before,
+// and is the same on every processor.
 //
 // An object caches its last state; it is not for concurrent use.
 #pragma once
@@ -67,28 +72,28 @@ class MixtureViscosity {
   void update_T(double T);
 
   std::size_t K_ = 0;
-  std::size_t stride_ = 0;  // K rounded up to the kernel's block: row length of g
+  std::size_t blocks_ = 0;  // blocks of columns (of 8), covering K
   std::vector<double> M_;
   std::vector<std::vector<double>> a_;
   std::vector<ViscosityFit> fit_;
   std::vector<double> a5_;     // a_k0 .. a_k4 per species, zeros after the last given one
 
+  // The upper triangles of g and S by blocks of columns: block b holds, for
+  // each row j < count_[b], the row's 8 entries of the block, zero where
+  // m <= j or m >= K (storage aligned to 64 bytes, as the vectors below).
+  std::vector<std::size_t> count_;
+  std::vector<double> g_;      // g_jm = 1 / sqrt(8 (M_j + M_m)), built once
+  std::vector<double> S_;      // S_jm at S_T_
+  double S_T_ = -1.0;          // the temperature of S (that of T_), or -1: not filled
+
   // Built once from the molar masses.
-  std::vector<double> g_;      // g_kj = 1 / sqrt(8 (M_k + M_j)), K rows of stride_, zero padded
-  std::vector<double> M12_;    // M_j^(1/2)
-  std::vector<double> M14_;    // M_j^(1/4)
   std::vector<double> Mm14_;   // M_k^(-1/4)
 
   // At the temperature of the last update_T.
   double T_ = -1.0;
   std::vector<double> mu_;     // mu_k, Pa s
-  std::vector<double> w_;      // M_j^(1/2) / s_j
-  std::vector<double> v_;      // s_k M_k^(-1/4), stride_ long, zero padded
-
-  // Phi_kj at phi_T_ (the same temperature as T_, or -1: not filled), row j
-  // holding all k, K rows of stride_.
-  std::vector<double> phi_;
-  double phi_T_ = -1.0;
+  std::vector<double> rho_;    // rho_k = s_k M_k^(-1/4), zeros after K
+  std::vector<double> r_;      // M_k / mu_k
 
   // The last state and its result.
   std::vector<double> X_;
@@ -96,10 +101,14 @@ class MixtureViscosity {
   double result_ = 0.0;
   bool have_result_ = false;
 
-  // Work arrays: the mole fractions, at least tiny_mole_fraction (K), and
-  // the sums sum_j Phi_kj x_j (stride_).
+  // Work arrays: the mole fractions, at least tiny_mole_fraction; z (zeros
+  // after K); the sums over j < k; the partial sums over j > k, 8 per row;
+  // the sums over j > k.
   std::vector<double> x_;
-  std::vector<double> D_;
+  std::vector<double> z_;
+  std::vector<double> lower_;
+  std::vector<double> partial_;
+  std::vector<double> upper_;
 };
 
 }  // namespace fv::gas
