@@ -56,6 +56,7 @@ names the one in use.
 from __future__ import annotations
 
 import difflib
+import functools
 
 import cantera as ct
 import numpy as np
@@ -142,6 +143,19 @@ class _SootReactorBase:
             kwargs["name"] = name
         if clone is not None:
             kwargs["clone"] = clone
+        # [state copy, offset of the soot variables, offset of the species, the network
+        # initialisation it belongs to, phase]: read by downstream soot reactors
+        self._cell = [None, None, None, None, None]
+        self._ctx = None
+        self._box = [None]   # the context, as the extension's hook reads it
+        # Cantera's hooks: the extension's functions themselves, bound to the cell and the
+        # context, so that an evaluation runs no Python code of its own; a subclass that
+        # overrides a hook keeps its method
+        cls = type(self)
+        if cls.after_update_state is _SootReactorBase.after_update_state:
+            self.after_update_state = functools.partial(_fumivex2._network_load, self._cell)
+        if cls.after_eval is _SootReactorBase.after_eval:
+            self.after_eval = functools.partial(_fumivex2._network_eval, self._box)
         super().__init__(gas, **kwargs)
         contents = self._contents()
         if contents is not gas and contents.transport_model != gas.transport_model:
@@ -152,10 +166,6 @@ class _SootReactorBase:
         # kg/mol: the phase's own atomic weights, so that soot and gas count elements alike
         self._weights = tuple(contents.atomic_weight(e) / 1000.0 for e in ("C", "H"))
         self._soot = np.array([getattr(model, f) for f in SOOT_FLOORS], dtype=float)
-        # [state copy, offset of the soot variables, offset of the species, the network
-        # initialisation it belongs to, phase]: read by downstream soot reactors
-        self._cell = [None, None, None, None, None]
-        self._ctx = None
         # the mixture viscosity object (None: the phase's own call) and its method's name,
         # read again from the phase's fits each time the network initialises
         self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(contents)
@@ -182,6 +192,7 @@ class _SootReactorBase:
                      np.ascontiguousarray(phase.molecular_weights, dtype=float),
                      isinstance(self, ct.ExtensibleIdealGasReactor), _SootReactorBase,
                      int(self._soot_model.H2_index), self._weights, self._viscosity)
+        self._box[0] = self._ctx
 
     def after_get_state(self, y):
         # the current values: the initial ones until the network integrates, then those

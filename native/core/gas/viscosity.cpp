@@ -33,21 +33,23 @@ inline double block_sum(const double l[kBlock]) {
   return ((l[0] + l[1]) + (l[2] + l[3])) + ((l[4] + l[5]) + (l[6] + l[7]));
 }
 
-// The sums over the upper triangle of S, all at once:
+// The sums over the upper triangle of S, all at once, with
+// S_jm = g_jm (u u), u = rho_j + rho_m, made from g as it is read:
 //
-//   with fill: S_jm = g_jm (t t), t = rho_j + rho_m, stored;
 //   lower[m] = sum_{j<m} S_jm z_j (in the order of j),
 //   upper[j] = sum_{m>j} S_jm z_m (a partial sum per column of a block,
 //              m mod kBlock, over the blocks in order, then block_sum).
 //
-// The triangles are stored by blocks of columns: block b (columns 8b ..
+// The triangle of g is stored by blocks of columns: block b (columns 8b ..
 // 8b + 7) holds, for each row j < count[b], the row's kBlock entries, zero
 // where m <= j or m >= K. Zeros add nothing: every product is positive or
 // zero. Walking the triangle block by block keeps the sums of a block's
-// columns in registers and reads the triangle in the order it is stored.
-// Vectors of neighbouring columns keep each column's additions in their
-// order, so every variant gives the same bits, and the product alone gives
-// the bits of the product with the fill.
+// columns in registers and reads g in the order it is stored. S is not kept:
+// making it again costs three operations per entry, while storing it would
+// double the memory the sums go through (which, between the other work of a
+// reactor's evaluation, is what they cost). Vectors of neighbouring columns
+// keep each column's additions in their order, so every variant gives the
+// same bits.
 struct Triangle {
   const std::size_t* count;  // per block, the rows that reach it
   std::size_t K, blocks;
@@ -57,11 +59,10 @@ struct Triangle {
   double* partial;           // [K kBlock], work
   double* upper;             // [K], set
 };
-using TriangleKernel = void (*)(const Triangle& t, const double* g, double* S);
+using TriangleKernel = void (*)(const Triangle& t, const double* g);
 
 #if !defined(__GNUC__)
-template <bool fill>
-void sums_scalar(const Triangle& t, const double* g, double* S) {
+void sums_scalar(const Triangle& t, const double* g) {
   for (std::size_t i = 0; i < t.K * kBlock; ++i) t.partial[i] = 0.0;
   std::size_t at = 0;
   for (std::size_t b = 0; b < t.blocks; ++b) {
@@ -69,14 +70,8 @@ void sums_scalar(const Triangle& t, const double* g, double* S) {
     double low[kBlock] = {};
     for (std::size_t j = 0; j < t.count[b]; ++j) {
       for (std::size_t l = 0; l < kBlock; ++l, ++at) {
-        double s;
-        if (fill) {
-          const double u = t.rho[j] + t.rho[m0 + l];
-          s = g[at] * (u * u);
-          S[at] = s;
-        } else {
-          s = S[at];
-        }
+        const double u = t.rho[j] + t.rho[m0 + l];
+        const double s = g[at] * (u * u);
         low[l] += s * t.z[j];
         t.partial[j * kBlock + l] += s * t.z[m0 + l];
       }
@@ -85,17 +80,12 @@ void sums_scalar(const Triangle& t, const double* g, double* S) {
   }
   for (std::size_t j = 0; j < t.K; ++j) t.upper[j] = block_sum(t.partial + j * kBlock);
 }
-void fill_scalar(const Triangle& t, const double* g, double* S) { sums_scalar<true>(t, g, S); }
-void product_scalar(const Triangle& t, const double* g, double* S) {
-  sums_scalar<false>(t, g, S);
-}
 #else
 typedef double Vec2 __attribute__((vector_size(2 * sizeof(double))));  // SSE2
 typedef double Vec4 __attribute__((vector_size(4 * sizeof(double))));  // AVX
 
-template <class V, bool fill>
-__attribute__((always_inline)) inline void sums_blocked(const Triangle& t, const double* g,
-                                                        double* S) {
+template <class V>
+__attribute__((always_inline)) inline void sums_blocked(const Triangle& t, const double* g) {
   constexpr std::size_t L = sizeof(V) / sizeof(double);
   constexpr std::size_t N = kBlock / L;  // vectors per block
   // the fields in locals: the stores below (memcpy) could alias the struct
@@ -107,7 +97,6 @@ __attribute__((always_inline)) inline void sums_blocked(const Triangle& t, const
   double* const partial = t.partial;
   for (std::size_t i = 0; i < K * kBlock; ++i) partial[i] = 0.0;
   const double* gb = g;
-  double* Sb = S;
   for (std::size_t b = 0; b < blocks; ++b) {
     const std::size_t m0 = b * kBlock, rows = count[b];
     V rho_m[N], z_m[N], low[N];
@@ -121,16 +110,10 @@ __attribute__((always_inline)) inline void sums_blocked(const Triangle& t, const
       double* const part = partial + j * kBlock;
       const std::size_t at = j * kBlock;
       for (std::size_t v = 0; v < N; ++v) {
-        V s;
-        if (fill) {
-          V gv;
-          std::memcpy(&gv, gb + at + v * L, sizeof gv);
-          const V u = rho_j + rho_m[v];
-          s = gv * (u * u);
-          std::memcpy(Sb + at + v * L, &s, sizeof s);
-        } else {
-          std::memcpy(&s, Sb + at + v * L, sizeof s);
-        }
+        V gv;
+        std::memcpy(&gv, gb + at + v * L, sizeof gv);
+        const V u = rho_j + rho_m[v];
+        const V s = gv * (u * u);
         low[v] += s * z_j;
         V p;
         std::memcpy(&p, part + v * L, sizeof p);
@@ -140,52 +123,37 @@ __attribute__((always_inline)) inline void sums_blocked(const Triangle& t, const
     }
     for (std::size_t v = 0; v < N; ++v) std::memcpy(lower + m0 + v * L, &low[v], sizeof(V));
     gb += rows * kBlock;
-    Sb += rows * kBlock;
   }
   for (std::size_t j = 0; j < K; ++j) t.upper[j] = block_sum(partial + j * kBlock);
 }
 
-void fill_sse2(const Triangle& t, const double* g, double* S) {
-  sums_blocked<Vec2, true>(t, g, S);
-}
-void product_sse2(const Triangle& t, const double* g, double* S) {
-  sums_blocked<Vec2, false>(t, g, S);
-}
+void sums_sse2(const Triangle& t, const double* g) { sums_blocked<Vec2>(t, g); }
 
 #if defined(__x86_64__)
 // Twice as many columns per instruction where the processor has AVX2
 // (multiplies and adds stay separate: no fused multiply-add).
-__attribute__((target("avx2"))) void fill_avx2(const Triangle& t, const double* g, double* S) {
-  sums_blocked<Vec4, true>(t, g, S);
-}
-__attribute__((target("avx2"))) void product_avx2(const Triangle& t, const double* g,
-                                                  double* S) {
-  sums_blocked<Vec4, false>(t, g, S);
+__attribute__((target("avx2"))) void sums_avx2(const Triangle& t, const double* g) {
+  sums_blocked<Vec4>(t, g);
 }
 #endif
 #endif
 
-struct Kernels {
-  TriangleKernel fill;     // S from g at this temperature, and the sums
-  TriangleKernel product;  // the sums with S as kept
-};
-
-// The variants for this processor, chosen once.
-Kernels kernels_for_this_cpu() {
+// The variant for this processor, chosen once.
+TriangleKernel kernel_for_this_cpu() {
 #if defined(__GNUC__) && defined(__x86_64__)
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return {fill_avx2, product_avx2};
+  if (__builtin_cpu_supports("avx2")) return sums_avx2;
 #endif
 #if defined(__GNUC__)
-  return {fill_sse2, product_sse2};
+  return sums_sse2;
 #else
-  return {fill_scalar, product_scalar};
+  return sums_scalar;
 #endif
 }
 
-const Kernels& kernels() {
-  static const Kernels chosen = kernels_for_this_cpu();
-  return chosen;
+void triangle_sums(const Triangle& t, const double* g) {
+  static const TriangleKernel chosen = kernel_for_this_cpu();
+  chosen(t, g);
 }
 
 }  // namespace
@@ -226,7 +194,6 @@ MixtureViscosity::MixtureViscosity(const std::vector<double>& molar_masses,
     n += count_[b] * kBlock;
   }
   g_.assign(n + kBlock, 0.0);
-  S_.assign(n + kBlock, 0.0);
   double* g = aligned(g_);
   for (std::size_t b = 0, at = 0; b < blocks_; ++b)
     for (std::size_t j = 0; j < count_[b]; ++j)
@@ -271,7 +238,6 @@ void MixtureViscosity::update_T(double T) {
     r_[k] = M_[k] / mu_[k];
   }
   T_ = T;
-  S_T_ = -1.0;  // S is of another temperature now
 }
 
 void MixtureViscosity::species_viscosities(double T, double* mu) {
@@ -285,8 +251,7 @@ double MixtureViscosity::operator()(double T, const double* X) {
                 std::to_string(T));
   if (have_result_ && T == T_result_ && std::equal(X_.begin(), X_.end(), X)) return result_;
 
-  const bool same_T = T == S_T_;  // S holds this temperature's factors
-  if (!same_T) update_T(T);
+  update_T(T);  // nothing to do at the temperature of the last call
   double* z = aligned(z_);
   for (std::size_t k = 0; k < K_; ++k) {
     x_[k] = std::max(tiny_mole_fraction, X[k]);
@@ -294,12 +259,7 @@ double MixtureViscosity::operator()(double T, const double* X) {
   }
   const Triangle sums{count_.data(), K_,       blocks_,          aligned(rho_), z,
                       aligned(lower_), aligned(partial_), upper_.data()};
-  if (same_T) {
-    kernels().product(sums, nullptr, aligned(S_));
-  } else {
-    kernels().fill(sums, aligned(g_), aligned(S_));
-    S_T_ = T;
-  }
+  triangle_sums(sums, aligned(g_));
   double mix = 0.0;
   for (std::size_t k = 0; k < K_; ++k)
     mix += x_[k] * mu_[k] / ((sums.lower[k] + x_[k]) + sums.upper[k]);

@@ -17,12 +17,11 @@
 //
 //   sum_j Phi_kj x_j = sum_{j<k} S_kj z_j + x_k + sum_{j>k} S_kj z_j,  z_j = x_j M_j / mu_j.
 //
-// A new temperature takes three operations per entry of the upper triangle
-// of S (g is built once per mechanism) instead of square roots and
-// divisions, and a new composition at the same temperature (as in the columns
-// of a finite-difference Jacobian) one product with the triangle kept. Only
-// the triangle is stored and read (K^2 / 2 numbers for g and for S), each
-// entry serving both sums. Every term is positive: the sums lose nothing to
+// A state takes three operations per entry of the upper triangle of S, made
+// from g (built once per mechanism) instead of square roots and divisions, and
+// two products with it; only the triangle of g is stored and read (K^2 / 2
+// numbers), each entry serving both sums. The species fits are evaluated
+// again only at a new temperature. Every term is positive: the sums lose nothing to
 // cancellation. The result depends on (T, X) alone, not on the calls before,
 // and is the same on every processor.
 //
@@ -78,13 +77,11 @@ class MixtureViscosity {
   std::vector<ViscosityFit> fit_;
   std::vector<double> a5_;     // a_k0 .. a_k4 per species, zeros after the last given one
 
-  // The upper triangles of g and S by blocks of columns: block b holds, for
-  // each row j < count_[b], the row's 8 entries of the block, zero where
-  // m <= j or m >= K (storage aligned to 64 bytes, as the vectors below).
+  // The upper triangle of g by blocks of columns: block b holds, for each
+  // row j < count_[b], the row's 8 entries of the block, zero where m <= j or
+  // m >= K (storage aligned to 64 bytes, as the vectors below).
   std::vector<std::size_t> count_;
   std::vector<double> g_;      // g_jm = 1 / sqrt(8 (M_j + M_m)), built once
-  std::vector<double> S_;      // S_jm at S_T_
-  double S_T_ = -1.0;          // the temperature of S (that of T_), or -1: not filled
 
   // Built once from the molar masses.
   std::vector<double> Mm14_;   // M_k^(-1/4)
