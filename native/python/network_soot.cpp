@@ -47,6 +47,7 @@
 #include "bind/attrs.hpp"
 #include "bind/entry.hpp"
 #include "bind/errors.hpp"
+#include "bind/items.hpp"
 #include "bind/numpy.hpp"
 #include "common/checked.hpp"
 #include "reactor/network.hpp"
@@ -298,19 +299,33 @@ void soot_rows(PyObject* ctx, PyObject* lhs_obj, PyObject* rhs_obj) {
   int done = 0;
   if (!sm.sources(S, done))
     for (int k = 0; k < kSoot; ++k) S[k] = sm.source(static_cast<SootSource>(k));
-  Ref scrub_obj(sm.attr("scrub_wdot"));
-  const std::vector<double> scrub = float64_vector(scrub_obj.get());
-  if (static_cast<long>(scrub.size()) != K)
-    value_error("soot model: scrub_wdot has " + std::to_string(scrub.size()) +
-                " values for a phase of " + std::to_string(K) + " species");
-
   // Gas: the species exchanged with the soot, closed on H2 so that the gas
-  // loses exactly the mass the soot gains (reactor/network.hpp).
+  // loses exactly the mass the soot gains (reactor/network.hpp). The
+  // scrubbing rates are read where the model keeps them when they are a
+  // float64 array (no Python code runs while they are read).
   const double m = state.data[0];
   const double V = fdiv(m, rho);
-  std::vector<double> added(static_cast<std::size_t>(K));
-  for (long k = 0; k < K; ++k)
-    added[static_cast<std::size_t>(k)] = V * scrub[static_cast<std::size_t>(k)] * W.data[k];
+  std::vector<double> added(static_cast<std::size_t>(K));  // kg/s per species
+  {
+    Ref scrub_obj(sm.attr("scrub_wdot"));
+    const auto wrong_length = [K](std::size_t n) {
+      value_error("soot model: scrub_wdot has " + std::to_string(n) + " values for a phase of " +
+                  std::to_string(K) + " species");
+    };
+    if (PyArrayObject* a = plain_vector(scrub_obj.get())) {
+      if (PyArray_DIM(a, 0) != K) wrong_length(static_cast<std::size_t>(PyArray_DIM(a, 0)));
+      const char* p = PyArray_BYTES(a);
+      const npy_intp step = PyArray_STRIDE(a, 0);
+      for (long k = 0; k < K; ++k, p += step)
+        added[static_cast<std::size_t>(k)] =
+            V * *reinterpret_cast<const double*>(p) * W.data[k];
+    } else {
+      const std::vector<double> scrub = float64_vector(scrub_obj.get());
+      if (static_cast<long>(scrub.size()) != K) wrong_length(scrub.size());
+      for (long k = 0; k < K; ++k)
+        added[static_cast<std::size_t>(k)] = V * scrub[static_cast<std::size_t>(k)] * W.data[k];
+    }
+  }
   substitute_pseudo_species(phase, sm, W.data, K, V, added.data());
   double exchanged = 0.0;
   for (double a : added) exchanged += a;
