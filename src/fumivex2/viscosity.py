@@ -153,3 +153,19 @@ class ViscositySolution(ct.Solution):
     def modify_species(self, k, species) -> None:
         super().modify_species(k, species)
         self._refresh_viscosity()
+
+
+def info_lines(file: str = "abf.yaml") -> list:
+    """What ``fumivex2 info`` says of the gas viscosity: the method the reactors use on
+    the mechanism of the default cases (shipped), and the rule for the others."""
+    from .species import open_mechanism
+
+    models = ", ".join(sorted(WILKE_MODELS))
+    try:
+        method = viscosity_method(ViscositySolution(origin=open_mechanism(file)))
+    except Exception as e:  # a broken installation: say so, do not stop `info`
+        method = f"unknown ({type(e).__name__}: {e})"
+    return [f"gas viscosity in reactors with soot, on {file}: {method}",
+            f"  computed in C++ for the transport models {models};",
+            "  Cantera's own call for any other; flames use Cantera's (the flame's transport)"]
+
