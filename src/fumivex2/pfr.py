@@ -445,16 +445,16 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
     rhs = reactor.rhs
     ic = case.integrator
 
-    dot = np.dot
+    dot, ones = np.dot, np.ones(reactor.y0.size)
 
     def fun(z, y):
         try:
             dy = rhs(z, y)
         except Exception as e:   # the phase's, the model's or NumPy's error at this state
             raise _IntegrationStop(f"{type(e).__name__}: {cantera_message(e)}") from e
-        # dy . dy is finite when every component is (a third of the cost of isfinite);
-        # when it is not, a component is not finite or the sum overflowed: look
-        if not math.isfinite(dot(dy, dy)) and not np.isfinite(dy).all():
+        # the sum is finite when every component is (a dot product: a third of the cost of
+        # isfinite); when it is not, a component is not finite or the sum overflowed: look
+        if not math.isfinite(dot(dy, ones)) and not np.isfinite(dy).all():
             bad = int(np.flatnonzero(~np.isfinite(dy))[0])
             raise _IntegrationStop(f"non-finite derivative of {_state_name(reactor, bad)}")
         return dy
