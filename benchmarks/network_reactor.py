@@ -13,7 +13,8 @@ runs 2 and 1 is also given per repeat (the two measured one after the other), wi
 spread. Then, per evaluation of the right-hand side, where the extra time goes:
 
 - Cantera's call into Python: the same run with a reactor whose two hooks (update_state,
-  eval) do nothing, against the gas-only reactor, per evaluation;
+  eval) are Python methods that do nothing, against the gas-only reactor, per evaluation
+  (the soot reactor's hooks are the extension's functions, without a Python frame);
 - the phase's calls: reading T, P, density, mean molar mass and mole fractions from the
   phase (what the soot model is given with the viscosity), at states that alternate
   between two points of the trajectory so that Cantera's caches do not answer;
