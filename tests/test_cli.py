@@ -240,7 +240,8 @@ def test_failed_run_exits_1_and_keeps_its_results(standins, capsys):
     assert "outputs in res" in out
 
 
-STATUSES = {0.008: "converged", 0.009: "step budget used", 0.01: "not converged", 0.011: "failed"}
+STATUSES = {0.008: "converged", 0.009: "step budget used", 0.01: "not converged", 0.011: "failed",
+            0.012: "suspect"}
 
 
 def standin_counterflow(case, *, progress=None):
@@ -249,13 +250,19 @@ def standin_counterflow(case, *, progress=None):
 
     status = STATUSES[case.counterflow.width]
     profiles = standin_profiles(default_case("flame")).rename(columns={R.HEIGHT: R.POSITION})
-    return R.RunResult(case, profiles, status, f"stand-in {status}", run_time=0.01)
+    checks = [{"name": "soot uptake of A4", "value": 29.0 if status == "suspect" else 0.05,
+               "limit": 0.1, "what": "",
+               "kind": "one-way", "where": "", "passed": status != "suspect"}]
+    return R.RunResult(case, profiles, status, f"stand-in {status}", run_time=0.01,
+                       extra={"checks": checks})
 
 
-@pytest.mark.parametrize("width, code", [(0.008, 0), (0.009, 3), (0.01, 3), (0.011, 1)])
+@pytest.mark.parametrize("width, code", [(0.008, 0), (0.009, 3), (0.01, 3), (0.011, 1),
+                                         (0.012, 4)])
 def test_exit_status_says_how_the_soot_stage_ended(standins, capsys, monkeypatch, width, code):
-    """Results that did not converge are written and exit 3, distinct from a failure (1);
-    a sweep with such a case (and none failed) exits 3 too."""
+    """Results that did not converge are written and exit 3, distinct from a failure (1)
+    and from a run whose checks failed (4); a sweep with such a case (and none worse)
+    exits the same."""
     module = types.ModuleType("fumivex2.counterflow")
     module.run_counterflow = standin_counterflow
     monkeypatch.setitem(sys.modules, "fumivex2.counterflow", module)
@@ -265,14 +272,18 @@ def test_exit_status_says_how_the_soot_stage_ended(standins, capsys, monkeypatch
     assert rc == code and "outputs in res" in out
     assert len(pd.read_csv(standins / "res" / "profiles.csv")) > 10
     summary = (standins / "res" / "summary.txt").read_text()
-    assert summary.startswith({0: "case", 1: "RUN FAILED", 3: "NOT CONVERGED"}[code])
-    said = {0: "", 1: "the run failed", 3: "the run did not converge"}[code]
+    assert summary.startswith({0: "case", 1: "RUN FAILED", 3: "NOT CONVERGED",
+                               4: "SUSPECT: stand-in suspect"}[code])
+    assert ("soot uptake of A4" in summary) and (("FAILED: the gas would feel the soot" in
+                                                  summary) == (code == 4))
+    said = {0: "", 1: "the run failed", 3: "the run did not converge",
+            4: "the run is suspect"}[code]
     assert err.startswith(f"fumivex2: error: {said}: stand-in {STATUSES[width]} (") or not said
     assert (err == "") == (code == 0)
-    if code == 3:
+    if code in (3, 4):
         rc, out, err = run(capsys, "sweep", path, "--vary", f"counterflow.width=0.008,{width}",
                            "--workers", "1", "--out", "sw")
-        assert rc == 3 and "1 not converged" in out
+        assert rc == code and ("1 not converged" if code == 3 else "1 suspect") in out
 
 
 def test_sweep_reports_failed_cases_and_goes_on(standins, capsys):

@@ -108,9 +108,12 @@ def test_species_plot_holds_key_species_fuel_and_pahs_and_a_residence_time_axis(
     figures, _ = run_figures(result)
     (top,) = figures["species"].axes[0].child_axes
     assert top.get_xlabel() == "residence time [ms]"
-    forward, _ = top._functions
+    forward, inverse = top._functions
     zm = 0.5 * (z[3] + z[4])
     assert forward(zm) == pytest.approx(1e3 * (t[3] + (t[4] - t[3]) * (zm - z[3]) / (z[4] - z[3])))
+    # a tick beyond the last residence time lies beyond the last z (it was put at the
+    # last z, over the last tick)
+    assert inverse(1e3 * t[-1] * 1.15) > z[-1] * 1.1
     p[R.species_column("C14H10")] = 1e-33  # round-off of an absent species: no line
     lines = run_figures(result)[0]["species"].axes[0].get_lines()
     assert {"C2H4", "hydroxyl"} <= {ln.get_label() for ln in lines} and \
@@ -183,3 +186,98 @@ def test_import_fumivex2_needs_numpy_only():
             "'distributed', 'sksundae', 'pint'}; print(sorted(heavy & set(sys.modules)))")
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
     assert out.stdout.strip() == "[]"
+
+
+def figure_lines(fig):
+    """(label, x data, marker) of every line of a figure's main axes."""
+    return [(ln.get_label(), np.asarray(ln.get_xdata(), dtype=float), ln.get_marker())
+            for ln in fig.axes[0].get_lines()]
+
+
+def test_run_plots_share_the_x_range_and_mark_a_counterflow_flame():
+    """Every plot of a counterflow run spans the whole domain, also where the soot is at
+    its floors (masked) near both inlets; the stagnation plane and the flame are marked on
+    each; a value between two masked ones is shown as a dot; the legend stands clear of
+    the axes (it covered the H and OH curves of the species plot)."""
+    from matplotlib.backends.backend_agg import FigureCanvasAgg
+    from fumivex2.output import run_figures
+
+    z = np.linspace(0.0, 0.008, 41)
+    soot = np.exp(-((z - 0.003) / 0.0008) ** 2)
+    p = pd.DataFrame({R.POSITION: z, R.T: 300.0 + 2200.0 * np.exp(-((z - 0.0044) / 0.0015) ** 2),
+                      R.C_TOT: np.where(soot > 1e-3, 1e-2 * soot, 1e-22), R.FV: 1e-8 * soot,
+                      R.D_P: 3.0 + soot, R.D_M: np.where(np.arange(41) == 24, 9.0, np.nan),
+                      R.species_column("C2H2"): 0.05 * soot + 1e-6,
+                      R.species_column("H"): 1e-3 * (1.0 - soot) + 1e-7,
+                      R.species_column("OH"): 1e-3 * np.exp(-((z - 0.0045) / 0.0005) ** 2),
+                      R.species_column("O2"): 0.35 * z / 0.008})
+    # the peak half-way between the points next to the masked ones: masked on both sides
+    p.loc[23, R.D_M] = p.loc[25, R.D_M] = np.nan
+    result = RunResult(default_case("counterflow"), p, "converged", "",
+                       extra={"stagnation plane [m]": 0.003, "flame (peak T) [m]": 0.0044})
+    figures, notes = run_figures(result)
+    assert notes == [] and set(figures) == set(RUN_PLOTS) - {"number_density"}
+    for stem, fig in figures.items():
+        ax = fig.axes[0]
+        assert ax.get_xlim() == pytest.approx((0.0, 8.0)), stem
+        marks = {label: x for label, x, _ in figure_lines(fig) if len(x) == 2 and x[0] == x[1]}
+        assert marks == {"stagnation plane, 3 mm": pytest.approx([3.0, 3.0]),
+                         "flame (peak T), 4.4 mm": pytest.approx([4.4, 4.4])}, stem
+        FigureCanvasAgg(fig).draw()
+        legend, box = ax.get_legend().get_window_extent(), ax.get_window_extent()
+        assert legend.x0 > box.x1, stem
+    dots = [x for _, x, marker in figure_lines(figures["diameters"]) if marker == "."]
+    assert len(dots) == 1 and dots[0] == pytest.approx([1e3 * z[24]])
+
+
+@pytest.mark.parametrize("kind", ["batch-log", "batch-linear", "psr", "flame"])
+def test_run_kind_plot_axes_and_points(kind):
+    """Batch reactors with log-spaced rows on a log time axis (t = 0 left out), evenly
+    spaced ones on a linear axis; a stirred reactor's point told apart from its plug-flow
+    section; an imposed temperature profile's points (those in the domain) marked."""
+    from fumivex2.output import run_figures
+
+    profile = [[0.0, 0.002, 0.01, 0.05], [400.0, 700.0, 1900.0, 1700.0]]
+    x = np.linspace(0.0, 0.03, 31)
+    case, col, stem = {
+        "batch-log": (with_overrides(default_case("batch"), {"batch.first_time": 2e-5,
+                                                             "batch.end_time": 3e-3}),
+                      R.TIME, "temperature"),
+        "batch-linear": (with_overrides(default_case("batch"), {"batch.spacing": "linear"}),
+                         R.TIME, "temperature"),
+        "psr": (default_case("psr"), R.RESIDENCE_TIME, "diameters"),
+        "flame": (with_overrides(default_case("flame"), {"flame.width": 0.03,
+                                                         "flame.temperature_profile": profile}),
+                  R.HEIGHT, "temperature")}[kind]
+    if kind == "batch-log":
+        x = np.concatenate([[0.0], np.geomspace(2e-5, 3e-3, 30)])
+    elif kind == "psr":
+        x = 0.01 + x / 2
+    p = pd.DataFrame({col: x, R.T: np.interp(x, *profile), R.D_P: 30.0 + x, R.D_M: 31.0 + x})
+    fig = run_figures(RunResult(case, p, "completed", ""))[0][stem]
+    ax, lines = fig.axes[0], figure_lines(fig)
+    labels = [label for label, _, _ in lines]
+    if kind.startswith("batch"):
+        log = kind == "batch-log"
+        assert ax.get_xscale() == ("log" if log else "linear")
+        assert ax.get_xlim() == pytest.approx((1e3 * x[1] if log else 0.0, 1e3 * x[-1]))
+        assert min(lines[0][1]) == (1e3 * x[1] if log else 0.0)
+    elif kind == "psr":
+        squares = [xs for _, xs, marker in lines if marker == "s" and len(xs)]
+        assert squares == [pytest.approx([10.0])] * 2  # one on each curve
+        assert "stirred reactor (τ = 10 ms)" in labels
+    else:
+        (imposed,) = [ln for ln in ax.get_lines() if ln.get_label() == "imposed profile"]
+        assert list(imposed.get_xdata()) == pytest.approx([0.0, 2.0, 10.0])  # mm
+        assert list(imposed.get_ydata()) == [400.0, 700.0, 1900.0]
+
+
+def test_summary_without_inception_names_no_place_and_gives_the_inlet():
+    result = pfr_result()
+    result.profiles[R.INCEPTION] = 0.0
+    result.extra["summary"] = {"inlet mole fractions [-]": "N2 0.6, C2H4 0.2, O2 0.2"}
+    s = result.summary()
+    assert s[f"peak {R.INCEPTION}"] == 0.0 and f"inception peak at {R.Z}" not in s
+    assert "inception peaks" not in "\n".join(summary_lines(result))
+    keys = list(s)
+    assert keys.index("inlet mole fractions [-]") < keys.index(f"final {R.FV}")

@@ -71,7 +71,10 @@ def test_default_case_forms_soot_and_conserves_carbon(sooting):
     X_C2H2 = moles[:, gas.species_index("C2H2")] / moles.sum(axis=1)
     assert np.allclose(p["X_C2H2 [-]"], X_C2H2, rtol=1e-10, atol=1e-30)
     assert np.allclose(p[R.VELOCITY], p[R.MASS_FLUX] / p[R.DENSITY], rtol=1e-12)
-    assert np.allclose(p[R.NUMBER], p[R.N_AGG] * Av * p[R.DENSITY], rtol=1e-12)
+    # the number density is left empty where the soot is still near its floors
+    given = p[R.NUMBER].notna()
+    assert given[p[R.N_AGG] > 1e4 / Av].all() and not given.iloc[0]
+    assert np.allclose(p[R.NUMBER][given], (p[R.N_AGG] * Av * p[R.DENSITY])[given], rtol=1e-12)
     t = np.concatenate([[0.0], np.cumsum(np.diff(p[R.Z]) * 0.5 *
                                          (1 / p[R.VELOCITY].to_numpy()[1:] +
                                           1 / p[R.VELOCITY].to_numpy()[:-1]))])
@@ -166,7 +169,7 @@ def test_integrators_agree_on_the_sooting_reactor(sooting):
         r = run(**{"reactor.length": 0.12, "output.stations": 25, "integrator.method": method})
         assert r.extra["integrator"] == method
         assert np.allclose(r.profiles[R.FV], reference[R.FV], rtol=1e-4, atol=1e-15)
-        assert np.allclose(r.profiles[R.D_M], reference[R.D_M], rtol=1e-4)
+        assert np.allclose(r.profiles[R.D_M], reference[R.D_M], rtol=1e-4, equal_nan=True)
 
 
 def test_wall_deposition_removes_soot(sooting):

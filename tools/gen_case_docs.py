@@ -147,7 +147,7 @@ TABLE_NOTES = {
     "counterflow": "The counterflow diffusion flame: fuel stream at position 0, oxidiser "
                    "stream at `width`; see [flames](flames.md#counterflow-diffusion-flames).",
     "soot_solver": "The soot stage that carries soot through the converged flame: the steady "
-                   "solve (pseudo-time stepping as its fallback) or pseudo-time steps in "
+                   "solve (Newton, with implicit pseudo-time steps where it stalls) or pseudo-time steps in "
                    "chunks; converged only when the scaled residual of the steady soot "
                    "equations is below `tolerance`. See [flames](flames.md#the-soot-stage).",
     "batch": "A closed batch reactor from the `[inlet]` state, in time; see "

@@ -265,7 +265,7 @@ def __pyx_unpickle_CFlameSolver(__pyx_type: type, __pyx_checksum: int, __pyx_sta
 def __pyx_unpickle_CFlameSolverOpt(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CFlameSolverOpt: ...
 
 class SteadyReport(tuple[Any, ...]):
-    """How a steady soot solve ended."""
+    """How a steady soot solve or a run of pseudo-time steps ended."""
     @property
     def converged(self) -> bool: ...
     @property
@@ -280,12 +280,23 @@ class SteadyReport(tuple[Any, ...]):
     def rejected(self) -> int: ...
     @property
     def message(self) -> str: ...
+    @property
+    def time_steps(self) -> int: ...
+    @property
+    def jacobians(self) -> int: ...
+    @property
+    def stop(self) -> str: ...
 
 def solve_steady(solver: CFlameSolver | CFlameSolverOpt, *, rtol: float = 1e-10,
-                 max_iterations: int = 200) -> SteadyReport:
-    """Steady soot profiles of a flame solver whose solve() has read the flame (Newton with
-    pseudo-transient continuation on the steady form of its discrete equations); the result
-    is written into N_agg_n ... H_tot_n and the _n1 arrays."""
+                 max_iterations: int = 200, max_time_steps: int = 10000) -> SteadyReport:
+    """Steady soot profiles of a flame solver whose solve() has read the flame: damped Newton
+    on the steady soot equations (inflow rows that balance the soot flux into the domain),
+    with implicit pseudo-time steps where Newton stalls; 0 < rtol < 1. The result is written
+    into N_agg_n ... H_tot_n and the _n1 arrays."""
+def pseudo_time_steps(solver: CFlameSolver | CFlameSolverOpt, steps: int, *,
+                      rtol: float = 1e-10) -> SteadyReport:
+    """Up to `steps` pseudo-time steps of the solver's dt on the same equations (the soot
+    model's sources at the old level), stopping below rtol or before a non-finite step."""
 def steady_residual(solver: CFlameSolver | CFlameSolverOpt) -> float:
     """Scaled residual of the steady soot equations at the solver's current-level arrays."""
 '''

@@ -21,6 +21,16 @@ MODELS = [("reactived", "reactive dimerization (model 1)"),
 SOOT_SOURCE = "mol/(kg s)"
 GAS_RATE = "kmol/(m3 s)"
 
+# the inflow rows of solve() as they stand, and what to use instead
+_INFLOW_LIMIT = (
+    "Limit: solve()'s inflow rows (the left row, and the right row under the flux condition) "
+    "carry the diffusive flux with the sign reversed (mdot N0 + rho D (N1 - N0)/dz = rho u "
+    "N_in on the left): the soot at an inflow face can come out negative, and on fine grids "
+    "(mdot < rho D/dz) the face row changes sign and the profiles blow up. fumivex2.solve_steady "
+    "and fumivex2.pseudo_time_steps solve the soot equations with inflow rows that balance "
+    "the soot flux into the domain against what the entering gas brings; the run layer uses "
+    "those.")
+
 _CLASS_DOCS = {
     "CSootModel": "The soot model: four soot variables per kg of gas (N_agg, N_pri, C_tot, "
                   "H_tot, in mol/kg) and their source terms at one gas state. Give it "
@@ -34,11 +44,11 @@ _CLASS_DOCS = {
                "K mass fractions, then (soot on) N_agg, N_pri, C_tot, H_tot [mol/kg].",
     "CFlameSolver": "Soot through a converged 1-D flame: implicit pseudo-time stepping of the "
                     "four soot variables on a grid of your choice, with NumPy arrays for every "
-                    "profile (NumPy's float rules: a zero divisor gives inf/NaN).",
+                    "profile (NumPy's float rules: a zero divisor gives inf/NaN). " + _INFLOW_LIMIT,
     "CFlameSolverOpt": "Soot through a converged 1-D flame, as CFlameSolver, holding plain "
                        "vectors (read back as lists), a tridiagonal system instead of a dense "
                        "matrix, separate left and right inlet values, and ZeroDivisionError "
-                       "instead of inf/NaN.",
+                       "instead of inf/NaN. " + _INFLOW_LIMIT,
 }
 
 _DUNDERS = [

@@ -207,40 +207,37 @@ PyTypeObject* g_report_type = nullptr;
 
 PyStructSequence_Field g_report_fields[] = {
     {"converged", "True when the scaled residual is below rtol"},
-    {"iterations", "Newton steps tried (accepted and rejected)"},
+    {"iterations", "Newton iterations (on the steady equations and inside pseudo-time steps)"},
     {"residual", "final scaled residual: max over points and variables of |R| divided by the "
                  "largest term of that variable's equations"},
-    {"seconds", "wall-clock time of the solve, s"},
+    {"seconds", "wall-clock time of the call, s"},
     {"evaluations", "soot-model point evaluations"},
-    {"rejected", "Newton steps rejected (pseudo-time step reduced)"},
-    {"message", "one line saying how the solve ended"},
+    {"rejected", "pseudo-time steps that failed and were retried with a smaller step"},
+    {"message", "one line saying how the call ended"},
+    {"time_steps", "pseudo-time steps taken"},
+    {"jacobians", "Jacobian evaluations (pseudo_time_steps: one transport matrix per step)"},
+    {"stop", "why the call ended early: a budget used, a stall, or (pseudo_time_steps) a step "
+             "that fails; '' when converged or when every step asked for was made"},
     {nullptr, nullptr}};
+
+constexpr int kReportFields = 10;
 
 PyStructSequence_Desc g_report_desc = {
     "fumivex2._fumivex2.SteadyReport",
-    "How a steady soot solve ended: converged, iterations, residual, seconds, evaluations, "
-    "rejected, message.",
-    g_report_fields, 7};
+    "How a steady soot solve or a run of pseudo-time steps ended: converged, iterations, "
+    "residual, seconds, evaluations, rejected, message, time_steps, jacobians, stop.",
+    g_report_fields, kReportFields};
 
-PyObject* make_report(const SteadyReport& r, double seconds, double rtol) {
-  char text[320];
-  if (r.converged)
-    std::snprintf(text, sizeof text,
-                  "converged: scaled residual %.3g < %.3g after %d Newton steps (%d rejected)",
-                  r.residual, rtol, r.iterations, r.rejected);
-  else
-    std::snprintf(text, sizeof text,
-                  "not converged: scaled residual %.3g (tolerance %.3g) after %d Newton steps "
-                  "(%d rejected); largest in %s at grid point %ld",
-                  r.residual, rtol, r.iterations, r.rejected, kVarNames[r.worst_variable],
-                  r.worst_point);
+PyObject* make_report(const SteadyReport& r, double seconds, const char* text) {
   Ref out(check(PyStructSequence_New(g_report_type)));
-  PyObject* items[7] = {PyBool_FromLong(r.converged), PyLong_FromLong(r.iterations),
-                        PyFloat_FromDouble(r.residual), PyFloat_FromDouble(seconds),
-                        PyLong_FromLong(r.evaluations), PyLong_FromLong(r.rejected),
-                        PyUnicode_FromString(text)};
+  PyObject* items[kReportFields] = {
+      PyBool_FromLong(r.converged),        PyLong_FromLong(r.iterations),
+      PyFloat_FromDouble(r.residual),      PyFloat_FromDouble(seconds),
+      PyLong_FromLong(r.evaluations),      PyLong_FromLong(r.rejected),
+      PyUnicode_FromString(text),          PyLong_FromLong(r.time_steps),
+      PyLong_FromLong(r.jacobians),        PyUnicode_FromString(r.converged ? "" : r.stop.c_str())};
   bool ok = true;
-  for (int j = 0; j < 7; ++j) {
+  for (int j = 0; j < kReportFields; ++j) {
     if (!items[j]) ok = false;
     PyStructSequence_SET_ITEM(out.get(), j, items[j]);  // steals, null included
   }
@@ -248,7 +245,102 @@ PyObject* make_report(const SteadyReport& r, double seconds, double rtol) {
   return out.release();
 }
 
+std::string solve_message(const SteadyReport& r, double rtol) {
+  char steps[120];
+  if (r.linear_steps > 0)
+    std::snprintf(steps, sizeof steps, "%d pseudo-time steps (%d of them linearly implicit, %d "
+                  "rejected)", r.time_steps, r.linear_steps, r.rejected);
+  else
+    std::snprintf(steps, sizeof steps, "%d pseudo-time steps (%d rejected)", r.time_steps,
+                  r.rejected);
+  char text[480];
+  if (r.converged)
+    std::snprintf(text, sizeof text,
+                  "converged: scaled residual %.3g < %.3g after %d Newton iterations, %s, %d "
+                  "Jacobians",
+                  r.residual, rtol, r.iterations, steps, r.jacobians);
+  else
+    std::snprintf(text, sizeof text,
+                  "not converged (%s): scaled residual %.3g (tolerance %.3g) after %d Newton "
+                  "iterations, %s, %d Jacobians; largest in %s at grid point %ld",
+                  r.stop.empty() ? "stopped" : r.stop.c_str(), r.residual, rtol, r.iterations,
+                  steps, r.jacobians, kVarNames[r.worst_variable], r.worst_point);
+  return text;
+}
+
+std::string steps_message(const SteadyReport& r, int steps, double dt, double rtol) {
+  char text[400];
+  if (r.converged)
+    std::snprintf(text, sizeof text,
+                  "converged: scaled residual %.3g < %.3g after %d pseudo-time steps of %.3g s",
+                  r.residual, rtol, r.time_steps, dt);
+  else if (!r.stop.empty())
+    std::snprintf(text, sizeof text,
+                  "stopped before step %d of %d (%s): scaled residual %.3g; largest in %s at "
+                  "grid point %ld",
+                  r.time_steps + 1, steps, r.stop.c_str(), r.residual,
+                  kVarNames[r.worst_variable], r.worst_point);
+  else
+    std::snprintf(text, sizeof text,
+                  "%d pseudo-time steps of %.3g s: scaled residual %.3g (tolerance %.3g); "
+                  "largest in %s at grid point %ld",
+                  r.time_steps, dt, r.residual, rtol, kVarNames[r.worst_variable],
+                  r.worst_point);
+  return text;
+}
+
 // ---- the module functions ------------------------------------------------------------------
+
+// rtol: a number strictly between 0 and 1 (the scaled residual never exceeds a few
+// units, so a larger tolerance would pass any state).
+bool read_rtol(const char* function, PyObject* value, double* rtol) {
+  if (!to_double(value, rtol)) return false;
+  if (!(*rtol > 0.0 && *rtol < 1.0)) {
+    PyErr_Format(PyExc_ValueError, "%s(): rtol must be above 0 and below 1, got %R", function,
+                 value);
+    return false;
+  }
+  return true;
+}
+
+bool read_count(const char* function, const char* name, PyObject* value, int* out) {
+  if (!to_int(value, out)) return false;
+  if (*out < 0) {
+    PyErr_Format(PyExc_ValueError, "%s(): %s must be 0 or more, got %d", function, name, *out);
+    return false;
+  }
+  return true;
+}
+
+template <class F>
+PyObject* with_solver(PyObject* solver, F&& run) {
+  Ref held = Ref::borrow(solver);
+  return guarded([&] {
+    const auto start = std::chrono::steady_clock::now();
+    Setup s = read_solver(solver);
+    std::string text;
+    SteadyReport r;
+    try {
+      r = run(s, text);
+    } catch (...) {
+      // the last accepted state is written back before the error propagates; an
+      // error while writing it must not hide the first one
+      PyObject *type, *value, *tb;
+      PyErr_Fetch(&type, &value, &tb);
+      try {
+        write_solution(solver, s);
+      } catch (...) {
+      }
+      PyErr_Clear();
+      PyErr_Restore(type, value, tb);
+      throw;
+    }
+    write_solution(solver, s);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return make_report(r, seconds, text.c_str());
+  });
+}
 
 PyObject* py_solve_steady(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   if (nargs != 1) {
@@ -262,34 +354,52 @@ PyObject* py_solve_steady(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     PyObject* key = PyTuple_GET_ITEM(kwnames, j);
     PyObject* value = args[nargs + j];
     if (PyUnicode_CompareWithASCIIString(key, "rtol") == 0) {
-      if (!to_double(value, &options.rtol)) return nullptr;
-      if (!(options.rtol > 0.0)) {
-        PyErr_SetString(PyExc_ValueError, "solve_steady(): rtol must be a positive number");
-        return nullptr;
-      }
+      if (!read_rtol("solve_steady", value, &options.rtol)) return nullptr;
     } else if (PyUnicode_CompareWithASCIIString(key, "max_iterations") == 0) {
-      if (!to_int(value, &options.max_iterations)) return nullptr;
-      if (options.max_iterations < 0) {
-        PyErr_SetString(PyExc_ValueError, "solve_steady(): max_iterations must be 0 or more");
+      if (!read_count("solve_steady", "max_iterations", value, &options.max_iterations))
         return nullptr;
-      }
+    } else if (PyUnicode_CompareWithASCIIString(key, "max_time_steps") == 0) {
+      if (!read_count("solve_steady", "max_time_steps", value, &options.max_time_steps))
+        return nullptr;
     } else {
       PyErr_Format(PyExc_TypeError, "solve_steady() got an unexpected keyword argument '%U'",
                    key);
       return nullptr;
     }
   }
-  PyObject* solver = args[0];
-  Ref held = Ref::borrow(solver);
-  return guarded([&] {
-    const auto start = std::chrono::steady_clock::now();
-    Setup s = read_solver(solver);
+  return with_solver(args[0], [&](Setup& s, std::string& text) {
     if (s.dt > 0.0 && std::isfinite(s.dt)) options.dtau = s.dt;
     const SteadyReport r = fv::flame::solve_steady(s.problem, *s.model, s.N, options);
-    write_solution(solver, s);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return make_report(r, seconds, options.rtol);
+    text = solve_message(r, options.rtol);
+    return r;
+  });
+}
+
+PyObject* py_pseudo_time_steps(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
+  if (nargs != 2) {
+    PyErr_Format(PyExc_TypeError,
+                 "pseudo_time_steps() takes exactly 2 positional arguments (%zd given)", nargs);
+    return nullptr;
+  }
+  int steps = 0;
+  if (!read_count("pseudo_time_steps", "steps", args[1], &steps)) return nullptr;
+  double rtol = 1e-10;
+  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t j = 0; j < nkw; ++j) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, j);
+    if (PyUnicode_CompareWithASCIIString(key, "rtol") == 0) {
+      if (!read_rtol("pseudo_time_steps", args[nargs + j], &rtol)) return nullptr;
+    } else {
+      PyErr_Format(PyExc_TypeError,
+                   "pseudo_time_steps() got an unexpected keyword argument '%U'", key);
+      return nullptr;
+    }
+  }
+  return with_solver(args[0], [&](Setup& s, std::string& text) {
+    const SteadyReport r = fv::flame::step_steady(s.problem, *s.model, s.N, s.dt, steps, rtol);
+    text = steps_message(r, steps, s.dt, rtol);
+    return r;
   });
 }
 
@@ -305,14 +415,27 @@ PyObject* py_steady_residual(PyObject*, PyObject* solver) {
 }  // namespace
 
 PyMethodDef g_solve_steady = method_fast<py_solve_steady>("solve_steady",
-    "solve_steady(solver, *, rtol=1e-10, max_iterations=200)\n--\n\n"
+    "solve_steady(solver, *, rtol=1e-10, max_iterations=200, max_time_steps=10000)\n--\n\n"
     "Steady soot profiles of a flame solver (CFlameSolver or CFlameSolverOpt) whose solve()\n"
-    "has read the flame: the steady form of its discrete equations, solved by Newton's method\n"
-    "with pseudo-transient continuation from its current-level arrays. The result is written\n"
-    "into N_agg_n ... H_tot_n (and the _n1 arrays), also when the solve does not converge.\n"
-    "Returns a SteadyReport (converged, iterations, residual, seconds, evaluations, rejected,\n"
-    "message); the residual is the largest |R| of any point divided by the largest term of\n"
-    "that variable's equations.");
+    "has read the flame: the steady soot equations (the solver's interior rows without their\n"
+    "time term; inflow rows that balance the soot flux into the domain against the flux the\n"
+    "entering gas carries), solved by damped Newton from its current-level arrays, with\n"
+    "implicit pseudo-time steps (starting at the solver's dt) where Newton stalls. The\n"
+    "result is written into N_agg_n ... H_tot_n (and the _n1 arrays), also when the solve\n"
+    "does not converge or the soot model raises. 0 < rtol < 1; max_iterations bounds the\n"
+    "Newton iterations, max_time_steps the pseudo-time steps. Returns a SteadyReport; its\n"
+    "residual is the largest |R| of any point divided by the largest term of that\n"
+    "variable's equations.");
+
+PyMethodDef g_pseudo_time_steps = method_fast<py_pseudo_time_steps>("pseudo_time_steps",
+    "pseudo_time_steps(solver, steps, *, rtol=1e-10)\n--\n\n"
+    "Up to `steps` implicit pseudo-time steps of the solver's dt on the steady soot equations\n"
+    "of solve_steady (convection and diffusion implicit, the soot model's diffusivity and\n"
+    "sources at the old level, as in the solver's own solve()), from its current-level\n"
+    "arrays, stopping once the scaled residual is below rtol, or before a step whose result\n"
+    "is not finite (the report's stop says so). The state after the steps made is written\n"
+    "into N_agg_n ... H_tot_n (and _n1), also when the soot model raises. Returns a\n"
+    "SteadyReport.");
 
 PyMethodDef g_steady_residual = method_o<py_steady_residual>("steady_residual",
     "steady_residual(solver)\n--\n\n"

@@ -22,8 +22,9 @@ extern PyTypeObject FlameSolverType;
 extern PyMethodDef g_unpickle_flame_solver;
 extern PyMethodDef g_unpickle_flame_solver_vec;
 extern PyTypeObject FlameVecType;
-// solve_steady and steady_residual (steady_solve.cpp) and their report type
+// solve_steady, pseudo_time_steps and steady_residual (steady_solve.cpp) and their report type
 extern PyMethodDef g_solve_steady;
+extern PyMethodDef g_pseudo_time_steps;
 extern PyMethodDef g_steady_residual;
 extern PyMethodDef g_network_load;
 extern PyMethodDef g_network_soot_rows;

@@ -19,6 +19,7 @@ from ._fumivex2 import (  # noqa: F401
     VALIDATION_CASES,
     VI,
     boundary_type,
+    pseudo_time_steps,
     solve_steady,
     steady_residual,
 )
@@ -35,6 +36,7 @@ __all__ = [
     "VI",
     "boundary_type",
     "SteadyReport",
+    "pseudo_time_steps",
     "solve_steady",
     "steady_residual",
 ]

@@ -949,7 +949,13 @@ class CFlameSolver:
 
     Soot through a converged 1-D flame: implicit pseudo-time stepping of the four soot variables
     on a grid of your choice, with NumPy arrays for every profile (NumPy's float rules: a zero
-    divisor gives inf/NaN).
+    divisor gives inf/NaN). Limit: solve()'s inflow rows (the left row, and the right row under
+    the flux condition) carry the diffusive flux with the sign reversed (mdot N0 + rho D (N1 -
+    N0)/dz = rho u N_in on the left): the soot at an inflow face can come out negative, and on
+    fine grids (mdot < rho D/dz) the face row changes sign and the profiles blow up.
+    fumivex2.solve_steady and fumivex2.pseudo_time_steps solve the soot equations with inflow
+    rows that balance the soot flux into the domain against what the entering gas brings; the
+    run layer uses those.
     """
     gas: Any
     """The phase object, set to each grid point's state."""
@@ -1061,7 +1067,13 @@ class CFlameSolverOpt:
 
     Soot through a converged 1-D flame, as CFlameSolver, holding plain vectors (read back as
     lists), a tridiagonal system instead of a dense matrix, separate left and right inlet
-    values, and ZeroDivisionError instead of inf/NaN.
+    values, and ZeroDivisionError instead of inf/NaN. Limit: solve()'s inflow rows (the left
+    row, and the right row under the flux condition) carry the diffusive flux with the sign
+    reversed (mdot N0 + rho D (N1 - N0)/dz = rho u N_in on the left): the soot at an inflow face
+    can come out negative, and on fine grids (mdot < rho D/dz) the face row changes sign and the
+    profiles blow up. fumivex2.solve_steady and fumivex2.pseudo_time_steps solve the soot
+    equations with inflow rows that balance the soot flux into the domain against what the
+    entering gas brings; the run layer uses those.
     """
     gas: Any
     """The phase object, set to each grid point's state."""
@@ -1190,7 +1202,7 @@ def __pyx_unpickle_CFlameSolver(__pyx_type: type, __pyx_checksum: int, __pyx_sta
 def __pyx_unpickle_CFlameSolverOpt(__pyx_type: type, __pyx_checksum: int, __pyx_state: Optional[tuple[Any, ...]]) -> CFlameSolverOpt: ...
 
 class SteadyReport(tuple[Any, ...]):
-    """How a steady soot solve ended."""
+    """How a steady soot solve or a run of pseudo-time steps ended."""
     @property
     def converged(self) -> bool: ...
     @property
@@ -1205,11 +1217,22 @@ class SteadyReport(tuple[Any, ...]):
     def rejected(self) -> int: ...
     @property
     def message(self) -> str: ...
+    @property
+    def time_steps(self) -> int: ...
+    @property
+    def jacobians(self) -> int: ...
+    @property
+    def stop(self) -> str: ...
 
 def solve_steady(solver: CFlameSolver | CFlameSolverOpt, *, rtol: float = 1e-10,
-                 max_iterations: int = 200) -> SteadyReport:
-    """Steady soot profiles of a flame solver whose solve() has read the flame (Newton with
-    pseudo-transient continuation on the steady form of its discrete equations); the result
-    is written into N_agg_n ... H_tot_n and the _n1 arrays."""
+                 max_iterations: int = 200, max_time_steps: int = 10000) -> SteadyReport:
+    """Steady soot profiles of a flame solver whose solve() has read the flame: damped Newton
+    on the steady soot equations (inflow rows that balance the soot flux into the domain),
+    with implicit pseudo-time steps where Newton stalls; 0 < rtol < 1. The result is written
+    into N_agg_n ... H_tot_n and the _n1 arrays."""
+def pseudo_time_steps(solver: CFlameSolver | CFlameSolverOpt, steps: int, *,
+                      rtol: float = 1e-10) -> SteadyReport:
+    """Up to `steps` pseudo-time steps of the solver's dt on the same equations (the soot
+    model's sources at the old level), stopping below rtol or before a non-finite step."""
 def steady_residual(solver: CFlameSolver | CFlameSolverOpt) -> float:
     """Scaled residual of the steady soot equations at the solver's current-level arrays."""

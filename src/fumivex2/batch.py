@@ -34,8 +34,9 @@ import numpy as np
 
 from . import results as R
 from .cases import Case, CaseError
+from .checks import check_run
 from .results import RunResult
-from .species import cantera_message
+from .species import cantera_message, inlet_summary
 
 __all__ = ["run_batch", "network_atol"]
 
@@ -93,20 +94,23 @@ def state_row(reactor, model, key, pahs) -> tuple:
     from .network import reactor_phase
 
     g = reactor_phase(reactor)
-    row = {R.T: float(g.T), R.PRESSURE: float(g.P), R.DENSITY: float(g.density)}
+    row = {R.T: float(g.T), R.PRESSURE: float(g.P), R.DENSITY: float(g.density),
+           R.GAS_MASS: float(reactor.mass)}
     X = g.X
     for name, i in tuple(key) + tuple(pahs):
         row[R.species_column(name)] = float(X[i])
     if model is not None:
         model.update_gas(g.T, g.P, g.density, reactor.gas_viscosity, g.mean_molecular_weight,
                          X)
-        model.update_solution(np.array(reactor.soot_state, dtype=float))
-        row.update({k: float(v) for k, v in R.soot_state_columns(model, g.density).items()})
+        state = np.array(reactor.soot_state, dtype=float)
+        model.update_solution(state.copy())
+        row.update({k: float(v) for k, v in
+                    R.soot_state_columns(model, g.density, state).items()})
     return row, np.array(g.Y, dtype=float)
 
 
 def profile_columns(leading, key, pahs, soot: bool) -> list:
-    columns = list(leading) + [R.T, R.PRESSURE, R.DENSITY]
+    columns = list(leading) + [R.T, R.PRESSURE, R.DENSITY, R.GAS_MASS]
     columns += [R.species_column(n) for n, _ in tuple(key) + tuple(pahs)]
     if soot:
         columns += list(SOOT_COLUMNS)
@@ -186,6 +190,7 @@ def run_batch(case: Case, *, progress: Progress = None) -> RunResult:
 
     started = time.perf_counter()
     gas, model, key, pahs = set_up(case, "batch", "batch")
+    inputs = inlet_summary(gas)
     b = case.batch
     reactor = make_reactor(gas, model, constant=b.constant, energy=b.energy, name="batch",
                            clone=False)
@@ -219,9 +224,10 @@ def run_batch(case: Case, *, progress: Progress = None) -> RunResult:
     integrated = time.perf_counter()
     columns = profile_columns([R.TIME], key, pahs, model is not None)
     profiles, mass = tables(rows, fractions, columns, R.TIME, gas.species_names)
-    extra = {"integrator": "CVODES (Cantera)", "atol": float(net.atol),
-             "gas viscosity": viscosity_note(reactor, model), "mass_fractions": mass, "set-up time [s]": set_up_done - started,
+    inputs["gas viscosity"] = viscosity_note(reactor, model)
+    extra = {"summary": inputs, "integrator": "CVODES (Cantera)", "atol": float(net.atol),
+             "mass_fractions": mass, "set-up time [s]": set_up_done - started,
              "integration time [s]": integrated - set_up_done}
     extra.update(solver_stats(net))
-    return RunResult(case=case, profiles=profiles, status=status, message=message,
-                     run_time=time.perf_counter() - started, extra=extra)
+    return check_run(RunResult(case=case, profiles=profiles, status=status, message=message,
+                               run_time=time.perf_counter() - started, extra=extra), gas)

@@ -192,19 +192,21 @@ class CounterflowSpec:
 @dataclass(frozen=True)
 class SootSolverSpec:
     points: int = _f(150, "", "points of the soot grid (uniform over the flame width)")
-    method: str = _f("steady", "", "'steady': Newton on the steady soot equations (pseudo-time "
-                     "stepping as the fallback); 'pseudo-time': implicit pseudo-time steps only",
+    method: str = _f("steady", "", "'steady': Newton on the steady soot equations, with implicit "
+                     "pseudo-time steps where Newton stalls; 'pseudo-time': pseudo-time steps "
+                     "of dt only",
                      ("steady", "pseudo-time"))
     tolerance: float = _f(1e-6, "", "converged when the scaled residual of the steady soot "
                           "equations (largest over points and variables, each relative to the "
                           "largest term of its equations) is below this")
-    max_iterations: int = _f(200, "", "Newton iteration budget of the steady solve")
+    max_iterations: int = _f(200, "", "Newton iteration budget of the steady solve (its "
+                             "pseudo-time steps included)")
     dt: float = _f(5e-5, "s", "pseudo-time step (the soot sources are explicit: too large a "
                    "step oscillates or settles where the steady equations do not hold, which "
                    "the residual test reports as not converged)")
     chunk: int = _f(200, "", "pseudo-time steps per solve call between residual checks")
-    max_steps: int = _f(10000, "", "pseudo-time step budget (also of the fallback of the "
-                        "steady solve)")
+    max_steps: int = _f(10000, "", "pseudo-time step budget (also of the steps inside the "
+                        "steady solve, whose first step is dt)")
     outlet: str = _f("outflow", "", "right boundary of a burner flame: 'outflow' or 'inlet' "
                      "(flux condition); a counterflow flame's oxidiser inlet is always a flux "
                      "condition", ("outflow", "inlet"))

@@ -4,8 +4,13 @@ from a case file, sweep cases in parallel, show versions and the default cases.
 Exit status: 0 done, 1 a run failed (its partial results are written), 2 a user error
 (one line on stderr: the case file, a value, a missing file, bad --vary syntax ...),
 3 a run ended without converged results (the soot stage's step budget used or not
-converged; its results are written), 130 interrupted (Ctrl-C). ``--debug`` adds the
-traceback of any error.
+converged; its results are written), 4 suspect: the run finished but a check of its
+result failed (a balance, positivity, the soot variables' consistency, the recomputed
+residual, or in a flame the soot takes more than a tenth of a growth species' flux: the
+gas would feel the soot; results written, the checks in summary.txt and metrics.csv),
+130 interrupted (Ctrl-C). A sweep exits with the first of 1, 3, 4 that any case has.
+``--debug`` adds the traceback of any error. The statuses and their exit statuses are
+defined in ``fumivex2.results`` (STATUSES).
 """
 from __future__ import annotations
 
@@ -15,11 +20,14 @@ import dataclasses
 import os
 import pathlib
 import sys
+import textwrap
 import traceback
 import warnings
 from typing import Sequence
 
 from .cases import Case, CaseError, case_to_toml, default_case, load_case
+from . import results as R
+from .results import exit_status
 
 __all__ = ["main"]
 
@@ -66,10 +74,7 @@ _EXAMPLES = {
   fumivex2 info                         versions and the default cases
 """,
 }
-_STATUS = """
-exit status: 0 done, 1 a run failed (partial results are written), 2 a user error,
-3 not converged (results are written), 130 interrupted
-"""
+_STATUS = "\n" + textwrap.fill("exit status: " + R.exit_status_help(), width=88) + "\n"
 
 
 def _epilog(*commands: str) -> str:
@@ -78,7 +83,10 @@ def _epilog(*commands: str) -> str:
 
 EXAMPLES = _epilog(*_EXAMPLES)
 
-EXIT_DONE, EXIT_FAILED, EXIT_USAGE, EXIT_NOT_CONVERGED, EXIT_INTERRUPTED = 0, 1, 2, 3, 130
+# the exit statuses, as fumivex2.results defines them for each way a run ends
+EXIT_DONE, EXIT_FAILED, EXIT_NOT_CONVERGED, EXIT_SUSPECT = (
+    exit_status(s) for s in (R.COMPLETED, R.FAILED, R.NOT_CONVERGED_WORD, R.SUSPECT))
+EXIT_USAGE, EXIT_INTERRUPTED = R.EXIT_USAGE, R.EXIT_INTERRUPTED
 RUN_KINDS = ("pfr", "flame", "counterflow", "batch", "psr")
 
 
@@ -167,7 +175,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         args = parser.parse_args(argv)
     except _UsageError as e:
         _error(str(e), prefix=False)
-        return 2
+        return EXIT_USAGE
     except SystemExit as e:  # --help
         return e.code if isinstance(e.code, int) else 0
     debug = getattr(args, "debug", False)
@@ -175,7 +183,7 @@ def main(argv: Sequence[str] | None = None) -> int:
     if args.command is None:
         _error("fumivex2: choose a command: pfr, flame, counterflow, batch, psr, sweep or info "
                "(see fumivex2 --help)", prefix=False)
-        return 2
+        return EXIT_USAGE
     handler = {"pfr": _cmd_run, "flame": _cmd_run, "counterflow": _cmd_run,
                "batch": _cmd_run, "psr": _cmd_run, "sweep": _cmd_sweep, "info": _cmd_info}
     _SHOWN.clear()
@@ -186,11 +194,11 @@ def main(argv: Sequence[str] | None = None) -> int:
         except CaseError as e:
             _trace(debug)
             _error(str(e))
-            return 2
+            return EXIT_USAGE
         except KeyboardInterrupt:
             _trace(debug)
             _error("interrupted")
-            return 130
+            return EXIT_INTERRUPTED
         except BrokenPipeError:  # output piped into head and the like: stop quietly
             with contextlib.suppress(OSError):
                 os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
@@ -362,6 +370,12 @@ def _cmd_run(args, quiet: bool) -> int:
     if not result.converged:
         _error(f"the run did not converge: {result.message} (its results are in {folder})")
         return EXIT_NOT_CONVERGED
+    if result.suspect:
+        failed = "".join(f"{c['name']}; " for c in result.checks if not c["passed"])
+        why = result.message.split(" (", 1)[0].removeprefix(f"{result.status}: ")
+        _error(f"the run is suspect: {why} ({failed}the "
+               f"checks are in {folder / 'summary.txt'})")
+        return exit_status(result.status)
     return EXIT_DONE
 
 
@@ -381,7 +395,7 @@ def _remove_if_empty(folder: pathlib.Path) -> None:
 
 def _cmd_sweep(args, quiet: bool) -> int:
     from .output import default_folder, params_label, prepare_folder
-    from .results import NOT_CONVERGED
+    from .results import NOT_CONVERGED, SUSPECT
     from .sweep import (SweepInterrupted, check_resume, expand, parse_vary, run_sweep,
                         vary_definition)
 
@@ -454,7 +468,7 @@ def _cmd_sweep(args, quiet: bool) -> int:
         n = len(e.outcome.finished)
         _error(f"interrupted: {n} of {total} cases finished and are in {folder}; rerun with "
                f"--resume --out {folder} to run the rest")
-        return 130
+        return EXIT_INTERRUPTED
     except BaseException:  # nothing ran (no Dask scheduler, ...): no empty folder left
         if created and not any(folder.glob("*/record.json")):
             with contextlib.suppress(OSError):
@@ -476,6 +490,9 @@ def _cmd_sweep(args, quiet: bool) -> int:
         unconverged = sum(r.status in NOT_CONVERGED for r in outcome.records)
         if unconverged:
             text += f", {unconverged} not converged"
+        suspect = sum(r.status == SUSPECT for r in outcome.records)
+        if suspect:
+            text += f", {suspect} suspect (a check failed: see sweep_summary.csv)"
         print(text)
         for note in outcome.notes:
             print(f"note: {note}")
@@ -484,6 +501,8 @@ def _cmd_sweep(args, quiet: bool) -> int:
         return EXIT_FAILED
     if any(r.status in NOT_CONVERGED for r in outcome.records):
         return EXIT_NOT_CONVERGED
+    if any(r.status == SUSPECT for r in outcome.records):
+        return EXIT_SUSPECT
     return EXIT_DONE
 
 

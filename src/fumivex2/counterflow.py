@@ -19,12 +19,13 @@ from typing import Callable, Optional
 
 from . import results as R
 from .cases import Case, CaseError
+from .checks import check_run, flame_gas_flows
 from .flame import (MIN_FLAME_RISE, NOT_BURNING, FlameFailure, failed_flame, flame_profiles,
                     flame_viscosity_note, require_oxygen, solve_from_neighbour)
 from .results import RunResult
 from .soot_stage import Boundaries, soot_stage
-from .species import InletError, case_soot_model, cantera_message, open_mechanism, \
-    parse_composition
+from .species import InletError, case_soot_model, cantera_message, mole_fractions_text, \
+    open_mechanism, parse_composition
 
 __all__ = ["run_counterflow", "solve_counterflow_flame", "stream_mass_fluxes"]
 
@@ -46,9 +47,16 @@ def stream_mass_fluxes(gas, case: Case) -> tuple:
     """(fuel, oxidiser) mass fluxes in kg/(m2 s), both positive: given, or the velocity
     times the stream's density; an oxidiser without either gets the momentum flux of the
     fuel stream (rho u^2 equal on both sides)."""
+    return _streams(gas, case)[:2]
+
+
+def _streams(gas, case: Case) -> tuple:
+    """(fuel mass flux, oxidiser mass flux, summary entries of the two streams): each
+    stream's mole fractions, density, velocity and mass flux."""
     c = case.counterflow
     _set_stream(gas, c.fuel, c.fuel_temperature, c.pressure, "counterflow.fuel")
     rho_f = float(gas.density)
+    fuel_X = mole_fractions_text(gas)
     _set_stream(gas, c.oxidizer, c.oxidizer_temperature, c.pressure, "counterflow.oxidizer")
     rho_o = float(gas.density)
     fuel = c.fuel_mass_flux or c.fuel_velocity * rho_f
@@ -56,7 +64,40 @@ def stream_mass_fluxes(gas, case: Case) -> tuple:
         oxidizer = c.oxidizer_mass_flux or c.oxidizer_velocity * rho_o
     else:
         oxidizer = fuel * math.sqrt(rho_o / rho_f)  # (m/rho_o)^2 rho_o = (m_f/rho_f)^2 rho_f
-    return fuel, oxidizer
+    entries = {"fuel mole fractions [-]": fuel_X,
+               "oxidiser mole fractions [-]": mole_fractions_text(gas),
+               "fuel density [kg/m3]": rho_f, "oxidiser density [kg/m3]": rho_o,
+               "fuel velocity [m/s]": fuel / rho_f, "oxidiser velocity [m/s]": oxidizer / rho_o,
+               "fuel mass flux [kg/(m2 s)]": fuel, "oxidiser mass flux [kg/(m2 s)]": oxidizer}
+    return fuel, oxidizer, entries
+
+
+def flame_structure(flame, streams: dict) -> dict:
+    """Summary entries of a solved counterflow flame (positions in m from the fuel inlet):
+    the stagnation plane; the flame, as the peak temperature and as the peak heat release
+    rate; the global strain rate of the two streams, 2 V_O / L (1 + V_F sqrt(rho_F) /
+    (V_O sqrt(rho_O))) with the inlet velocities V and densities rho of `streams` (the
+    entries of _streams) and the separation L; and the oxidiser-side strain rate, the
+    largest |du/dz| of the axial velocity u between the flame (peak T) and the oxidiser
+    inlet (1/s)."""
+    import numpy as np
+
+    z = np.asarray(flame.grid, dtype=float)
+    u = np.asarray(flame.velocity, dtype=float)
+    T = np.asarray(flame.T, dtype=float)
+    q = np.asarray(flame.heat_release_rate, dtype=float)  # W/m3
+    v_f, v_o = streams["fuel velocity [m/s]"], streams["oxidiser velocity [m/s]"]
+    rho_f, rho_o = streams["fuel density [kg/m3]"], streams["oxidiser density [kg/m3]"]
+    width = float(z[-1] - z[0])
+    flame_at = int(np.argmax(T))
+    dudz = np.gradient(u, z)
+    return {"stagnation plane [m]": stagnation_plane(flame),
+            "flame (peak T) [m]": float(z[flame_at]),
+            "flame (peak heat release) [m]": float(z[int(np.argmax(q))]),
+            "peak heat release rate [W/m3]": float(q.max()),
+            "global strain rate [1/s]": 2.0 * v_o / width
+            * (1.0 + v_f * math.sqrt(rho_f) / (v_o * math.sqrt(rho_o))),
+            "oxidiser-side strain rate [1/s]": float(np.max(np.abs(dudz[flame_at:])))}
 
 
 def solve_counterflow_flame(gas, case: Case, progress: Progress = None, *,
@@ -118,29 +159,29 @@ def run_counterflow(case: Case, *, progress: Progress = None, restart: bool = Fa
     mass flux on the left, the oxidiser's on the right). Soot off: the flame's profiles
     (status "completed"). A flame that does not converge or burn gives status "failed";
     user errors raise CaseError. Positions in the column "position [m]" from the fuel
-    inlet; extra holds the stagnation plane and the flame (peak temperature) positions.
-    `restart`: as for flame.run_flame."""
-    import numpy as np
-
+    inlet; extra holds the stagnation plane and the flame (peak temperature) positions,
+    and extra["summary"] the streams and the flame's structure (_streams,
+    flame_structure). `restart`: as for flame.run_flame."""
     started = time.perf_counter()
     if case.kind != "counterflow":
         raise CaseError(f"this is a {case.kind!r} case: a counterflow run needs "
                         f"kind = \"counterflow\"")
     c = case.counterflow
     gas = open_mechanism(case.mechanism.file, case.mechanism.phase)
-    _set_stream(gas, c.fuel, c.fuel_temperature, c.pressure, "counterflow.fuel")
-    _set_stream(gas, c.oxidizer, c.oxidizer_temperature, c.pressure, "counterflow.oxidizer")
+    streams = _streams(gas, case)[2]  # leaves the phase at the oxidiser stream's state
     require_oxygen(gas, "counterflow.oxidizer", c.oxidizer)
     model = case_soot_model(gas, case) if case.soot.enabled else None
     try:
         flame, start = counterflow_flame(gas, case, progress, restart=restart)
     except FlameFailure as e:
-        return failed_flame(gas, case, model, e, started, R.POSITION)
+        failed = failed_flame(gas, case, model, e, started, R.POSITION)
+        failed.extra["summary"] = streams
+        return failed
     flame_time = time.perf_counter() - started
-    where = {"stagnation plane [m]": stagnation_plane(flame),
-             "flame (peak T) [m]": float(flame.grid[int(np.argmax(flame.T))]),
-             "fuel mass flux [kg/(m2 s)]": float(flame.fuel_inlet.mdot),
-             "oxidiser mass flux [kg/(m2 s)]": float(flame.oxidizer_inlet.mdot)}
+    structure = flame_structure(flame, streams)
+    where = {k: structure[k] for k in ("stagnation plane [m]", "flame (peak T) [m]")}
+    where.update({"fuel mass flux [kg/(m2 s)]": float(flame.fuel_inlet.mdot),
+                  "oxidiser mass flux [kg/(m2 s)]": float(flame.oxidizer_inlet.mdot)})
     if model is None:
         result = RunResult(case=case, profiles=flame_profiles(gas, case, flame, R.POSITION),
                            status="completed",
@@ -151,8 +192,10 @@ def run_counterflow(case: Case, *, progress: Progress = None, restart: bool = Fa
         result = soot_stage(case, gas, flame, boundaries, position=R.POSITION,
                             where="from the fuel inlet", model=model, progress=progress)
     result.extra.update(where)
+    result.extra["summary"] = {**streams, **structure,
+                               "gas viscosity": flame_viscosity_note(gas, model)}
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
-    result.extra["gas viscosity"] = flame_viscosity_note(gas, model)
+    result.extra["gas flows"] = flame_gas_flows(flame, gas)
     result.run_time = time.perf_counter() - started
-    return result
+    return check_run(result, gas)

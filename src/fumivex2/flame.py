@@ -15,10 +15,11 @@ from typing import Callable, Optional
 
 from . import results as R
 from .cases import Case, CaseError
+from .checks import check_run, flame_gas_flows
 from .results import RunResult
 from .soot_stage import SOOT_VARIABLES, Boundaries, soot_stage, stage  # noqa: F401
-from .species import (case_soot_model, cantera_message, open_mechanism,  # noqa: F401
-                      report_species, set_inlet)
+from .species import (case_soot_model, cantera_message, inlet_summary,  # noqa: F401
+                      open_mechanism, report_species, set_inlet)
 
 __all__ = ["run_flame", "soot_in_flame", "solve_burner_flame", "set_inlet", "FlameFailure",
            "solve_cantera_flame", "inlet_mass_flux", "require_oxygen"]
@@ -294,13 +295,16 @@ def run_flame(case: Case, *, progress: Progress = None, restart: bool = False) -
         ("inlet.composition", case.inlet.composition)
     require_oxygen(gas, *stream, imposed=bool(case.flame.temperature_profile))
     inlet_state = gas.TPX
+    inputs = burner_summary(gas, case)
     # species and options are checked before the (long) flame solve
     model = case_soot_model(gas, case) if case.soot.enabled else None
     gas.TPX = inlet_state
     try:
         flame, start = burner_flame(gas, case, progress, restart=restart)
     except FlameFailure as e:
-        return failed_flame(gas, case, model, e, started)
+        failed = failed_flame(gas, case, model, e, started)
+        failed.extra["summary"] = inputs
+        return failed
     flame_time = time.perf_counter() - started
     if model is None:
         result = RunResult(case=case, profiles=flame_profiles(gas, case, flame),
@@ -309,11 +313,24 @@ def run_flame(case: Case, *, progress: Progress = None, restart: bool = False) -
                            extra={"flame points": len(flame.grid)})
     else:
         result = soot_in_flame(case, gas, flame, model=model, progress=progress)
+    result.extra["summary"] = {**inputs, "gas viscosity": flame_viscosity_note(gas, model)}
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
-    result.extra["gas viscosity"] = flame_viscosity_note(gas, model)
+    result.extra["gas flows"] = flame_gas_flows(flame, gas)
     result.run_time = time.perf_counter() - started
-    return result
+    return check_run(result, gas)
+
+
+def burner_summary(gas, case: Case) -> dict:
+    """Summary entries of a burner flame's inlet (the phase at the inlet state): its mole
+    fractions and density, and the burner mass flux with the velocity it means at the
+    inlet state, whichever of the two the case gave."""
+    inputs = inlet_summary(gas)
+    mdot = inlet_mass_flux(gas, case.flame.mass_flux, case.flame.velocity)
+    inputs["burner mass flux [kg/(m2 s)]"] = mdot
+    inputs["burner velocity at the inlet state [m/s]"] = mdot / float(gas.density)
+    inputs["burner given by"] = "flame.mass_flux" if case.flame.mass_flux else "flame.velocity"
+    return inputs
 
 
 def flame_viscosity_note(gas, model) -> str:
@@ -337,5 +354,5 @@ def failed_flame(gas, case: Case, model, failure: FlameFailure, started: float,
         profiles = _empty_profiles(gas, case, model, position)
     else:
         message += f"; the gas profiles of Cantera's last solution ({len(profiles)} points) are written"
-    return RunResult(case=case, profiles=profiles, status="failed", message=message,
-                     run_time=time.perf_counter() - started)
+    return check_run(RunResult(case=case, profiles=profiles, status="failed", message=message,
+                               run_time=time.perf_counter() - started), gas)

@@ -30,6 +30,7 @@ import re
 import threading
 from typing import Any, Callable, Iterable, Mapping, Sequence
 
+from . import checks
 from .cases import Case, CaseError, case_to_toml
 from .results import C_TOT, D_M, D_P, FV, HC, N_P, NUMBER, RESIDENCE_TIME, T, Z, RunResult
 
@@ -156,12 +157,17 @@ def write_run(result: RunResult, folder: str | pathlib.Path, *, label: str | Non
     data, data_notes = case_data(result.case)
     metrics, metric_notes = agreement_rows(result, data)
     notes += data_notes + metric_notes
-    if data:
+    check_rows = checks.metrics_rows(result)
+    if data or check_rows:
         import pandas as pd
 
         columns = list(METRIC_COLUMNS) + [f"worst point at {result.position_column()}"]
-        write_csv(pd.DataFrame(metrics, columns=columns), folder / "metrics.csv")
+        columns += list(checks.CHECK_COLUMNS) if check_rows else []
+        write_csv(pd.DataFrame(list(metrics) + check_rows, columns=columns),
+                  folder / "metrics.csv")
     if plots and result.case.output.plots and has_rows:
+        tag = checks.status_tag(result)  # how the run ended, in every plot's title
+        label = "; ".join(t for t in (label, tag) if t) or None
         notes += plot_run(result, folder, label=label, data=data)
     write_text(folder / "summary.txt", summary_text(result, notes, metrics=metrics))
     return folder
@@ -197,7 +203,8 @@ def plot_run(result: RunResult, folder: pathlib.Path, *, label: str | None = Non
 
 def run_figures(result: RunResult, data: Sequence = (), *, label: str | None = None) -> tuple:
     """({file stem: Matplotlib Figure}, notes) of the plots of one run in plotted units,
-    soot floors masked, each measured quantity of `data` as markers over its curve."""
+    soot floors masked, each measured quantity of `data` as markers over its curve. The
+    plots of a run share one x range and its marks (see _run_view)."""
     p = result.profiles
     xcol = result.position_column()
     if xcol not in p:
@@ -207,6 +214,7 @@ def run_figures(result: RunResult, data: Sequence = (), *, label: str | None = N
     masked = _masked(p)
     title = result.case.name + (f" ({label})" if label else "")
     top_axis = _residence_time_axis(p, xcol, x)
+    view = _run_view(result, x, xf)
     figures, notes = {}, []
     for stem, (what, columns, ylabel, log) in PLOT_FILES.items():
         if columns is None:
@@ -217,15 +225,70 @@ def run_figures(result: RunResult, data: Sequence = (), *, label: str | None = N
         if not columns:
             continue
         try:
-            names = [_legend_name(c) for c in columns] if len(columns) > 1 else ["computed"]
+            names = [_legend_name(c) for c in columns] if len(columns) > 1 else [view.single]
             series = [(n, x, masked[c] * _y_axis(c)[0]) for n, c in zip(names, columns)]
             markers = _markers(data, columns, xf, several=len(columns) > 1)
+            if stem == "temperature" and view.imposed is not None:
+                markers.append(("imposed profile", *view.imposed, None, "x"))
             figures[stem] = _figure(series, xlabel, ylabel, f"{title}: {what}",
-                                    legend=len(series) > 1 or bool(markers), log=log,
-                                    markers=markers, top_axis=top_axis)
+                                    legend=len(series) > 1 or bool(markers) or view.legend,
+                                    log=log, markers=markers, top_axis=top_axis, view=view)
         except Exception as e:
             notes.append(f"plot {stem}.png not written: {type(e).__name__}: {e}")
     return figures, notes
+
+
+class _RunView:
+    """What the plots of one run share: the x range (`xlim`, plotted units: every plot
+    spans all the run's rows, also where a soot quantity is masked), a log x axis (`xlog`:
+    a batch reactor's log-spaced output times), vertical marks (`marks`: (x, legend label,
+    line style), a counterflow flame's stagnation plane and flame), the first row told
+    apart (`first`: its legend label; a stirred reactor ahead of its plug-flow section),
+    the legend name of a plot's only curve (`single`) and a burner flame's imposed
+    temperature points (`imposed`: x, T)."""
+
+    def __init__(self, xlim=None, xlog=False):
+        self.xlim, self.xlog, self.marks = xlim, xlog, []
+        self.first, self.single, self.imposed = None, "computed", None
+
+    @property
+    def legend(self) -> bool:
+        return bool(self.marks or self.first)
+
+
+# vertical marks of a counterflow flame: extra key, legend words, line style
+_FLAME_MARKS = (("stagnation plane [m]", "stagnation plane", "--"),
+                ("flame (peak T) [m]", "flame (peak T)", ":"))
+
+
+def _run_view(result: RunResult, x, xf: float) -> _RunView:
+    """The _RunView of a run whose position column, in plotted units, is x (xf times its
+    unit in profiles.csv)."""
+    import numpy as np
+
+    case = result.case
+    xlog = case.kind == "batch" and case.batch.spacing == "log"
+    xs = x[np.isfinite(x) & ((x > 0) if xlog else True)]
+    xlim = (float(xs.min()), float(xs.max())) if xs.size and xs.max() > xs.min() else None
+    unit = _x_axis(result.position_column())[1].rsplit("[", 1)[-1].rstrip("]")
+    view = _RunView(xlim, xlog)
+    if case.kind == "counterflow":
+        for key, words, style in _FLAME_MARKS:
+            at = result.extra.get(key)
+            if isinstance(at, (int, float)) and math.isfinite(at):
+                view.marks.append((at * xf, f"{words}, {at * xf:.3g} {unit}", style))
+    elif case.kind == "psr" and len(x):
+        # the first row is the stirred reactor, the rows after it its plug-flow section
+        reactor = f"stirred reactor (τ = {x[0]:.3g} {unit})"
+        if len(x) > 1:
+            view.first, view.single = reactor, "plug-flow section"
+        else:  # a lone point is drawn as a marker anyway
+            view.single = reactor
+    elif case.kind == "flame" and case.flame.temperature_profile:
+        z, T = (np.asarray(row, dtype=float) for row in case.flame.temperature_profile)
+        inside = (z * xf >= xlim[0]) & (z * xf <= xlim[1]) if xlim else np.ones(len(z), bool)
+        view.imposed = (z[inside] * xf, T[inside])
+    return view
 
 
 def _residence_time_axis(profiles, xcol: str, x):
@@ -242,6 +305,18 @@ def _residence_time_axis(profiles, xcol: str, x):
     return "residence time [ms]", x, t
 
 
+def _interp_linear(x, xp, fp):
+    """np.interp continued beyond the ends along the end intervals: the ticks of a
+    secondary axis beyond the data then fall outside the axes instead of piling up at an
+    end."""
+    import numpy as np
+
+    x = np.asarray(x, dtype=float)
+    y = np.interp(x, xp, fp)
+    y = np.where(x < xp[0], fp[0] + (x - xp[0]) * (fp[1] - fp[0]) / (xp[1] - xp[0]), y)
+    return np.where(x > xp[-1], fp[-1] + (x - xp[-1]) * (fp[-1] - fp[-2]) / (xp[-1] - xp[-2]), y)
+
+
 def soot_floor_mask(profiles):
     """Boolean array, True where the soot is still at the model's floor values
     (C_tot < FLOOR_FACTOR * C_TOT_FLOOR); None when the profiles have no C_tot."""
@@ -252,7 +327,8 @@ def soot_floor_mask(profiles):
 
 
 def _masked(profiles) -> dict:
-    """Plotted values per column: soot columns NaN at the floors (Matplotlib leaves a gap)."""
+    """Plotted values per column: soot columns NaN at the floors (Matplotlib leaves a gap),
+    every column NaN where it is not finite."""
     import numpy as np
 
     mask = soot_floor_mask(profiles)
@@ -262,6 +338,7 @@ def _masked(profiles) -> dict:
             v = profiles[c].to_numpy(dtype=float)
         except (TypeError, ValueError):
             continue
+        v = np.where(np.isfinite(v), v, np.nan)
         if mask is not None and c in SOOT_COLUMNS:
             v = np.where(mask, np.nan, v)
         out[c] = v
@@ -375,43 +452,81 @@ def plot_job(job: tuple) -> str | None:
     return None
 
 
-def _figure(series, xlabel, ylabel, title, *, legend, log=None, markers=(), top_axis=None):
+def _figure(series, xlabel, ylabel, title, *, legend, log=None, markers=(), top_axis=None,
+            view=None):
     """A Figure with a line per (name, x, y) of series and the measured points of markers
     (name, x, y, index of their curve or None, marker style) over them. log: True for a
     log axis whenever there are positive values, None to decide by their span. top_axis:
     (label, x, values) for a second scale along the top, values increasing with x (the
-    residence time over a reactor's z)."""
+    residence time over a reactor's z). view: the _RunView of a run's plots (its legend
+    then stands beside the axes, so that it covers no curve); None for an overlay."""
     import numpy as np
     from matplotlib.figure import Figure
 
-    fig = Figure(figsize=(6.4, 4.4))
-    # fixed margins: one draw per file (a layout engine draws twice)
-    fig.subplots_adjust(left=0.14, right=0.97, bottom=0.12, top=0.84 if top_axis else 0.92)
+    # a run's legend stands in a column right of the axes; fixed margins: one draw per
+    # file (a layout engine draws twice)
+    beside = view is not None and legend
+    view = view or _RunView()
+    fig = Figure(figsize=(8.6, 4.4) if beside else (6.4, 4.4))
+    fig.subplots_adjust(left=0.11 if beside else 0.14, right=0.72 if beside else 0.97,
+                        bottom=0.12, top=0.84 if top_axis else 0.92)
     ax = fig.subplots()
+    if view.xlog:  # log-spaced rows: t = 0 has no place on the axis
+        series = [(n, x[x > 0], y[x > 0]) for n, x, y in series]
+        markers = [(n, x[x > 0], y[x > 0], *rest) for n, x, y, *rest in markers]
+        ax.set_xscale("log")
     if top_axis:
         label, xs, vs = top_axis
-        top = ax.secondary_xaxis("top", functions=(lambda x: np.interp(x, xs, vs),
-                                                   lambda v: np.interp(v, vs, xs)))
+        top = ax.secondary_xaxis("top", functions=(lambda x: _interp_linear(x, xs, vs),
+                                                   lambda v: _interp_linear(v, vs, xs)))
         top.set_xlabel(label)
-    # a one-point series (a stirred reactor alone) is drawn as a marker
-    lines = [ax.plot(x, y, label=name, marker="o" if len(x) == 1 else None)[0]
-             for name, x, y in series]
+    lines = []
+    for name, x, y in series:
+        # a one-point series (a stirred reactor alone) is drawn as a marker
+        line = ax.plot(x, y, label=name, marker="o" if len(x) == 1 else None)[0]
+        lines.append(line)
+        alone = _isolated(y) if len(x) > 1 else ()
+        if len(alone):  # a value between two gaps draws no line: a dot shows it
+            ax.plot(x[alone], y[alone], linestyle="none", marker=".", color=line.get_color())
+        if view.first and len(x) > 1 and np.isfinite(y[0]):
+            ax.plot(x[:1], y[:1], linestyle="none", marker="s", markersize=7,
+                    color=line.get_color(), clip_on=False)  # whole, at the axis' end
+    if view.first:  # one legend entry for the first row of every curve
+        ax.plot([], [], linestyle="none", marker="s", markersize=7, color="0.3",
+                label=view.first)
     for name, x, y, i, style in markers:
         color = lines[i].get_color() if i is not None else "black"
         ax.plot(x, y, linestyle="none", marker=style, markersize=5, markerfacecolor="none",
-                color=color, label=name)
+                color=color, label=name, clip_on=style != "x")  # imposed points: whole
+    for at, name, style in view.marks:
+        ax.axvline(at, color="0.35", linestyle=style, linewidth=1.0, label=name)
     limits = None if log is False else _log_scale(
         [y for _, _, y in series] + [y for _, _, y, *_ in markers], always=bool(log))
     if limits:
         ax.set_yscale("log")
         ax.set_ylim(*limits)
+    if view.xlim:
+        ax.set_xlim(*view.xlim)
     ax.set_xlabel(xlabel)
     ax.set_ylabel(ylabel)
     ax.set_title(title, fontsize=10)
     ax.grid(True, which="major", alpha=0.3)
-    if legend:
+    if legend and beside:
+        ax.legend(fontsize=8, loc="upper left", bbox_to_anchor=(1.02, 1.0), borderaxespad=0.0)
+    elif legend:
         ax.legend(fontsize=8)
     return fig
+
+
+def _isolated(y):
+    """Indices of the finite values of y whose neighbours are both missing (NaN or
+    beyond the ends): a line through such a value has no length."""
+    import numpy as np
+
+    ok = np.isfinite(np.asarray(y, dtype=float))
+    before = np.concatenate([[False], ok[:-1]])
+    after = np.concatenate([ok[1:], [False]])
+    return np.nonzero(ok & ~before & ~after)[0]
 
 
 # ---- summary ------------------------------------------------------------------------------
@@ -439,10 +554,16 @@ def summary_text(result: RunResult, notes: Sequence[str] = (), *,
     elif not result.converged:
         lines.append(f"NOT CONVERGED: {result.message}")
         lines.append("")
+    elif result.suspect:
+        lines.append(f"SUSPECT: {result.message.removeprefix(result.status + ': ')}")
+        lines.append("")
     width = max(len(k) for k in s)
     for k, v in s.items():
         lines.append(f"{k:<{width}}  {_fmt(v)}")
     lines.append(f"{'rows in profiles.csv':<{width}}  {rows}")
+    checked = checks.summary_lines(result)
+    if checked:
+        lines += [""] + checked + ["  (the checks are also in metrics.csv)"]
     if metrics:
         lines += ["", "measured data: computed/measured, the computed profile interpolated to "
                   "the measured positions (metrics.csv)"]
@@ -490,10 +611,21 @@ def summary_lines(result: RunResult) -> list:
     if dp is not None and dm is not None:
         lines.append(f"  final diameters: primary {dp:.3g} nm, mobility {dm:.3g} nm")
     nd = s.get(f"final {NUMBER}")
+    at = s.get(f"soot volume fraction peak at {pos}")
+    if at is not None:  # the kinds whose summary gives peaks (a counterflow flame)
+        plane = s.get("stagnation plane [m]")
+        lines.append(f"  peak soot volume fraction {s[f'peak {FV}']:.3g} at {where} = {at:.3g} "
+                     f"{unit}" + (f" (stagnation plane {plane:.3g} {unit})" if plane else ""))
+        dp = s.get("primary diameter at the soot peak [nm]")
+        dm = s.get("mobility diameter at the soot peak [nm]")
+        if dp is not None and dm is not None:
+            lines.append(f"  diameters at the soot peak: primary {dp:.3g} nm, mobility "
+                         f"{dm:.3g} nm")
+        nd = s.get(f"peak {NUMBER}")
     peak = s.get(f"inception peak at {pos}")
     parts = []
     if nd is not None:
-        parts.append(f"number density {nd:.3g} 1/m3")
+        parts.append(f"{'peak ' if at is not None else ''}number density {nd:.3g} 1/m3")
     if peak is not None:
         parts.append(f"inception peaks at {where} = {peak:.3g} {unit}")
     if parts:
@@ -552,6 +684,9 @@ def write_sweep(results: Iterable, folder: str | pathlib.Path, *,
             s = res.summary()
             row.update({k: v for k, v in s.items()
                         if k not in ("case", "kind", "status", "message")})
+            if res.checks:
+                row["checks failed"] = ", ".join(c["name"] for c in res.checks
+                                                 if not c["passed"]) or "none"
             if res.profiles is not None and len(res.profiles):
                 t = res.profiles.copy()
                 for i, (k, v) in enumerate(params.items()):

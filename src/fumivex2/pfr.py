@@ -31,8 +31,10 @@ import numpy as np
 
 from . import results as R
 from .cases import Case, CaseError
+from .checks import check_run
 from .results import SOOT_VARIABLES, RunResult
-from .species import InletError, cantera_message, parse_composition, set_inlet  # noqa: F401
+from .species import InletError, cantera_message, inlet_summary, parse_composition, \
+    set_inlet  # noqa: F401
 
 __all__ = ["run_pfr", "InletError", "set_inlet", "parse_composition", "build_reactor",
            "Reactor", "ReactorJacobian", "available_methods", "choose_method"]
@@ -440,6 +442,9 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
 
     started = time.perf_counter()
     reactor = build_reactor(case)
+    inputs = inlet_summary(reactor.gas)  # the phase is at the inlet state until integrated
+    inputs["inlet mass flux [kg/(m2 s)]"] = float(reactor.y0[1])
+    inputs["inlet velocity [m/s]"] = float(reactor.y0[1]) / float(reactor.gas.density)
     method = choose_method(case.integrator.method)
     set_up = time.perf_counter()
     rhs = reactor.rhs
@@ -554,8 +559,8 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
     profiles, fractions = _profiles(reactor, zs, ys, pd)
 
     run_time = time.perf_counter() - started
-    extra = {"integrator": method, "gas viscosity": _viscosity_note(reactor),
-             "mass_fractions": fractions,
+    inputs["gas viscosity"] = _viscosity_note(reactor)
+    extra = {"summary": inputs, "integrator": method, "mass_fractions": fractions,
              "set-up time [s]": set_up - started, "integration time [s]": integrated - set_up}
     if stepper is not None:
         extra.update(stepper.stats())
@@ -569,8 +574,9 @@ def run_pfr(case: Case, *, progress: Callable[[float, float], None] | None = Non
         last = zs[-1]
         message = (f"reached z = {last:.6g} m (residence time {ys[-1][0]:.6g} s) with "
                    f"{method}")
-    return RunResult(case=case, profiles=profiles, status=status, message=message,
-                     run_time=run_time, extra=extra)
+    result = RunResult(case=case, profiles=profiles, status=status, message=message,
+                       run_time=run_time, extra=extra)
+    return check_run(result, reactor.gas)
 
 
 def _viscosity_note(reactor: Reactor) -> str:
@@ -624,7 +630,7 @@ def _profiles(reactor: Reactor, zs, ys, pd):
                 row[R.species_column(name)] = float(X[i])
             if model is not None:
                 row.update({k: float(v) for k, v in
-                            R.soot_state_columns(model, gas.density).items()})
+                            R.soot_state_columns(model, gas.density, y[3 + K:]).items()})
             fractions.append(np.asarray(y[3:3 + K], dtype=float))
         else:
             fractions.append(np.full(K, np.nan))

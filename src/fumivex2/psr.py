@@ -53,8 +53,10 @@ from . import results as R
 from .batch import (failure_reason, make_reactor, network_atol, profile_columns, set_up,
                     solver_stats, state_row, tables, viscosity_note)
 from .cases import Case
+from .checks import check_run, element_content, species_table
 from .results import RunResult
 from .soot_stage import stage
+from .species import inlet_summary
 
 __all__ = ["run_psr", "steady_change"]
 
@@ -167,6 +169,7 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     gas.TPY = inlet_state
     inlet = ct.Reservoir(gas, name="inlet", clone=False)
     outlet = ct.Reservoir(gas, name="outlet", clone=False)
+    inlet_content = element_content(species_table(gas), gas.Y)
     # the contents (gas and soot) over the residence time: the gas and the soot then both
     # stay tau on average, and at the steady state as much leaves, mass / tau of it gas
     feed = ct.MassFlowController(inlet, reactor, mdot=lambda t: _contents(reactor) / tau)
@@ -178,8 +181,9 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     columns = profile_columns(leading, key, pahs, model is not None)
     rows, fractions = [], []
     status, notes = "completed", []
-    extra = {"integrator": "CVODES (Cantera)", "atol": float(atol),
-             "gas viscosity": viscosity_note(reactor, model)}
+    extra = {"summary": {**inlet_summary(gas), "gas viscosity": viscosity_note(reactor, model)},
+             "integrator": "CVODES (Cantera)", "atol": float(atol),
+             "inlet content [mol/kg]": inlet_content}
     area = _area(case) if pfr else float("nan")
 
     def add_row(r, residence_time, z=None, velocity=None, keep=True):
@@ -254,8 +258,9 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     profiles, mass = tables(rows, fractions, columns, R.RESIDENCE_TIME, gas.species_names)
     extra["mass_fractions"] = mass
     extra["mass flow [kg/s]"] = mdot
-    return RunResult(case=case, profiles=profiles, status=status, message="; ".join(notes),
-                     run_time=time.perf_counter() - started, extra=extra)
+    return check_run(RunResult(case=case, profiles=profiles, status=status,
+                               message="; ".join(notes),
+                               run_time=time.perf_counter() - started, extra=extra), gas)
 
 
 def _plug_flow(case: Case, gas, model, stirred, gas_flow: float, area: float, add_row, progress,
@@ -281,6 +286,7 @@ def _plug_flow(case: Case, gas, model, stirred, gas_flow: float, area: float, ad
     net.rtol, net.atol = case.integrator.rtol, network_atol(model, case.integrator.atol)
     phase = reactor_phase(parcel)
     m0 = parcel.mass
+    extra["plug-flow initial mass [kg]"] = float(m0)
 
     def velocity():  # m/s: the gas mass flow left after soot took its share
         return gas_flow * (parcel.mass / m0) / (phase.density * area)

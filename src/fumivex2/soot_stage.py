@@ -1,19 +1,22 @@
 """The soot stage of every flame kind: the four soot variables carried through a converged
-Cantera flame by ``CFlameSolverOpt`` on a uniform grid, with the gas held fixed.
+Cantera flame on a uniform grid (a ``CFlameSolverOpt`` holds the grid and the flame's
+profiles on it), with the gas held fixed.
 
-Two paths reach the steady soot profiles:
+The soot equations are those of ``solve_steady``: upwind convection, central diffusion and
+the soot model's sources at interior points, and inflow ends where the soot flux into the
+domain (convective plus diffusive) equals the flux the entering gas carries. Two methods
+reach their steady solution:
 
-- "steady" (the default): ``solve_steady`` solves the solver's discrete equations without
-  their time term directly (Newton with pseudo-transient continuation). When it does not
-  converge, pseudo-time stepping continues from its last state (the step budget
-  ``soot_solver.max_steps``) and the steady solve is tried once more from there.
-- "pseudo-time": implicit pseudo-time steps in chunks of ``soot_solver.chunk``.
+- "steady" (the default): ``solve_steady``, damped Newton with implicit pseudo-time steps
+  where Newton stalls, from the floors; its budgets are ``soot_solver.max_iterations``
+  Newton iterations and ``soot_solver.max_steps`` pseudo-time steps.
+- "pseudo-time": ``pseudo_time_steps``, pseudo-time steps of ``soot_solver.dt`` with the
+  soot model's sources at the old level, in chunks of ``soot_solver.chunk``.
 
 Either way the result is "converged" only when the scaled residual of the steady equations
 (``steady_residual``: the largest over points and variables of |R| relative to the largest
 term of that variable's equations) is below ``soot_solver.tolerance``; a state that
-oscillates or settles where the equations do not hold is reported as not converged,
-whatever the step. The solver's per-step progress lines are discarded.
+oscillates or settles where the equations do not hold is reported as not converged.
 
 Cantera, pandas and NumPy are imported inside the functions that need them.
 """
@@ -26,7 +29,7 @@ from dataclasses import dataclass
 from typing import Callable, Optional
 
 from . import results as R
-from .cases import Case
+from .cases import Case, CaseError
 from .results import SOOT_VARIABLES, RunResult
 from .species import case_soot_model, report_species
 
@@ -127,27 +130,24 @@ def _bad_point(solver, gas, model, state):
     return None
 
 
-def _locate_failure(solver, gas, model, state, n: int, sink):
-    """Repeats a failed chunk one step at a time from `state` (its last finite state).
-    Returns the steps that went well, the state after them, the error of the next step
-    (None when it gave NaN or infinite values) and where the soot model fails then."""
-    import numpy as np
+def _locate_failure(solver, state, n: int, tolerance: float):
+    """Repeats a chunk of pseudo-time steps that raised, one step at a time from `state`
+    (its start). Returns the steps that went well and the error of the next one; the
+    solver is left after the steps that went well."""
+    from ._fumivex2 import pseudo_time_steps
+
     _set_soot_state(solver, state)
-    solver.n_time_steps = 1
     good, error = 0, None
     for _ in range(n):
         try:
-            with contextlib.redirect_stdout(sink):
-                solver.solve()
+            report = pseudo_time_steps(solver, 1, rtol=tolerance)
         except Exception as e:
             error = e
             break
-        new = _soot_state(solver)
-        if not np.all(np.isfinite(new)):
+        good += int(report.time_steps)
+        if report.time_steps == 0:
             break
-        state, good = new, good + 1
-    _set_soot_state(solver, state)
-    return good, state, error, _bad_point(solver, gas, model, state)
+    return good, error
 
 
 @dataclass
@@ -158,51 +158,49 @@ class _Stepping:
     failure: Optional[str] = None
 
 
-def _step(solver, gas, model, settings, budget: int, where: Callable[[int], str],
-          progress: Progress, done: int = 0) -> _Stepping:
+def _step(solver, gas, model, settings, where: Callable[[int], str],
+          progress: Progress) -> _Stepping:
     """Pseudo-time steps in chunks until the steady residual is below the tolerance or
-    `budget` steps are used; a chunk that fails or goes non-finite is repeated step by step
-    to say where, and the solver is left at the last finite state."""
+    soot_solver.max_steps steps are used. A step that would give non-finite values, or
+    where the soot model's arithmetic fails, ends the stepping before it (the solver keeps
+    the last finite state); a chunk in which the soot model raises is repeated step by step
+    to say in which step."""
     import numpy as np
 
-    from ._fumivex2 import steady_residual
+    from ._fumivex2 import pseudo_time_steps
 
     out = _Stepping()
-    sink = _Sink()
-    state = _soot_state(solver)
+    budget = settings.max_steps
     while out.steps < budget:
         n = min(settings.chunk, budget - out.steps)
-        solver.n_time_steps = n
+        start = _soot_state(solver)
         try:
-            with contextlib.redirect_stdout(sink):
-                solver.solve()
-            new = _soot_state(solver)
-            finite = bool(np.all(np.isfinite(new)))
-        except Exception:  # the solver's own arithmetic checks, or the soot model's
-            finite = False
-        if not finite:
-            good, state, error, bad = _locate_failure(solver, gas, model, state, n, sink)
+            report = pseudo_time_steps(solver, n, rtol=settings.tolerance)
+        except Exception:  # the soot model raised: which step?
+            good, error = _locate_failure(solver, start, n, settings.tolerance)
             out.steps += good
+            step = out.steps + 1
+            bad = _bad_point(solver, gas, model, _soot_state(solver))
             at = "" if bad is None else f" ({bad[1]} {where(bad[0])})"
-            step = done + out.steps + 1
-            if error is not None:
-                out.failure = (f"the soot solver stopped in step {step}: "
-                               f"{type(error).__name__}: {error}{at}; profiles after "
-                               f"{step - 1} steps")
-            else:
-                at = at or " (the soot model is finite everywhere before it: try a smaller " \
-                    "soot_solver.dt)"
-                out.failure = (f"the soot variables became NaN or infinite in step {step}{at}; "
-                               f"profiles after {step - 1} steps")
+            out.failure = (f"the soot solver stopped in step {step}: {type(error).__name__}: "
+                           f"{error}{at}; profiles after {step - 1} steps")
             return out
-        state = new
-        out.steps += n
-        out.residual = float(steady_residual(solver))
+        out.steps += int(report.time_steps)
+        out.residual = float(report.residual)
         if progress is not None:
-            progress(done + out.steps, done + budget)
-        if out.residual < settings.tolerance:
+            progress(out.steps, budget)
+        if report.converged:
             out.converged = True
             break
+        if report.time_steps < n:  # stopped before a step that fails
+            step = out.steps + 1
+            state = _soot_state(solver)
+            bad = _bad_point(solver, gas, model, state) if np.all(np.isfinite(state)) else None
+            at = " (the soot model is finite everywhere before it: try a smaller " \
+                 "soot_solver.dt)" if bad is None else f" ({bad[1]} {where(bad[0])})"
+            out.failure = (f"pseudo-time step {step} stopped: {report.stop}{at}; profiles after "
+                           f"{step - 1} steps")
+            return out
     return out
 
 
@@ -215,14 +213,15 @@ def soot_stage(case: Case, gas, flame, boundaries: Boundaries, *, position: str 
     `position` is the name of the position column and `where` the words that follow a
     position in messages ("3 mm above the burner"). `model` is the soot model for `gas`
     (built from the case when None). progress(done, total) is called after each chunk of
-    pseudo-time steps.
+    pseudo-time steps (method "pseudo-time").
 
     Returns the result with the gas and soot profiles on the soot grid and the gas-species
     rates due to soot; status "converged" (the steady residual below the tolerance),
-    "not converged" (the steady solve and its fallback did not get there), "step budget
-    used" (the pseudo-time path did not) or "failed" (the solver or the soot model
-    stopped, or a soot variable became NaN or infinite: the profiles then hold the last
-    finite state). extra["soot path"] says which path produced the profiles."""
+    "not converged" (the steady solve used its budgets or stalled), "step budget used"
+    (pseudo-time stepping did not get there) or "failed" (the soot model stopped, or a soot
+    variable would have become NaN or infinite: the profiles then hold the last finite
+    state). extra holds the solve's Newton iterations, pseudo-time steps, Jacobians and
+    rejected steps, and the residual. Raises CaseError for a tolerance of 1 or more."""
     import numpy as np
     import pandas as pd
 
@@ -230,6 +229,10 @@ def soot_stage(case: Case, gas, flame, boundaries: Boundaries, *, position: str 
 
     started = time.perf_counter()
     settings = case.soot_solver
+    if not 0.0 < settings.tolerance < 1.0:
+        raise CaseError(f"soot_solver.tolerance is {settings.tolerance!r}: it must be above 0 "
+                        f"and below 1 (the scaled residual of the soot equations is a few "
+                        f"units at most, so 1 or more would pass any profiles)")
     if model is None:
         model = case_soot_model(gas, case)
     key, pahs = report_species(gas, case, model)
@@ -246,52 +249,32 @@ def soot_stage(case: Case, gas, flame, boundaries: Boundaries, *, position: str 
     extra = {"soot method": settings.method, "soot points": len(grid),
              "flame points": len(fgrid), "pressure [Pa]": P,
              "PAHs": [gas.species_names[i] for i in model.PAH_index_in_gas]}
-    failure, converged, path = None, False, settings.method
-    steps, iterations, residual = 0, 0, math.inf
+    failure, converged = None, False
+    iterations = steps = jacobians = rejected = 0
+    residual, stop = math.inf, ""
     stage(progress, "soot", "steps" if settings.method == "pseudo-time" else "")
 
-    def steady(label: str):
-        nonlocal iterations, residual, converged, failure, path
+    if settings.method == "steady":
         try:
             report = solve_steady(solver, rtol=settings.tolerance,
-                                  max_iterations=settings.max_iterations)
-        except Exception as e:  # the soot model refuses a state on the way
+                                  max_iterations=settings.max_iterations,
+                                  max_time_steps=settings.max_steps)
+        except Exception as e:  # the soot model raised on the way
             state = _soot_state(solver)
             if not np.all(np.isfinite(state)):
                 _set_soot_state(solver, initial)
             bad = _bad_point(solver, gas, model, _soot_state(solver))
             failure = (f"the steady soot solve stopped: {type(e).__name__}: {e}"
                        + ("" if bad is None else f" ({bad[1]} {at(bad[0])})"))
-            return None
-        iterations += int(report.iterations)
-        residual = float(report.residual)
-        extra.setdefault("steady solves", []).append(
-            {"converged": bool(report.converged), "iterations": int(report.iterations),
-             "residual": residual, "seconds": float(report.seconds),
-             "message": str(report.message)})
-        if report.converged:
-            converged, path = True, label
-        return report
-
-    if settings.method == "steady":
-        report = steady("steady")
-        if failure is None and not converged:
-            # fall back: pseudo-time steps from the steady solve's last state (from the
-            # floors when that state is not finite), then the steady solve from there
-            if not np.all(np.isfinite(_soot_state(solver))):
-                _set_soot_state(solver, initial)
-            stage(progress, "soot (pseudo-time fallback)", "steps")
-            run = _step(solver, gas, model, settings, settings.max_steps, at, progress)
-            steps, failure = run.steps, run.failure
-            if run.converged:
-                converged, residual = True, run.residual
-                path = "pseudo-time (fallback after the steady solve did not converge)"
-            elif failure is None:
-                residual = run.residual
-                steady("steady after pseudo-time stepping")
-        extra["first steady solve"] = "" if report is None else str(report.message)
+        else:
+            iterations, steps = int(report.iterations), int(report.time_steps)
+            jacobians, rejected = int(report.jacobians), int(report.rejected)
+            residual, converged, stop = float(report.residual), bool(report.converged), \
+                str(report.stop)
+            extra["steady solve"] = str(report.message)
+            extra["steady solve time [s]"] = float(report.seconds)
     else:
-        run = _step(solver, gas, model, settings, settings.max_steps, at, progress)
+        run = _step(solver, gas, model, settings, at, progress)
         steps, failure, residual, converged = run.steps, run.failure, run.residual, run.converged
     state = _soot_state(solver)
     if failure is None and math.isinf(residual):
@@ -312,7 +295,7 @@ def soot_stage(case: Case, gas, flame, boundaries: Boundaries, *, position: str 
             gas.TPX = T[i], P, X[:, i]
             model.update_gas(T[i], P, rho[i], mu[i], gas.mean_molecular_weight, X[:, i])
             model.update_solution(state[:, i].copy())
-            soot_rows.append(R.soot_state_columns(model, rho[i]))
+            soot_rows.append(R.soot_state_columns(model, rho[i], state[:, i]))
         solver.update_wdot_correction()
         W = np.array(solver.wdot_correction_soot, dtype=float)
         rates = pd.DataFrame({position: grid,
@@ -332,30 +315,42 @@ def soot_stage(case: Case, gas, flame, boundaries: Boundaries, *, position: str 
             i, j = (int(a[0]) for a in np.nonzero(~np.isfinite(values)))
             failure = f"{soot_cols[j]} is {values[i, j]} {at(i)}"
 
-    extra.update({"soot path": path if converged else "none (not converged)",
-                  "steady iterations": iterations, "steps": steps,
+    extra.update({"soot path": settings.method if converged else "none (not converged)",
+                  "Newton iterations": iterations, "pseudo-time steps": steps,
+                  "Jacobians": jacobians, "rejected steps": rejected,
                   "residual": residual, "tolerance": settings.tolerance})
     how = f"scaled residual {residual:.1e}, tolerance {settings.tolerance:g}"
+    counts = (f"{iterations} Newton iterations, {steps} pseudo-time steps ({rejected} "
+              f"rejected), {jacobians} Jacobians")
     if failure is not None:
         status, message = "failed", failure
         extra["soot path"] = "none (failed)"
-    elif converged and path.startswith("steady"):
+    elif converged and settings.method == "steady":
         status = "converged"
-        message = (f"soot profiles converged by the {path} solve in {iterations} iterations"
-                   + (f" and {steps} pseudo-time steps" if steps else "") + f" ({how})")
+        message = f"soot profiles converged by the steady solve: {counts} ({how})"
     elif converged:
         status = "converged"
-        message = f"soot profiles converged by {path} after {steps} steps ({how})"
+        message = f"soot profiles converged by pseudo-time after {steps} steps ({how})"
     elif settings.method == "steady":
         status = "not converged"
-        message = (f"not converged: the steady soot solve ({iterations} iterations), "
-                   f"{steps} pseudo-time steps of {settings.dt:g} s and the steady solve again "
-                   f"left the {how}; raise soot_solver.max_iterations or max_steps, or try "
-                   f"more soot_solver.points")
+        message = (f"not converged: the steady soot solve ({stop}) left the {how} after "
+                   f"{counts}; raise soot_solver.max_iterations or max_steps. A residual that "
+                   f"no longer falls can mean that a soot grid point sits where the soot "
+                   f"model switches between two formulas: another soot_solver.points moves "
+                   f"the grid")
     else:
         status = "step budget used"
         message = (f"step budget used: {steps} steps of {settings.dt:g} s left the {how}; "
                    f"raise soot_solver.max_steps, or use soot_solver.method = \"steady\"")
+    if np.all(np.isfinite(state)):
+        from .checks import recomputed_residual
+
+        try:  # the answer checked on a new solver (fumivex2.checks)
+            extra["recomputed residual"] = recomputed_residual(
+                lambda: make_soot_solver(case, gas, flame, model, boundaries), state)
+        except Exception as e:
+            extra["recomputed residual"] = math.nan
+            extra["recomputed residual error"] = f"{type(e).__name__}: {e}"
     extra["soot time [s]"] = time.perf_counter() - started
     return RunResult(case=case, profiles=profiles, status=status, message=message,
                      run_time=time.perf_counter() - started, rates=rates, extra=extra)

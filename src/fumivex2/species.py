@@ -30,7 +30,8 @@ from .cases import (ALPHA_MODELS, COALESCENCE_TYPES, GROWTH_MODELS, SWITCHES, VA
 
 __all__ = ["KEY_SPECIES", "SpeciesError", "InletError", "SpeciesMap", "open_mechanism",
            "map_species", "configure_soot_model", "shipped_mechanism", "parse_composition",
-           "set_inlet", "case_soot_model", "report_species", "cantera_message"]
+           "set_inlet", "case_soot_model", "report_species", "cantera_message",
+           "mole_fractions_text", "inlet_summary"]
 
 KEY_SPECIES = ("C2H2", "H2", "H", "CO", "O2", "OH", "H2O")
 # the aromatics by ring count, with the formula names other mechanisms use
@@ -379,6 +380,22 @@ def set_inlet(gas, inlet) -> None:
             from None
     if not (np.all(np.isfinite(gas.X)) and math.isfinite(gas.density) and gas.density > 0):
         raise InletError("inlet: the composition gives no valid gas state")
+
+
+def mole_fractions_text(gas, smallest: float = 1e-6) -> str:
+    """The phase's mole fractions as 'C2H4 0.2083, O2 0.2708, AR 0.5208': every species
+    above `smallest`, largest first, four significant digits."""
+    X = gas.mole_fraction_dict(threshold=smallest)
+    return ", ".join(f"{name} {x:.4g}" for name, x in
+                     sorted(X.items(), key=lambda item: -item[1]))
+
+
+def inlet_summary(gas) -> dict:
+    """Summary entries of the inlet a run used (the phase at the inlet state): its mole
+    fractions, whatever the case gave (a composition, or fuel and oxidiser at an
+    equivalence ratio), and its density."""
+    return {"inlet mole fractions [-]": mole_fractions_text(gas),
+            "inlet density [kg/m3]": float(gas.density)}
 
 
 # ---- a case's soot model and reported species ---------------------------------------------
