@@ -229,6 +229,8 @@ def test_derived_values_only_where_the_soot_means_something(tmp_path):
     r = synthetic()
     r.profiles.loc[5, R.N_PRI] = 0.5 * r.profiles.loc[5, R.N_AGG]   # inconsistent
     r.profiles.loc[2, R.N_PRI] = 1e3 * FLOORS["N_pri"]              # primaries, no aggregates
+    r.profiles.loc[1, R.N_PRI] = 0.5 * FLOORS["N_agg"]              # noise at the floors:
+    r.profiles.loc[0, R.C_TOT] = -2.0 * FLOORS["C_tot"]             # within the checks' noise
     C.check_run(r)
     p = r.profiles
     for col in (R.NUMBER, R.N_P, R.D_P, R.D_M, R.HC):
@@ -241,6 +243,11 @@ def test_derived_values_only_where_the_soot_means_something(tmp_path):
     folder = write_run(r, tmp_path / "out")
     csv = pd.read_csv(folder / "profiles.csv")
     assert csv[R.N_P].isna().sum() == 4 and (csv[R.N_P].dropna() >= 1.0).all()
+    # the soot variables themselves: noise below what the run resolves is not written
+    assert csv.loc[1, [R.N_AGG, R.N_PRI]].isna().all() and np.isnan(csv.loc[0, R.C_TOT])
+    assert csv[[R.N_AGG, R.N_PRI, R.C_TOT, R.H_TOT]].iloc[2:].notna().all().all()
+    unresolved = csv[R.N_PRI] < csv[R.N_AGG]
+    assert list(csv.index[unresolved]) == [5]                       # the meaningful one, flagged
     summary = (folder / "summary.txt").read_text()
     assert summary.startswith("SUSPECT: N_pri >= N_agg beyond tolerance (stand-in)")
     assert "primaries per aggregate 4 points" in summary

@@ -194,7 +194,8 @@ def test_info_and_help(capsys):
     rc, out, _ = run(capsys, "info")
     assert rc == 0
     for part in ("fumivex2", "NumPy", "Cantera", "scikit-sundae", "Dask", "build: ",
-                 "'ethylene-pfr' on abf.yaml", "'ethylene-flame' on abf.yaml", "self_collision"):
+                 "'ethylene-pfr' on abf.yaml", "'ethylene-flame' on abf.yaml", "self_collision",
+                 "gas viscosity in reactors with soot, on abf.yaml: fumivex2 in C++"):
         assert part in out, part
     rc, out, _ = run(capsys, "sweep", "--help")
     assert rc == 0 and "--vary KEY=V1,V2,..." in out and "examples:" in out

@@ -167,9 +167,12 @@ def test_counterflow_steady_soot_satisfies_its_equations(counterflow):
     report = fv.solve_steady(solver, rtol=case.soot_solver.tolerance)
     assert report.converged, report.message
     assert residual_np(solver) < case.soot_solver.tolerance
-    # the same profiles as the run's (which hold the solution itself)
-    np.testing.assert_allclose(solver.C_tot_n, counterflow.profiles[R.C_TOT], rtol=1e-9,
-                               atol=1e-9 * np.max(solver.C_tot_n))
+    # the same profiles as the run's (which hold the solution itself, but for negative noise
+    # far below the peak, left empty)
+    ours, written = np.array(solver.C_tot_n), counterflow.profiles[R.C_TOT].to_numpy()
+    kept = np.isfinite(written)
+    assert np.all(ours[~kept] < 0) and np.all(-ours[~kept] < 1e-6 * ours.max())
+    np.testing.assert_allclose(ours[kept], written[kept], rtol=1e-9, atol=1e-9 * ours.max())
 
 
 def test_counterflow_soot_enters_at_floors_and_gathers_at_the_stagnation_plane(counterflow):

@@ -114,6 +114,7 @@ int module_exec(PyObject* module) {
       add_function(module, &g_solve_steady) < 0 || add_function(module, &g_steady_residual) < 0 ||
       add_function(module, &g_pseudo_time_steps) < 0 ||
       add_function(module, &g_network_load) < 0 || add_function(module, &g_network_soot_rows) < 0 ||
+      add_function(module, &g_network_eval) < 0 ||
       add_function(module, &g_solve_coupled_flame) < 0 ||
       add_function(module, &g_coupled_flame_residual) < 0 ||
       add_function(module, &g_coupled_flame_jacobian) < 0 ||

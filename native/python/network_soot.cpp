@@ -3,17 +3,26 @@
 //
 //   _network_load(state, y)           copies the reactor's state vector y (any
 //                                     buffer of doubles: Cantera hands a view of
-//                                     its own array) into `state` (float64 array)
+//                                     its own array) into `state` (float64 array,
+//                                     or the reactor's cell list: its item 0)
 //   _network_soot_rows(ctx, LHS, RHS) adds soot's terms to the reactor's
 //                                     equations LHS dy/dt = RHS, in place
+//   _network_eval(box, t, LHS, RHS)   the same with ctx = box[0] (t unused)
+//
+// A reactor that does not override its hooks gives Cantera
+// functools.partial(_network_load, cell) and partial(_network_eval, box) as
+// its update_state and eval hooks, so that an evaluation runs no Python code
+// of its own.
 //
 // ctx is the tuple the reactor builds when its network initialises:
 //   (reactor, phase, soot_model, cell, species_offset, T_index, W,
-//    constant_volume, soot_reactor_class, H2_index, (W_C, W_H))
+//    constant_volume, soot_reactor_class, H2_index, (W_C, W_H), viscosity)
 // with cell the list [state copy (float64 array), offset of the soot
 // variables, offset of the species, initialisation pass, phase], W the
 // molar masses (kg/kmol, float64 array) and W_C, W_H the phase's atomic
-// weights of carbon and hydrogen (kg/mol). The reactor's inlets and outlets are
+// weights of carbon and hydrogen (kg/mol) and viscosity the phase's mixture
+// viscosity object from fumivex2.viscosity, or None to read the phase's own
+// viscosity attribute. The reactor's inlets and outlets are
 // read at each call, so a flow device added after the network initialised
 // counts as soon as Cantera's own equations count it; an upstream soot
 // reactor's cell is read at each call too.
@@ -27,8 +36,9 @@
 // The phase holds the reactor's state when Cantera calls the hook (its eval
 // restores it), so the soot model is given the gas the way the plug-flow
 // reactor gives it: T, P, density, viscosity, mean molar mass and mole
-// fractions read from the phase, in one place (give_gas). An exact CSootModel
-// runs in C++.
+// fractions read from the phase, in one place (give_gas), the viscosity
+// computed from T and X by the viscosity object when there is one. An exact
+// CSootModel runs in C++.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -37,6 +47,7 @@
 #include "bind/attrs.hpp"
 #include "bind/entry.hpp"
 #include "bind/errors.hpp"
+#include "bind/items.hpp"
 #include "bind/numpy.hpp"
 #include "common/checked.hpp"
 #include "reactor/network.hpp"
@@ -200,7 +211,15 @@ PyObject* py_network_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     return nullptr;
   }
   return guarded([&] {
-    Doubles dst(args[0], true, "state");
+    PyObject* target = args[0];
+    if (PyList_Check(target)) {  // a reactor's cell: [state, ...]
+      if (PyList_GET_SIZE(target) < 1) value_error("a soot reactor's cell is empty");
+      target = PyList_GET_ITEM(target, 0);
+    }
+    Ref held = Ref::borrow(target);
+    if (target == Py_None)
+      value_error("the soot reactor is not in a network (it was never initialised)");
+    Doubles dst(target, true, "state");
     Doubles src(args[1], false, "y");
     if (dst.n != src.n)
       value_error("the reactor's state has " + std::to_string(src.n) + " components, its copy " +
@@ -212,9 +231,11 @@ PyObject* py_network_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 
 // The one place the soot model is given the phase's gas: T, P, density,
 // viscosity, mean molar mass and mole fractions, read from the phase (which
-// holds the reactor's state while Cantera evaluates it). Returns the density,
-// kg/m^3.
-double give_gas(PyObject* phase, SootCalls& sm) { return sm.update_gas_from(phase); }
+// holds the reactor's state while Cantera evaluates it); the viscosity from
+// the viscosity object (None: the phase's own). Returns the density, kg/m^3.
+double give_gas(PyObject* phase, PyObject* viscosity, SootCalls& sm) {
+  return sm.update_gas_from(phase, viscosity);
+}
 
 // The items of a list or tuple attribute (reactor.inlets, reactor.outlets).
 Ref sequence_attr(PyObject* o, PyObject* name) {
@@ -230,6 +251,177 @@ struct SootInflow {
   Cell cell;
 };
 
+// The rows of _network_soot_rows(ctx, LHS, RHS); throws on failure.
+void soot_rows(PyObject* ctx, PyObject* lhs_obj, PyObject* rhs_obj) {
+  if (!PyTuple_Check(ctx) || PyTuple_GET_SIZE(ctx) != 12)
+    type_error("_network_soot_rows(): the context must be a tuple of 12 items");
+  PyObject* reactor = PyTuple_GET_ITEM(ctx, 0);
+  PyObject* phase = PyTuple_GET_ITEM(ctx, 1);
+  Ref model = Ref::borrow(PyTuple_GET_ITEM(ctx, 2));
+  const Cell cell(PyTuple_GET_ITEM(ctx, 3), reactor);
+  Doubles state(cell.state.get(), false, "state");
+  const long so = cell.offset;
+  const long sp = index_value(PyTuple_GET_ITEM(ctx, 4), "species offset");
+  const long iT = index_value(PyTuple_GET_ITEM(ctx, 5), "temperature index");
+  Doubles W(PyTuple_GET_ITEM(ctx, 6), false, "molar masses");
+  const int constant_volume = PyObject_IsTrue(PyTuple_GET_ITEM(ctx, 7));
+  if (constant_volume < 0) throw_pending();
+  PyObject* soot_class = PyTuple_GET_ITEM(ctx, 8);
+  const long iH2 = index_value(PyTuple_GET_ITEM(ctx, 9), "H2 index");
+  PyObject* weights = PyTuple_GET_ITEM(ctx, 10);
+  if (!PyTuple_Check(weights) || PyTuple_GET_SIZE(weights) != 2)
+    type_error("_network_soot_rows(): the atomic weights are a tuple (W_C, W_H)");
+  const double W_C = as_double(PyTuple_GET_ITEM(weights, 0));
+  const double W_H = as_double(PyTuple_GET_ITEM(weights, 1));
+  PyObject* viscosity = PyTuple_GET_ITEM(ctx, 11);
+  Doubles lhs(lhs_obj, true, "LHS");
+  Doubles rhs(rhs_obj, true, "RHS");
+  const long K = W.n;
+  const long n = state.n;
+  if (lhs.n != n || rhs.n != n)
+    value_error("the reactor's equations have " + std::to_string(rhs.n) +
+                " rows for a state of " + std::to_string(n) + " components");
+  if (sp < 1 || sp + K > so || so + kSoot != n || iT < 1 || iT >= sp || sp != cell.species)
+    value_error("the soot reactor's layout does not fit its state vector");
+
+  // The soot model at the reactor's gas and soot state; the transport terms
+  // below use the state's own soot values X (the model sees them clamped to
+  // its floors, which only its rates may do: a value below the floor must
+  // relax to the inflow's like any other).
+  SootCalls sm(model.get());
+  const Names& nm = names();
+  const double rho = give_gas(phase, viscosity, sm);
+  double X[kSoot];
+  std::memcpy(X, state.data + so, sizeof X);
+  sm.update_solution(X);
+  sm.update_scrub_wdot();
+  double S[kSoot];
+  int done = 0;
+  if (!sm.sources(S, done))
+    for (int k = 0; k < kSoot; ++k) S[k] = sm.source(static_cast<SootSource>(k));
+  // Gas: the species exchanged with the soot, closed on H2 so that the gas
+  // loses exactly the mass the soot gains (reactor/network.hpp). The
+  // scrubbing rates are read where the model keeps them when they are a
+  // float64 array (no Python code runs while they are read).
+  const double m = state.data[0];
+  const double V = fdiv(m, rho);
+  std::vector<double> added(static_cast<std::size_t>(K));  // kg/s per species
+  {
+    Ref scrub_obj(sm.attr("scrub_wdot"));
+    const auto wrong_length = [K](std::size_t n) {
+      value_error("soot model: scrub_wdot has " + std::to_string(n) + " values for a phase of " +
+                  std::to_string(K) + " species");
+    };
+    if (PyArrayObject* a = plain_vector(scrub_obj.get())) {
+      if (PyArray_DIM(a, 0) != K) wrong_length(static_cast<std::size_t>(PyArray_DIM(a, 0)));
+      const char* p = PyArray_BYTES(a);
+      const npy_intp step = PyArray_STRIDE(a, 0);
+      for (long k = 0; k < K; ++k, p += step)
+        added[static_cast<std::size_t>(k)] =
+            V * *reinterpret_cast<const double*>(p) * W.data[k];
+    } else {
+      const std::vector<double> scrub = float64_vector(scrub_obj.get());
+      if (static_cast<long>(scrub.size()) != K) wrong_length(scrub.size());
+      for (long k = 0; k < K; ++k)
+        added[static_cast<std::size_t>(k)] = V * scrub[static_cast<std::size_t>(k)] * W.data[k];
+    }
+  }
+  substitute_pseudo_species(phase, sm, W.data, K, V, added.data());
+  double exchanged = 0.0;
+  for (double a : added) exchanged += a;
+  const double soot_gain = m * fv::reactor::soot_mass_ratio(S[2], S[3], W_C, W_H);
+  if (iH2 >= K) value_error("soot model: H2_index is out of the phase's species range");
+  added[static_cast<std::size_t>(iH2)] += fv::reactor::hydrogen_closure(exchanged, soot_gain);
+  double* rhs_species = rhs.data + sp;
+  const double* Y = state.data + sp;
+  for (long k = 0; k < K; ++k)
+    rhs_species[k] +=
+        fv::reactor::network_species_term(added[static_cast<std::size_t>(k)], Y[k], soot_gain);
+  rhs.data[0] -= soot_gain;
+
+  // Flows, read afresh: the contents leave at this reactor's soot per gas
+  // mass sigma, and enter at the upstream soot reactor's (none from a
+  // reservoir or a gas-only reactor).
+  const int energy = [&] {
+    Ref e = get(reactor, nm.energy);
+    const int v = PyObject_IsTrue(e.get());
+    if (v < 0) throw_pending();
+    return v;
+  }();
+  const double sigma = fv::reactor::soot_mass_ratio(X[2], X[3], W_C, W_H);
+  Ref outlets = sequence_attr(reactor, nm.outlets);
+  double mdot_out = 0.0;  // gas, kg/s
+  double soot_out = 0.0;  // soot mass, kg/s
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(outlets.get()); ++i) {
+    // held: reading a flow rate can run Python (a controller's mdot function)
+    Ref device = Ref::borrow(PySequence_Fast_GET_ITEM(outlets.get(), i));
+    const double mdot = get_float(device.get(), nm.mdot);
+    const double gas = fv::reactor::gas_flow(mdot, sigma);
+    mdot_out += gas;
+    soot_out += mdot - gas;
+  }
+  rhs.data[0] += soot_out;  // Cantera took the whole flow out of the gas
+  if (constant_volume && energy && soot_out != 0.0)
+    rhs.data[iT] += soot_out * fdiv(get_float(phase, nm.P), rho);  // its flow work P/rho
+
+  Ref inlets = sequence_attr(reactor, nm.inlets);
+  double n_in[kSoot] = {0.0, 0.0, 0.0, 0.0};
+  std::vector<SootInflow> soot_inflows;
+  for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(inlets.get()); ++i) {
+    Ref held = Ref::borrow(PySequence_Fast_GET_ITEM(inlets.get(), i));
+    PyObject* device = held.get();
+    Ref up = get(device, nm.upstream);
+    const int is_soot = PyObject_IsInstance(up.get(), soot_class);
+    if (is_soot < 0) throw_pending();
+    if (!is_soot) continue;
+    const double mdot = get_float(device, nm.mdot);
+    Ref up_cell_obj = get(up.get(), nm.cell);
+    Cell up_cell(up_cell_obj.get(), up.get());
+    Doubles upstream(up_cell.state.get(), false, "upstream state");
+    const long uo = up_cell.offset;
+    if (uo + kSoot > upstream.n || up_cell.species < 1 || up_cell.species + K > uo)
+      value_error("the upstream soot reactor's layout does not fit its state vector");
+    const double* Xu = upstream.data + uo;
+    const double sigma_up = fv::reactor::soot_mass_ratio(Xu[2], Xu[3], W_C, W_H);
+    const double gas = fv::reactor::gas_flow(mdot, sigma_up);
+    for (int k = 0; k < kSoot; ++k) n_in[k] += gas * Xu[k];
+    // Cantera counted the whole flow as gas of the upstream composition
+    const double soot = mdot - gas;
+    const double* Yu = upstream.data + up_cell.species;
+    rhs.data[0] -= soot;
+    for (long k = 0; k < K; ++k) rhs_species[k] -= soot * (Yu[k] - Y[k]);
+    if (energy && soot != 0.0)
+      soot_inflows.push_back({std::move(up), mdot, gas, std::move(up_cell)});
+  }
+  if (!soot_inflows.empty()) {
+    // and gave the energy equation the soot's share of the inflow's enthalpy:
+    // h_in - sum_k e_k Y_in,k / W_k per kg, with e_k this reactor's partial
+    // molar enthalpies (constant pressure) or internal energies (volume), J/kmol
+    Ref e_obj = get(phase, constant_volume ? nm.u_k : nm.h_k);
+    const std::vector<double> e = float64_vector(e_obj.get());
+    if (static_cast<long>(e.size()) != K)
+      value_error("phase: partial molar properties have the wrong length");
+    for (const SootInflow& f : soot_inflows) {
+      Ref r(check(PyObject_CallMethodNoArgs(f.upstream.get(), nm.restore)));
+      const double h_in = get_float(f.cell.phase.get(), nm.h_mass);
+      Doubles upstream(f.cell.state.get(), false, "upstream state");
+      const double* Yu = upstream.data + f.cell.species;
+      double carried = h_in;
+      for (long k = 0; k < K; ++k)
+        carried -= e[static_cast<std::size_t>(k)] * Yu[k] / W.data[k];
+      rhs.data[iT] -= (f.mdot - f.gas) * carried;
+    }
+    Ref r(check(PyObject_CallMethodNoArgs(reactor, nm.restore)));
+  }
+  const double dmdt = rhs.data[0];
+
+  for (int k = 0; k < kSoot; ++k) {
+    lhs.data[so + k] = 1.0;
+    rhs.data[so + k] =
+        fv::reactor::network_soot_derivative(S[k], X[k], n_in[k], mdot_out, dmdt, m);
+  }
+}
+
 PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*) {
   if (nargs != 3) {
     PyErr_Format(PyExc_TypeError,
@@ -237,159 +429,25 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
     return nullptr;
   }
   return guarded([&] {
-    PyObject* ctx = args[0];
-    if (!PyTuple_Check(ctx) || PyTuple_GET_SIZE(ctx) != 11)
-      type_error("_network_soot_rows(): the context must be a tuple of 11 items");
-    PyObject* reactor = PyTuple_GET_ITEM(ctx, 0);
-    PyObject* phase = PyTuple_GET_ITEM(ctx, 1);
-    Ref model = Ref::borrow(PyTuple_GET_ITEM(ctx, 2));
-    const Cell cell(PyTuple_GET_ITEM(ctx, 3), reactor);
-    Doubles state(cell.state.get(), false, "state");
-    const long so = cell.offset;
-    const long sp = index_value(PyTuple_GET_ITEM(ctx, 4), "species offset");
-    const long iT = index_value(PyTuple_GET_ITEM(ctx, 5), "temperature index");
-    Doubles W(PyTuple_GET_ITEM(ctx, 6), false, "molar masses");
-    const int constant_volume = PyObject_IsTrue(PyTuple_GET_ITEM(ctx, 7));
-    if (constant_volume < 0) throw_pending();
-    PyObject* soot_class = PyTuple_GET_ITEM(ctx, 8);
-    const long iH2 = index_value(PyTuple_GET_ITEM(ctx, 9), "H2 index");
-    PyObject* weights = PyTuple_GET_ITEM(ctx, 10);
-    if (!PyTuple_Check(weights) || PyTuple_GET_SIZE(weights) != 2)
-      type_error("_network_soot_rows(): the atomic weights are a tuple (W_C, W_H)");
-    const double W_C = as_double(PyTuple_GET_ITEM(weights, 0));
-    const double W_H = as_double(PyTuple_GET_ITEM(weights, 1));
-    Doubles lhs(args[1], true, "LHS");
-    Doubles rhs(args[2], true, "RHS");
-    const long K = W.n;
-    const long n = state.n;
-    if (lhs.n != n || rhs.n != n)
-      value_error("the reactor's equations have " + std::to_string(rhs.n) +
-                  " rows for a state of " + std::to_string(n) + " components");
-    if (sp < 1 || sp + K > so || so + kSoot != n || iT < 1 || iT >= sp || sp != cell.species)
-      value_error("the soot reactor's layout does not fit its state vector");
+    soot_rows(args[0], args[1], args[2]);
+    return Py_NewRef(Py_None);
+  });
+}
 
-    // The soot model at the reactor's gas and soot state; the transport terms
-    // below use the state's own soot values X (the model sees them clamped to
-    // its floors, which only its rates may do: a value below the floor must
-    // relax to the inflow's like any other).
-    SootCalls sm(model.get());
-    const Names& nm = names();
-    const double rho = give_gas(phase, sm);
-    double X[kSoot];
-    std::memcpy(X, state.data + so, sizeof X);
-    sm.update_solution(X);
-    sm.update_scrub_wdot();
-    double S[kSoot];
-    int done = 0;
-    if (!sm.sources(S, done))
-      for (int k = 0; k < kSoot; ++k) S[k] = sm.source(static_cast<SootSource>(k));
-    Ref scrub_obj(sm.attr("scrub_wdot"));
-    const std::vector<double> scrub = float64_vector(scrub_obj.get());
-    if (static_cast<long>(scrub.size()) != K)
-      value_error("soot model: scrub_wdot has " + std::to_string(scrub.size()) +
-                  " values for a phase of " + std::to_string(K) + " species");
-
-    // Gas: the species exchanged with the soot, closed on H2 so that the gas
-    // loses exactly the mass the soot gains (reactor/network.hpp).
-    const double m = state.data[0];
-    const double V = fdiv(m, rho);
-    std::vector<double> added(static_cast<std::size_t>(K));
-    for (long k = 0; k < K; ++k)
-      added[static_cast<std::size_t>(k)] = V * scrub[static_cast<std::size_t>(k)] * W.data[k];
-    substitute_pseudo_species(phase, sm, W.data, K, V, added.data());
-    double exchanged = 0.0;
-    for (double a : added) exchanged += a;
-    const double soot_gain = m * fv::reactor::soot_mass_ratio(S[2], S[3], W_C, W_H);
-    if (iH2 >= K) value_error("soot model: H2_index is out of the phase's species range");
-    added[static_cast<std::size_t>(iH2)] += fv::reactor::hydrogen_closure(exchanged, soot_gain);
-    double* rhs_species = rhs.data + sp;
-    const double* Y = state.data + sp;
-    for (long k = 0; k < K; ++k)
-      rhs_species[k] +=
-          fv::reactor::network_species_term(added[static_cast<std::size_t>(k)], Y[k], soot_gain);
-    rhs.data[0] -= soot_gain;
-
-    // Flows, read afresh: the contents leave at this reactor's soot per gas
-    // mass sigma, and enter at the upstream soot reactor's (none from a
-    // reservoir or a gas-only reactor).
-    const int energy = [&] {
-      Ref e = get(reactor, nm.energy);
-      const int v = PyObject_IsTrue(e.get());
-      if (v < 0) throw_pending();
-      return v;
-    }();
-    const double sigma = fv::reactor::soot_mass_ratio(X[2], X[3], W_C, W_H);
-    Ref outlets = sequence_attr(reactor, nm.outlets);
-    double mdot_out = 0.0;  // gas, kg/s
-    double soot_out = 0.0;  // soot mass, kg/s
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(outlets.get()); ++i) {
-      // held: reading a flow rate can run Python (a controller's mdot function)
-      Ref device = Ref::borrow(PySequence_Fast_GET_ITEM(outlets.get(), i));
-      const double mdot = get_float(device.get(), nm.mdot);
-      const double gas = fv::reactor::gas_flow(mdot, sigma);
-      mdot_out += gas;
-      soot_out += mdot - gas;
-    }
-    rhs.data[0] += soot_out;  // Cantera took the whole flow out of the gas
-    if (constant_volume && energy && soot_out != 0.0)
-      rhs.data[iT] += soot_out * fdiv(get_float(phase, nm.P), rho);  // its flow work P/rho
-
-    Ref inlets = sequence_attr(reactor, nm.inlets);
-    double n_in[kSoot] = {0.0, 0.0, 0.0, 0.0};
-    std::vector<SootInflow> soot_inflows;
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(inlets.get()); ++i) {
-      Ref held = Ref::borrow(PySequence_Fast_GET_ITEM(inlets.get(), i));
-      PyObject* device = held.get();
-      Ref up = get(device, nm.upstream);
-      const int is_soot = PyObject_IsInstance(up.get(), soot_class);
-      if (is_soot < 0) throw_pending();
-      if (!is_soot) continue;
-      const double mdot = get_float(device, nm.mdot);
-      Ref up_cell_obj = get(up.get(), nm.cell);
-      Cell up_cell(up_cell_obj.get(), up.get());
-      Doubles upstream(up_cell.state.get(), false, "upstream state");
-      const long uo = up_cell.offset;
-      if (uo + kSoot > upstream.n || up_cell.species < 1 || up_cell.species + K > uo)
-        value_error("the upstream soot reactor's layout does not fit its state vector");
-      const double* Xu = upstream.data + uo;
-      const double sigma_up = fv::reactor::soot_mass_ratio(Xu[2], Xu[3], W_C, W_H);
-      const double gas = fv::reactor::gas_flow(mdot, sigma_up);
-      for (int k = 0; k < kSoot; ++k) n_in[k] += gas * Xu[k];
-      // Cantera counted the whole flow as gas of the upstream composition
-      const double soot = mdot - gas;
-      const double* Yu = upstream.data + up_cell.species;
-      rhs.data[0] -= soot;
-      for (long k = 0; k < K; ++k) rhs_species[k] -= soot * (Yu[k] - Y[k]);
-      if (energy && soot != 0.0)
-        soot_inflows.push_back({std::move(up), mdot, gas, std::move(up_cell)});
-    }
-    if (!soot_inflows.empty()) {
-      // and gave the energy equation the soot's share of the inflow's enthalpy:
-      // h_in - sum_k e_k Y_in,k / W_k per kg, with e_k this reactor's partial
-      // molar enthalpies (constant pressure) or internal energies (volume), J/kmol
-      Ref e_obj = get(phase, constant_volume ? nm.u_k : nm.h_k);
-      const std::vector<double> e = float64_vector(e_obj.get());
-      if (static_cast<long>(e.size()) != K)
-        value_error("phase: partial molar properties have the wrong length");
-      for (const SootInflow& f : soot_inflows) {
-        Ref r(check(PyObject_CallMethodNoArgs(f.upstream.get(), nm.restore)));
-        const double h_in = get_float(f.cell.phase.get(), nm.h_mass);
-        Doubles upstream(f.cell.state.get(), false, "upstream state");
-        const double* Yu = upstream.data + f.cell.species;
-        double carried = h_in;
-        for (long k = 0; k < K; ++k)
-          carried -= e[static_cast<std::size_t>(k)] * Yu[k] / W.data[k];
-        rhs.data[iT] -= (f.mdot - f.gas) * carried;
-      }
-      Ref r(check(PyObject_CallMethodNoArgs(reactor, nm.restore)));
-    }
-    const double dmdt = rhs.data[0];
-
-    for (int k = 0; k < kSoot; ++k) {
-      lhs.data[so + k] = 1.0;
-      rhs.data[so + k] =
-          fv::reactor::network_soot_derivative(S[k], X[k], n_in[k], mdot_out, dmdt, m);
-    }
+PyObject* py_network_eval(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*) {
+  if (nargs != 4) {
+    PyErr_Format(PyExc_TypeError,
+                 "_network_eval() takes exactly 4 positional arguments (%zd given)", nargs);
+    return nullptr;
+  }
+  return guarded([&] {
+    PyObject* box = args[0];
+    if (!PyList_Check(box) || PyList_GET_SIZE(box) != 1)
+      type_error("_network_eval(): the box must be a list of one item");
+    Ref ctx = Ref::borrow(PyList_GET_ITEM(box, 0));  // held: the rows can run Python
+    if (ctx.get() == Py_None)
+      value_error("the soot reactor is not in a network (it was never initialised)");
+    soot_rows(ctx.get(), args[2], args[3]);
     return Py_NewRef(Py_None);
   });
 }
@@ -398,11 +456,17 @@ PyObject* py_network_soot_rows(PyObject*, PyObject* const* args, Py_ssize_t narg
 
 PyMethodDef g_network_load = method_fast<py_network_load>("_network_load",
     "_network_load(state, y)\n--\n\n"
-    "Copies a soot reactor's state vector y into the float64 array state.");
+    "Copies a soot reactor's state vector y into the float64 array state (or into item 0\n"
+    "of a list, the reactor's cell).");
 
 PyMethodDef g_network_soot_rows = method_fast<py_network_soot_rows>("_network_soot_rows",
     "_network_soot_rows(ctx, LHS, RHS)\n--\n\n"
     "Adds soot's terms to a soot reactor's equations LHS dy/dt = RHS in place (the reactor's\n"
     "after_eval hook).");
+
+PyMethodDef g_network_eval = method_fast<py_network_eval>("_network_eval",
+    "_network_eval(box, t, LHS, RHS)\n--\n\n"
+    "_network_soot_rows(box[0], LHS, RHS): a soot reactor's after_eval hook, bound to the\n"
+    "list that holds its context.");
 
 }  // namespace fv::py

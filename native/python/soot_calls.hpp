@@ -28,8 +28,11 @@ class SootCalls {
   // (converted to double on entry) or with doubles.
   void update_gas(PyObject* const args[6]);
   // update_gas with the phase's T, P, density, viscosity, mean_molecular_weight
-  // and X, read in that order; returns float(density), kg/m^3
-  double update_gas_from(PyObject* phase);
+  // and X, read in that order; returns float(density), kg/m^3. With a
+  // viscosity object from fumivex2.viscosity (not None), the phase's
+  // viscosity is not read: T, P, density, mean_molecular_weight and X are, in
+  // that order, and the viscosity is viscosity(T, X) (call_mixture_viscosity).
+  double update_gas_from(PyObject* phase, PyObject* viscosity = nullptr);
   void update_gas(double T, double P, double density, double viscosity, double mean_MW,
                   PyObject* X);
   // update_solution(solution) with an array object, or with a new 4-element

@@ -28,6 +28,7 @@ extern PyMethodDef g_pseudo_time_steps;
 extern PyMethodDef g_steady_residual;
 extern PyMethodDef g_network_load;
 extern PyMethodDef g_network_soot_rows;
+extern PyMethodDef g_network_eval;
 int ready_steady_report(PyObject* module);
 // _MixtureViscosity (viscosity.cpp)
 extern PyTypeObject MixtureViscosityType;

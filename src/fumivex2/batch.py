@@ -100,7 +100,8 @@ def state_row(reactor, model, key, pahs) -> tuple:
     for name, i in tuple(key) + tuple(pahs):
         row[R.species_column(name)] = float(X[i])
     if model is not None:
-        model.update_gas(g.T, g.P, g.density, g.viscosity, g.mean_molecular_weight, X)
+        model.update_gas(g.T, g.P, g.density, reactor.gas_viscosity, g.mean_molecular_weight,
+                         X)
         state = np.array(reactor.soot_state, dtype=float)
         model.update_solution(state.copy())
         row.update({k: float(v) for k, v in
@@ -140,6 +141,13 @@ def failure_reason(error: BaseException) -> str:
             return f"{lines[0]}: {lines[1]}"
         return cantera_message(error)
     return f"{type(error).__name__}: {cantera_message(error)}"
+
+
+def viscosity_note(reactor, model) -> str:
+    """How the gas viscosity the soot model reads was computed in a soot reactor."""
+    from .viscosity import NOT_USED
+
+    return NOT_USED if model is None else reactor.viscosity_method
 
 
 def solver_stats(net) -> dict:
@@ -216,6 +224,7 @@ def run_batch(case: Case, *, progress: Progress = None) -> RunResult:
     integrated = time.perf_counter()
     columns = profile_columns([R.TIME], key, pahs, model is not None)
     profiles, mass = tables(rows, fractions, columns, R.TIME, gas.species_names)
+    inputs["gas viscosity"] = viscosity_note(reactor, model)
     extra = {"summary": inputs, "integrator": "CVODES (Cantera)", "atol": float(net.atol),
              "mass_fractions": mass, "set-up time [s]": set_up_done - started,
              "integration time [s]": integrated - set_up_done}

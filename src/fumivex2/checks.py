@@ -58,7 +58,7 @@ from . import results as R
 
 __all__ = ["Check", "check_run", "run_checks", "meaningful", "mask_derived",
            "species_table", "element_content", "flame_gas_flows", "recomputed_residual",
-           "one_way_ratios", "BALANCE_TOLERANCE", "ONE_WAY_LIMIT", "FLOOR_MULTIPLE",
+           "one_way_ratios", "mask_unresolved", "BALANCE_TOLERANCE", "ONE_WAY_LIMIT", "FLOOR_MULTIPLE",
            "RESOLUTION", "ELEMENTS"]
 
 ELEMENTS = ("C", "H", "O", "N")
@@ -296,6 +296,37 @@ def mask_derived(result) -> dict:
         if drop.any():
             p[col] = np.where(drop, np.nan, x)
         counts[col] = counts.get(col, 0) + int(drop.sum())
+    return counts
+
+
+
+def mask_unresolved(result) -> dict:
+    """Leave the soot variables themselves empty (NaN) where their values are below what
+    the run resolves (not meaningful) and say nothing physical: a negative value, and
+    N_agg and N_pri both where N_pri < N_agg (the model's rates keep N_pri >= N_agg, so
+    such a pair is noise of the solve: on a counterflow flame at a tolerance of 1e-6 they
+    appear a million times below the peak, and vanish when it is stepped to 3e-11).
+    Called after the checks, which read the values as computed. Returns the count of
+    points emptied per column."""
+    p = result.profiles
+    if p is None or len(p) == 0:
+        return {}
+    ok = meaningful(p, _resolution(result))
+    if not ok:
+        return {}
+    a, n = (p[c].to_numpy(dtype=float) for c in (R.N_AGG, R.N_PRI))
+    with np.errstate(invalid="ignore"):
+        pair = ~(ok["N_agg"] & ok["N_pri"]) & (n < a)
+    counts = {}
+    for v, col in VARIABLE_COLUMNS.items():
+        x = p[col].to_numpy(dtype=float)
+        with np.errstate(invalid="ignore"):
+            drop = ~ok[v] & (x < 0.0)
+        if v in ("N_agg", "N_pri"):
+            drop |= pair
+        if drop.any():
+            p[col] = np.where(drop, np.nan, x)
+            counts[col] = int(drop.sum())
     return counts
 
 
@@ -629,6 +660,12 @@ def check_run(result, gas=None) -> Any:
         emptied, checks = {}, [Check("checks", math.nan, 0.0,
                                      f"the checks could not be computed: "
                                      f"{type(e).__name__}: {e}")]
+    try:
+        unresolved = mask_unresolved(result)
+    except Exception:  # the checks above already say what could not be computed
+        unresolved = {}
+    for col, count in unresolved.items():
+        emptied[col] = emptied.get(col, 0) + count
     result.extra["derived values left empty"] = emptied
     result.extra["checks"] = [c.as_dict() for c in checks]
     failed = [c for c in checks if not c.passed]
@@ -689,11 +726,12 @@ def summary_lines(result) -> list:
     emptied = {k: v for k, v in (result.extra.get("derived values left empty") or {}).items()
                if v}
     if emptied:
-        lines.append("derived values left empty where the soot they derive from is not "
-                     "meaningful (below " + f"{FLOOR_MULTIPLE:g} floors, or for a flame below "
-                     f"{RESOLUTION:g} x the solve's tolerance x the peak), N_pri < N_agg, or "
-                     "not physical: " + ", ".join(f"{k.split(' [')[0]} {v} points"
-                                                   for k, v in emptied.items()))
+        lines.append("values left empty where the soot is not meaningful (below "
+                     f"{FLOOR_MULTIPLE:g} floors, or for a flame below {RESOLUTION:g} x the "
+                     "solve's tolerance x the peak): derived values there, where N_pri < N_agg "
+                     "or not physical; the soot variables themselves there only where "
+                     "negative or N_pri < N_agg: " + ", ".join(f"{k.split(' [')[0]} {v} points"
+                                                               for k, v in emptied.items()))
     return lines
 
 

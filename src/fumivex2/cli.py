@@ -618,6 +618,10 @@ def _cmd_info(args, quiet: bool) -> int:
     print(f"Python {platform.python_version()} ({sys.executable})")
     for label, dist in PACKAGES:
         print(f"  {label:<17} {_version(dist)}")
+    if _version("cantera") != "not installed":
+        from .viscosity import info_lines
+        for line in info_lines():
+            print(line)
     print("default cases (fumivex2 KIND --print-case):")
     for kind in RUN_KINDS:
         for line in _case_line(default_case(kind)):

@@ -21,7 +21,7 @@ from . import results as R
 from .cases import Case, CaseError
 from .checks import check_run, flame_gas_flows
 from .flame import (MIN_FLAME_RISE, NOT_BURNING, FlameFailure, failed_flame, flame_profiles,
-                    require_oxygen, solve_from_neighbour)
+                    flame_viscosity_note, require_oxygen, solve_from_neighbour)
 from .results import RunResult
 from .soot_stage import Boundaries, soot_stage
 from .species import InletError, case_soot_model, cantera_message, mole_fractions_text, \
@@ -192,7 +192,8 @@ def run_counterflow(case: Case, *, progress: Progress = None, restart: bool = Fa
         result = soot_stage(case, gas, flame, boundaries, position=R.POSITION,
                             where="from the fuel inlet", model=model, progress=progress)
     result.extra.update(where)
-    result.extra["summary"] = {**streams, **structure}
+    result.extra["summary"] = {**streams, **structure,
+                               "gas viscosity": flame_viscosity_note(gas, model)}
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
     result.extra["gas flows"] = flame_gas_flows(flame, gas)

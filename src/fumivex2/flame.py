@@ -313,7 +313,7 @@ def run_flame(case: Case, *, progress: Progress = None, restart: bool = False) -
                            extra={"flame points": len(flame.grid)})
     else:
         result = soot_in_flame(case, gas, flame, model=model, progress=progress)
-    result.extra["summary"] = inputs
+    result.extra["summary"] = {**inputs, "gas viscosity": flame_viscosity_note(gas, model)}
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
     result.extra["gas flows"] = flame_gas_flows(flame, gas)
@@ -331,6 +331,14 @@ def burner_summary(gas, case: Case) -> dict:
     inputs["burner velocity at the inlet state [m/s]"] = mdot / float(gas.density)
     inputs["burner given by"] = "flame.mass_flux" if case.flame.mass_flux else "flame.velocity"
     return inputs
+
+
+def flame_viscosity_note(gas, model) -> str:
+    """How the gas viscosity the soot stage reads was computed: by Cantera's transport on
+    the flame's points."""
+    from .viscosity import NOT_USED
+
+    return NOT_USED if model is None else f"Cantera's flame ({gas.transport_model} transport)"
 
 
 def failed_flame(gas, case: Case, model, failure: FlameFailure, started: float,

@@ -47,16 +47,22 @@ count from the next evaluation on.
 
 Each evaluation of the network calls the extension twice per soot reactor: once to copy
 the state Cantera hands over, once to add the soot terms to the equations in place (the
-soot model runs in C++ when it is a plain CSootModel).
+soot model runs in C++ when it is a plain CSootModel). The gas viscosity the soot model
+reads is computed by the extension from the phase's species fits (``fumivex2.viscosity``)
+when the transport model is one whose viscosity is Wilke's rule, equal to Cantera's to
+round-off at a tenth of its cost; otherwise it is the phase's own. ``viscosity_method``
+names the one in use.
 """
 from __future__ import annotations
 
 import difflib
+import functools
 
 import cantera as ct
 import numpy as np
 
 from . import _fumivex2
+from . import viscosity as _viscosity
 from .results import SOOT_FLOORS, SOOT_VARIABLES
 
 __all__ = ["SootReactor", "SootConstPressureReactor", "SOOT_COMPONENTS"]
@@ -137,6 +143,19 @@ class _SootReactorBase:
             kwargs["name"] = name
         if clone is not None:
             kwargs["clone"] = clone
+        # [state copy, offset of the soot variables, offset of the species, the network
+        # initialisation it belongs to, phase]: read by downstream soot reactors
+        self._cell = [None, None, None, None, None]
+        self._ctx = None
+        self._box = [None]   # the context, as the extension's hook reads it
+        # Cantera's hooks: the extension's functions themselves, bound to the cell and the
+        # context, so that an evaluation runs no Python code of its own; a subclass that
+        # overrides a hook keeps its method
+        cls = type(self)
+        if cls.after_update_state is _SootReactorBase.after_update_state:
+            self.after_update_state = functools.partial(_fumivex2._network_load, self._cell)
+        if cls.after_eval is _SootReactorBase.after_eval:
+            self.after_eval = functools.partial(_fumivex2._network_eval, self._box)
         super().__init__(gas, **kwargs)
         contents = self._contents()
         if contents is not gas and contents.transport_model != gas.transport_model:
@@ -147,10 +166,9 @@ class _SootReactorBase:
         # kg/mol: the phase's own atomic weights, so that soot and gas count elements alike
         self._weights = tuple(contents.atomic_weight(e) / 1000.0 for e in ("C", "H"))
         self._soot = np.array([getattr(model, f) for f in SOOT_FLOORS], dtype=float)
-        # [state copy, offset of the soot variables, offset of the species, the network
-        # initialisation it belongs to, phase]: read by downstream soot reactors
-        self._cell = [None, None, None, None, None]
-        self._ctx = None
+        # the mixture viscosity object (None: the phase's own call) and its method's name,
+        # read again from the phase's fits each time the network initialises
+        self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(contents)
 
     # ---- Cantera's hooks ---------------------------------------------------------------
 
@@ -168,11 +186,13 @@ class _SootReactorBase:
         state[n0:] = soot
         species_offset = self.component_index(phase.species_name(0))
         self._cell[:] = [state, n0, species_offset, _PASS["epoch"], phase]
+        self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(phase)
         self._ctx = (self, phase, self._soot_model, self._cell, species_offset,
                      self.component_index("temperature"),
                      np.ascontiguousarray(phase.molecular_weights, dtype=float),
                      isinstance(self, ct.ExtensibleIdealGasReactor), _SootReactorBase,
-                     int(self._soot_model.H2_index), self._weights)
+                     int(self._soot_model.H2_index), self._weights, self._viscosity)
+        self._box[0] = self._ctx
 
     def after_get_state(self, y):
         # the current values: the initial ones until the network integrates, then those
@@ -247,6 +267,21 @@ class _SootReactorBase:
         return self._soot_model
 
     @property
+    def viscosity_method(self) -> str:
+        """How the gas viscosity given to the soot model is computed: by the extension
+        from the phase's species fits, or by Cantera's own call for a transport model
+        whose viscosity is not Wilke's rule on them."""
+        return self._viscosity_method
+
+    @property
+    def gas_viscosity(self) -> float:
+        """The gas viscosity at the reactor's state as the soot model is given it, Pa s."""
+        g = self._contents()
+        if self._viscosity is None:
+            return float(g.viscosity)
+        return float(self._viscosity(g.T, g.X))
+
+    @property
     def soot_state(self) -> np.ndarray:
         """[N_agg, N_pri, C_tot, H_tot] in mol per kg of gas: the network's current values
         once it has integrated, else the initial values (default the model's floors).
@@ -318,7 +353,7 @@ class _SootReactorBase:
         """The soot model given this reactor's gas and soot state."""
         g = self._contents()
         m = self._soot_model
-        m.update_gas(g.T, g.P, g.density, g.viscosity, g.mean_molecular_weight, g.X)
+        m.update_gas(g.T, g.P, g.density, self.gas_viscosity, g.mean_molecular_weight, g.X)
         m.update_solution(np.array(self._current(), dtype=float))
         return m
 

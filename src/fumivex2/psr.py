@@ -51,7 +51,7 @@ import numpy as np
 
 from . import results as R
 from .batch import (failure_reason, make_reactor, network_atol, profile_columns, set_up,
-                    solver_stats, state_row, tables)
+                    solver_stats, state_row, tables, viscosity_note)
 from .cases import Case
 from .checks import check_run, element_content, species_table
 from .results import RunResult
@@ -181,8 +181,9 @@ def run_psr(case: Case, *, progress: Progress = None) -> RunResult:
     columns = profile_columns(leading, key, pahs, model is not None)
     rows, fractions = [], []
     status, notes = "completed", []
-    extra = {"summary": inlet_summary(gas), "integrator": "CVODES (Cantera)",
-             "atol": float(atol), "inlet content [mol/kg]": inlet_content}
+    extra = {"summary": {**inlet_summary(gas), "gas viscosity": viscosity_note(reactor, model)},
+             "integrator": "CVODES (Cantera)", "atol": float(atol),
+             "inlet content [mol/kg]": inlet_content}
     area = _area(case) if pfr else float("nan")
 
     def add_row(r, residence_time, z=None, velocity=None, keep=True):

@@ -213,10 +213,10 @@ def _build_identity() -> dict:
     apart (a fast-math or a sanitizer build of the same version)."""
     import importlib.util
 
-    spec = importlib.util.find_spec("fumivex2._fumivex2")
-    if spec is None or not spec.origin or not os.path.isfile(spec.origin):
+    module = importlib.util.find_spec("fumivex2._fumivex2")
+    if module is None or not module.origin or not os.path.isfile(module.origin):
         return {"extension": "not found"}
-    ext = pathlib.Path(spec.origin)
+    ext = pathlib.Path(module.origin)
     st = ext.stat()
     out = {"extension": _file_hash(str(ext), st.st_mtime_ns, st.st_size)}
     info = ext.with_name("build_info.json")

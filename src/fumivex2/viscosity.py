@@ -13,7 +13,8 @@ own call.
 - ``ViscositySolution``: a Cantera ``Solution`` whose ``viscosity`` property is the fast one,
   for code that reads ``phase.viscosity`` (the plug-flow reactor);
 - ``viscosity_method(gas)``: the name of the method a phase's ``viscosity`` uses, for
-  ``fumivex2 info`` and run summaries.
+  ``fumivex2 info`` and run summaries; ``NOT_USED`` for a run without soot, which reads
+  no viscosity.
 """
 from __future__ import annotations
 
@@ -32,6 +33,9 @@ WILKE_MODELS = frozenset({"mixture-averaged", "mixture-averaged-CK", "multicompo
 _CHECK_RTOL = 1e-12
 
 _CANTERA_VISCOSITY = ct.Transport.viscosity   # the descriptor ViscositySolution overrides
+
+#: what a run's summary says of the gas viscosity when soot is off
+NOT_USED = "not used (soot off)"
 
 
 def _fit_coefficients(gas, ck: bool) -> list | None:
@@ -149,3 +153,19 @@ class ViscositySolution(ct.Solution):
     def modify_species(self, k, species) -> None:
         super().modify_species(k, species)
         self._refresh_viscosity()
+
+
+def info_lines(file: str = "abf.yaml") -> list:
+    """What ``fumivex2 info`` says of the gas viscosity: the method the reactors use on
+    the mechanism of the default cases (shipped), and the rule for the others."""
+    from .species import open_mechanism
+
+    models = ", ".join(sorted(WILKE_MODELS))
+    try:
+        method = viscosity_method(ViscositySolution(origin=open_mechanism(file)))
+    except Exception as e:  # a broken installation: say so, do not stop `info`
+        method = f"unknown ({type(e).__name__}: {e})"
+    return [f"gas viscosity in reactors with soot, on {file}: {method}",
+            f"  computed in C++ for the transport models {models};",
+            "  Cantera's own call for any other; flames use Cantera's (the flame's transport)"]
+

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -11,114 +12,148 @@ namespace fv::gas {
 
 namespace {
 
-// Rows of g are padded to a multiple of this many columns (the widest block
-// of rows k that the sums below take together).
-constexpr std::size_t kPad = 8;
+// Columns are taken in blocks of this many (one cache line): the sums over
+// j > k keep one partial sum per column of a block (column m mod kBlock).
+constexpr std::size_t kBlock = 8;
 
 [[noreturn]] void value_error(const std::string& message) {
   throw Error(ErrorKind::Value, message);
 }
 
-// out[0 .. 3 stride): for every k < stride the three sums
-//   out[k] = sum_j g[j][k] w[3j],  out[stride + k] = sum_j g[j][k] w[3j + 1],
-//   out[2 stride + k] = sum_j g[j][k] w[3j + 2],
-// each accumulated in the order j = 0 .. K-1 (g is symmetric, so row j of g
-// holds g_kj for all k contiguously). Blocks of neighbouring rows k share
-// vector instructions while each row's additions keep their order, so every
-// variant below gives the same bits.
-using ThreeSums = void (*)(const double* g, std::size_t stride, std::size_t K, const double* w,
-                           double* out);
+// The start of v's storage rounded up to 64 bytes (vectors hold kBlock more
+// numbers than they use), so that every block of a row is one cache line.
+double* aligned(std::vector<double>& v) {
+  const auto p = reinterpret_cast<std::uintptr_t>(v.data());
+  return reinterpret_cast<double*>((p + 63) & ~static_cast<std::uintptr_t>(63));
+}
+
+// ((l0 + l1) + (l2 + l3)) + ((l4 + l5) + (l6 + l7)): a row's partial sums,
+// in the same order on every path.
+inline double block_sum(const double l[kBlock]) {
+  return ((l[0] + l[1]) + (l[2] + l[3])) + ((l[4] + l[5]) + (l[6] + l[7]));
+}
+
+// The sums over the upper triangle of S, all at once, with
+// S_jm = g_jm (u u), u = rho_j + rho_m, made from g as it is read:
+//
+//   lower[m] = sum_{j<m} S_jm z_j (in the order of j),
+//   upper[j] = sum_{m>j} S_jm z_m (a partial sum per column of a block,
+//              m mod kBlock, over the blocks in order, then block_sum).
+//
+// The triangle of g is stored by blocks of columns: block b (columns 8b ..
+// 8b + 7) holds, for each row j < count[b], the row's kBlock entries, zero
+// where m <= j or m >= K. Zeros add nothing: every product is positive or
+// zero. Walking the triangle block by block keeps the sums of a block's
+// columns in registers and reads g in the order it is stored. S is not kept:
+// making it again costs three operations per entry, while storing it would
+// double the memory the sums go through (which, between the other work of a
+// reactor's evaluation, is what they cost). Vectors of neighbouring columns
+// keep each column's additions in their order, so every variant gives the
+// same bits.
+struct Triangle {
+  const std::size_t* count;  // per block, the rows that reach it
+  std::size_t K, blocks;
+  const double* rho;         // [blocks kBlock]
+  const double* z;           // [blocks kBlock]
+  double* lower;             // [blocks kBlock], set
+  double* partial;           // [K kBlock], work
+  double* upper;             // [K], set
+};
+using TriangleKernel = void (*)(const Triangle& t, const double* g);
 
 #if !defined(__GNUC__)
-void three_sums_scalar(const double* g, std::size_t stride, std::size_t K, const double* w,
-                       double* out) {
-  for (std::size_t k = 0; k < stride; ++k) {
-    double a = 0.0, b = 0.0, c = 0.0;
-    for (std::size_t j = 0; j < K; ++j) {
-      const double gkj = g[j * stride + k];
-      a += gkj * w[3 * j];
-      b += gkj * w[3 * j + 1];
-      c += gkj * w[3 * j + 2];
+void sums_scalar(const Triangle& t, const double* g) {
+  for (std::size_t i = 0; i < t.K * kBlock; ++i) t.partial[i] = 0.0;
+  std::size_t at = 0;
+  for (std::size_t b = 0; b < t.blocks; ++b) {
+    const std::size_t m0 = b * kBlock;
+    double low[kBlock] = {};
+    for (std::size_t j = 0; j < t.count[b]; ++j) {
+      for (std::size_t l = 0; l < kBlock; ++l, ++at) {
+        const double u = t.rho[j] + t.rho[m0 + l];
+        const double s = g[at] * (u * u);
+        low[l] += s * t.z[j];
+        t.partial[j * kBlock + l] += s * t.z[m0 + l];
+      }
     }
-    out[k] = a;
-    out[stride + k] = b;
-    out[2 * stride + k] = c;
+    for (std::size_t l = 0; l < kBlock; ++l) t.lower[m0 + l] = low[l];
   }
+  for (std::size_t j = 0; j < t.K; ++j) t.upper[j] = block_sum(t.partial + j * kBlock);
 }
 #else
 typedef double Vec2 __attribute__((vector_size(2 * sizeof(double))));  // SSE2
 typedef double Vec4 __attribute__((vector_size(4 * sizeof(double))));  // AVX
 
-// Blocks of two vectors of rows: six accumulators, which stay in registers
-// when V is the machine's own vector width.
 template <class V>
-__attribute__((always_inline)) inline void three_sums_blocked(const double* g, std::size_t stride,
-                                                              std::size_t K, const double* w,
-                                                              double* out) {
+__attribute__((always_inline)) inline void sums_blocked(const Triangle& t, const double* g) {
   constexpr std::size_t L = sizeof(V) / sizeof(double);
-  static_assert(kPad % (2 * L) == 0, "blocks must tile the padded rows");
-  for (std::size_t k0 = 0; k0 < stride; k0 += 2 * L) {
-    V a0 = {}, a1 = {}, b0 = {}, b1 = {}, c0 = {}, c1 = {};
-    const double* column = g + k0;
-    for (std::size_t j = 0; j < K; ++j, column += stride) {
-      V g0, g1, p, q, r;
-      std::memcpy(&g0, column, sizeof g0);
-      std::memcpy(&g1, column + L, sizeof g1);
-      const double* wj = w + 3 * j;
-      for (std::size_t l = 0; l < L; ++l) {
-        p[l] = wj[0];
-        q[l] = wj[1];
-        r[l] = wj[2];
-      }
-      a0 += g0 * p;
-      a1 += g1 * p;
-      b0 += g0 * q;
-      b1 += g1 * q;
-      c0 += g0 * r;
-      c1 += g1 * r;
+  constexpr std::size_t N = kBlock / L;  // vectors per block
+  // the fields in locals: the stores below (memcpy) could alias the struct
+  const std::size_t K = t.K, blocks = t.blocks;
+  const std::size_t* const count = t.count;
+  const double* const rho = t.rho;
+  const double* const z = t.z;
+  double* const lower = t.lower;
+  double* const partial = t.partial;
+  for (std::size_t i = 0; i < K * kBlock; ++i) partial[i] = 0.0;
+  const double* gb = g;
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const std::size_t m0 = b * kBlock, rows = count[b];
+    V rho_m[N], z_m[N], low[N];
+    for (std::size_t v = 0; v < N; ++v) {
+      std::memcpy(&rho_m[v], rho + m0 + v * L, sizeof(V));
+      std::memcpy(&z_m[v], z + m0 + v * L, sizeof(V));
+      low[v] = V{};
     }
-    std::memcpy(out + k0, &a0, sizeof a0);
-    std::memcpy(out + k0 + L, &a1, sizeof a1);
-    std::memcpy(out + stride + k0, &b0, sizeof b0);
-    std::memcpy(out + stride + k0 + L, &b1, sizeof b1);
-    std::memcpy(out + 2 * stride + k0, &c0, sizeof c0);
-    std::memcpy(out + 2 * stride + k0 + L, &c1, sizeof c1);
+    for (std::size_t j = 0; j < rows; ++j) {
+      const double rho_j = rho[j], z_j = z[j];
+      double* const part = partial + j * kBlock;
+      const std::size_t at = j * kBlock;
+      for (std::size_t v = 0; v < N; ++v) {
+        V gv;
+        std::memcpy(&gv, gb + at + v * L, sizeof gv);
+        const V u = rho_j + rho_m[v];
+        const V s = gv * (u * u);
+        low[v] += s * z_j;
+        V p;
+        std::memcpy(&p, part + v * L, sizeof p);
+        p += s * z_m[v];
+        std::memcpy(part + v * L, &p, sizeof p);
+      }
+    }
+    for (std::size_t v = 0; v < N; ++v) std::memcpy(lower + m0 + v * L, &low[v], sizeof(V));
+    gb += rows * kBlock;
   }
+  for (std::size_t j = 0; j < K; ++j) t.upper[j] = block_sum(partial + j * kBlock);
 }
 
-void three_sums_sse2(const double* g, std::size_t stride, std::size_t K, const double* w,
-                     double* out) {
-  three_sums_blocked<Vec2>(g, stride, K, w, out);
-}
+void sums_sse2(const Triangle& t, const double* g) { sums_blocked<Vec2>(t, g); }
 
 #if defined(__x86_64__)
-// Twice as many rows per instruction where the processor has AVX2 (multiplies
-// and adds stay separate: no fused multiply-add, so the bits do not change).
-__attribute__((target("avx2"))) void three_sums_avx2(const double* g, std::size_t stride,
-                                                     std::size_t K, const double* w,
-                                                     double* out) {
-  three_sums_blocked<Vec4>(g, stride, K, w, out);
+// Twice as many columns per instruction where the processor has AVX2
+// (multiplies and adds stay separate: no fused multiply-add).
+__attribute__((target("avx2"))) void sums_avx2(const Triangle& t, const double* g) {
+  sums_blocked<Vec4>(t, g);
 }
 #endif
 #endif
 
 // The variant for this processor, chosen once.
-ThreeSums three_sums_for_this_cpu() {
+TriangleKernel kernel_for_this_cpu() {
 #if defined(__GNUC__) && defined(__x86_64__)
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2")) return three_sums_avx2;
+  if (__builtin_cpu_supports("avx2")) return sums_avx2;
 #endif
 #if defined(__GNUC__)
-  return three_sums_sse2;
+  return sums_sse2;
 #else
-  return three_sums_scalar;
+  return sums_scalar;
 #endif
 }
 
-void three_sums(const double* g, std::size_t stride, std::size_t K, const double* w,
-                double* out) {
-  static const ThreeSums chosen = three_sums_for_this_cpu();
-  chosen(g, stride, K, w, out);
+void triangle_sums(const Triangle& t, const double* g) {
+  static const TriangleKernel chosen = kernel_for_this_cpu();
+  chosen(t, g);
 }
 
 }  // namespace
@@ -150,27 +185,31 @@ MixtureViscosity::MixtureViscosity(const std::vector<double>& molar_masses,
   a5_.assign(K_ * max_coefficients, 0.0);
   for (std::size_t k = 0; k < K_; ++k)
     std::copy(a_[k].begin(), a_[k].end(), a5_.begin() + k * max_coefficients);
-  stride_ = (K_ + kPad - 1) / kPad * kPad;
-  g_.assign(K_ * stride_, 0.0);
-  for (std::size_t j = 0; j < K_; ++j)
-    for (std::size_t k = 0; k < K_; ++k)
-      g_[j * stride_ + k] = 1.0 / std::sqrt(8.0 * (M_[k] + M_[j]));
-  M12_.resize(K_);
-  M34_.resize(K_);
-  Mm14_.resize(K_);
-  for (std::size_t k = 0; k < K_; ++k) {
-    M12_[k] = std::sqrt(M_[k]);
-    M34_[k] = M12_[k] * std::sqrt(M12_[k]);
-    Mm14_[k] = 1.0 / std::sqrt(M12_[k]);
+  blocks_ = (K_ + kBlock - 1) / kBlock;
+  const std::size_t Kp = blocks_ * kBlock;
+  count_.resize(blocks_);
+  std::size_t n = 0;
+  for (std::size_t b = 0; b < blocks_; ++b) {
+    count_[b] = std::min(K_, b * kBlock + kBlock - 1);  // rows j < m for some m of b
+    n += count_[b] * kBlock;
   }
+  g_.assign(n + kBlock, 0.0);
+  double* g = aligned(g_);
+  for (std::size_t b = 0, at = 0; b < blocks_; ++b)
+    for (std::size_t j = 0; j < count_[b]; ++j)
+      for (std::size_t m = b * kBlock; m < (b + 1) * kBlock; ++m, ++at)
+        if (m > j && m < K_) g[at] = 1.0 / std::sqrt(8.0 * (M_[j] + M_[m]));
+  Mm14_.resize(K_);
+  for (std::size_t k = 0; k < K_; ++k) Mm14_[k] = 1.0 / std::sqrt(std::sqrt(M_[k]));
   mu_.resize(K_);
-  q_.resize(K_);
   r_.resize(K_);
-  b_.resize(K_);
-  c_.resize(K_);
+  rho_.assign(Kp + kBlock, 0.0);
   X_.resize(K_);
-  w_.assign(3 * K_, 0.0);
-  sums_.assign(3 * stride_, 0.0);
+  x_.assign(K_, 0.0);
+  z_.assign(Kp + kBlock, 0.0);
+  lower_.assign(Kp + kBlock, 0.0);
+  partial_.assign(K_ * kBlock + kBlock, 0.0);
+  upper_.assign(K_, 0.0);
 }
 
 void MixtureViscosity::update_T(double T) {
@@ -195,14 +234,10 @@ void MixtureViscosity::update_T(double T) {
       mu_[k] = std::exp(sum);
       s = std::sqrt(mu_[k]);
     }
-    const double inv_s = 1.0 / s;
-    q_[k] = M34_[k] * inv_s;
-    r_[k] = M_[k] * (inv_s * inv_s);
-    b_[k] = 2.0 * s * Mm14_[k];
-    c_[k] = mu_[k] * (Mm14_[k] * Mm14_[k]);
+    aligned(rho_)[k] = s * Mm14_[k];
+    r_[k] = M_[k] / mu_[k];
   }
   T_ = T;
-  have_result_ = false;
 }
 
 void MixtureViscosity::species_viscosities(double T, double* mu) {
@@ -211,27 +246,25 @@ void MixtureViscosity::species_viscosities(double T, double* mu) {
 }
 
 double MixtureViscosity::operator()(double T, const double* X) {
-  const bool same_T = T == T_;
-  update_T(T);
-  if (same_T && have_result_ && std::equal(X_.begin(), X_.end(), X)) return result_;
+  if (!(T > 0.0) || !std::isfinite(T))
+    value_error("mixture viscosity: the temperature must be a positive number of kelvin, got " +
+                std::to_string(T));
+  if (have_result_ && T == T_result_ && std::equal(X_.begin(), X_.end(), X)) return result_;
 
-  for (std::size_t j = 0; j < K_; ++j) {
-    const double x = std::max(tiny_mole_fraction, X[j]);
-    w_[3 * j] = M12_[j] * x;
-    w_[3 * j + 1] = q_[j] * x;
-    w_[3 * j + 2] = r_[j] * x;
-  }
-  three_sums(g_.data(), stride_, K_, w_.data(), sums_.data());
-  const double* A = sums_.data();
-  const double* B = A + stride_;
-  const double* C = B + stride_;
-  double mix = 0.0;
+  update_T(T);  // nothing to do at the temperature of the last call
+  double* z = aligned(z_);
   for (std::size_t k = 0; k < K_; ++k) {
-    const double x = std::max(tiny_mole_fraction, X[k]);
-    const double denominator = A[k] + b_[k] * B[k] + c_[k] * C[k];
-    mix += x * mu_[k] / denominator;
+    x_[k] = std::max(tiny_mole_fraction, X[k]);
+    z[k] = x_[k] * r_[k];
   }
+  const Triangle sums{count_.data(), K_,       blocks_,          aligned(rho_), z,
+                      aligned(lower_), aligned(partial_), upper_.data()};
+  triangle_sums(sums, aligned(g_));
+  double mix = 0.0;
+  for (std::size_t k = 0; k < K_; ++k)
+    mix += x_[k] * mu_[k] / ((sums.lower[k] + x_[k]) + sums.upper[k]);
   std::copy(X, X + K_, X_.begin());
+  T_result_ = T;
   result_ = mix;
   have_result_ = true;
   return mix;

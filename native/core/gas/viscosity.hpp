@@ -8,16 +8,22 @@
 //
 // with mole fractions below 1e-20 (negative ones included) taken as 1e-20.
 //
-// Expanding the square and writing sqrt(8 (1 + M_k / M_j)) through the
-// symmetric g_kj = 1 / sqrt(8 (M_k + M_j)) gives, with s_k = sqrt(mu_k),
+// With s_k = sqrt(mu_k), rho_k = s_k M_k^(-1/4) and the symmetric
+// g_kj = 1 / sqrt(8 (M_k + M_j)), the factors are
 //
-//   sum_j Phi_kj x_j = A_k + 2 s_k M_k^(-1/4) B_k + mu_k M_k^(-1/2) C_k,
-//   A_k = sum_j g_kj M_j^(1/2) x_j,  B_k = sum_j g_kj M_j^(3/4) x_j / s_j,
-//   C_k = sum_j g_kj M_j x_j / mu_j,
+//   Phi_kj = S_kj M_j / mu_j,  S_kj = g_kj (rho_k + rho_j)^2  (symmetric),
 //
-// so that a new state costs one pass over the K x K matrix g (built once per
-// mechanism) with three products, instead of K^2 square roots and divisions.
-// Every term is positive: the sums lose nothing to cancellation.
+// and Phi_kk = 1, so that
+//
+//   sum_j Phi_kj x_j = sum_{j<k} S_kj z_j + x_k + sum_{j>k} S_kj z_j,  z_j = x_j M_j / mu_j.
+//
+// A state takes three operations per entry of the upper triangle of S, made
+// from g (built once per mechanism) instead of square roots and divisions, and
+// two products with it; only the triangle of g is stored and read (K^2 / 2
+// numbers), each entry serving both sums. The species fits are evaluated
+// again only at a new temperature. Every term is positive: the sums lose nothing to
+// cancellation. The result depends on (T, X) alone, not on the calls before,
+// and is the same on every processor.
 //
 // An object caches its last state; it is not for concurrent use.
 #pragma once
@@ -65,35 +71,41 @@ class MixtureViscosity {
   void update_T(double T);
 
   std::size_t K_ = 0;
-  std::size_t stride_ = 0;  // K rounded up to the kernel's block: row length of g
+  std::size_t blocks_ = 0;  // blocks of columns (of 8), covering K
   std::vector<double> M_;
   std::vector<std::vector<double>> a_;
   std::vector<ViscosityFit> fit_;
   std::vector<double> a5_;     // a_k0 .. a_k4 per species, zeros after the last given one
 
+  // The upper triangle of g by blocks of columns: block b holds, for each
+  // row j < count_[b], the row's 8 entries of the block, zero where m <= j or
+  // m >= K (storage aligned to 64 bytes, as the vectors below).
+  std::vector<std::size_t> count_;
+  std::vector<double> g_;      // g_jm = 1 / sqrt(8 (M_j + M_m)), built once
+
   // Built once from the molar masses.
-  std::vector<double> g_;      // g_kj = 1 / sqrt(8 (M_k + M_j)), K rows of stride_, zero padded
-  std::vector<double> M12_;    // M_j^(1/2)
-  std::vector<double> M34_;    // M_j^(3/4)
   std::vector<double> Mm14_;   // M_k^(-1/4)
 
-  // At the temperature of the last call.
+  // At the temperature of the last update_T.
   double T_ = -1.0;
   std::vector<double> mu_;     // mu_k, Pa s
-  std::vector<double> q_;      // M_j^(3/4) / s_j
-  std::vector<double> r_;      // M_j / mu_j
-  std::vector<double> b_;      // 2 s_k M_k^(-1/4)
-  std::vector<double> c_;      // mu_k M_k^(-1/2)
+  std::vector<double> rho_;    // rho_k = s_k M_k^(-1/4), zeros after K
+  std::vector<double> r_;      // M_k / mu_k
 
   // The last state and its result.
   std::vector<double> X_;
+  double T_result_ = -1.0;
   double result_ = 0.0;
   bool have_result_ = false;
 
-  // Work arrays of length stride_: the three weighted mole-fraction vectors
-  // and the three sums.
-  std::vector<double> w_;
-  std::vector<double> sums_;
+  // Work arrays: the mole fractions, at least tiny_mole_fraction; z (zeros
+  // after K); the sums over j < k; the partial sums over j > k, 8 per row;
+  // the sums over j > k.
+  std::vector<double> x_;
+  std::vector<double> z_;
+  std::vector<double> lower_;
+  std::vector<double> partial_;
+  std::vector<double> upper_;
 };
 
 }  // namespace fv::gas
