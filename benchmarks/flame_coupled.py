@@ -113,7 +113,95 @@ def run(name, case, refine):
     print(f"  largest soot mass per gas mass {result.max_soot_mass_ratio:.3e}")
 
 
+# ---- robustness: the solve on flames and options chosen to break it -------------------------
+
+LOW_PRESSURE = """
+kind = "flame"
+name = "ethylene-{kPa}kPa"
+[inlet]
+pressure = {P}
+temperature = 300.0
+composition = "C2H4:1, O2:1, AR:2.5"
+[flame]
+width = 0.05
+mass_flux = 0.0
+velocity = 0.25
+temperature_profile = [[0.0, 0.002, 0.005, 0.01, 0.03, 0.05],
+                       [400.0, 700.0, 1500.0, 1900.0, 1800.0, 1700.0]]
+"""
+
+
+def robustness_cases():
+    """(label, case, solve_coupled options): flames and options the solve was not tuned on."""
+    from fumivex2.cases import default_case, parse_case, with_overrides
+
+    burner, counter = default_case("flame"), default_case("counterflow")
+    finer = dict(slope=0.1, curve=0.2, ratio=2.0, max_points=1500)
+    out = [("burner", burner, {}),
+           ("burner refine", burner, dict(refine=True)),
+           ("burner refine finer", burner, dict(refine=True, **finer))]
+    for growth in ("reactive_dimerization", "irreversible_dimerization", "cross_linking"):
+        out.append((f"burner {growth}", with_overrides(burner, {"soot.growth_model": growth}),
+                    {}))
+    out += [("burner lean phi 0.7",
+             with_overrides(burner, {"inlet.composition": "C2H4:1, O2:4.3, AR:12"}), {}),
+            ("burner hydrogen", with_overrides(burner, {"inlet.composition": "H2:1, O2:0.8, AR:3"}),
+             {}),
+            ("burner finer Cantera grid",
+             with_overrides(burner, {"flame.slope": 0.1, "flame.curve": 0.2}), {})]
+    for kPa in (5, 20):
+        out.append((f"burner {kPa} kPa",
+                    parse_case(tomllib.loads(LOW_PRESSURE.format(kPa=kPa, P=kPa * 1000.0))), {}))
+    out += [("counterflow", counter, {}),
+            ("counterflow refine", counter, dict(refine=True)),
+            ("counterflow refine finer", counter, dict(refine=True, **finer)),
+            ("counterflow strain x3", with_overrides(counter, {"counterflow.fuel_velocity": 0.6}),
+             {}),
+            ("counterflow 50 % O2",
+             with_overrides(counter, {"counterflow.oxidizer": "O2:0.5, N2:0.5"}), {})]
+    return out
+
+
+def robustness():
+    """Each case: converged?, scaled residual, grid points, Newton iterations, pseudo-time
+    steps, Jacobians, coupled-solve seconds and the coupled to one-way ratio of peak soot
+    volume fraction; the default burner is solved twice on the same objects."""
+    from fumivex2 import coupled as C
+    from fumivex2.species import case_soot_model
+
+    flames = {}
+    print(f"{'case':34s} {'conv':>5s} {'resid':>8s} {'pts':>5s} {'it':>4s} {'ts':>5s} "
+          f"{'jac':>4s} {'s':>6s} {'peak fv':>9s} {'ratio':>7s}")
+    for label, case, options in robustness_cases():
+        key = (case.name, str(case.inlet) if case.kind == "flame" else str(case.counterflow),
+               str(case.flame))
+        try:
+            if key not in flames:
+                flames[key] = cantera_flame(case)
+            gas, flame, _ = flames[key]
+            model = case_soot_model(gas, case)
+            runs = 2 if label == "burner" else 1
+            for run_number in range(runs):
+                result = C.solve_coupled(gas, flame, model, **options)
+                fv = volume_fraction(gas, model, result, result.soot, result.Y)
+                fv1 = volume_fraction(gas, model, result, result.one_way_soot, result.one_way_Y)
+                name = label + (" (again)" if run_number else "")
+                print(f"{name:34s} {str(result.converged):>5s} {result.residual:8.1e} "
+                      f"{result.grids[-1] if result.grids else len(result.grid):5d} "
+                      f"{result.iterations:4d} {result.time_steps:5d} {result.jacobians:4d} "
+                      f"{result.seconds:6.2f} {fv.max():9.3e} "
+                      f"{fv.max() / fv1.max() if fv1.max() > 0 else float('nan'):7.3f}",
+                      flush=True)
+                if not result.converged:
+                    print(f"    {result.message}", flush=True)
+        except Exception as e:  # a crash is a finding: report it and go on
+            print(f"{label:34s} raised {type(e).__name__}: {e}", flush=True)
+
+
 def main(argv):
+    if "--robustness" in argv:
+        robustness()
+        return
     refine = "--refine" in argv
     names = [a for a in argv if not a.startswith("--")] or list(cases())
     all_cases = cases()
