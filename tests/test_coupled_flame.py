@@ -376,6 +376,19 @@ def numpy_rows(problem, gas, model, Y, N):
     return F, big
 
 
+def _assert_rows_below(problem, gas, model, result, tolerance):
+    """Every NumPy row at the result below `tolerance` relative to the largest term of its
+    species' or soot variable's equations (the sum rows as they stand)."""
+    K = gas.n_species
+    F, big = numpy_rows(problem, gas, model, result.Y, result.soot)
+    floor = np.max(np.abs(problem.rho_u)) * 1e-20 / (result.grid[-1] - result.grid[0])
+    scale = np.maximum(big, np.r_[np.full(K, floor), np.zeros(4)])[:, None]
+    scaled = np.abs(F) / np.where(scale > 0, scale, 1.0)
+    for i in (0, -1):
+        scaled[int(np.argmax(result.Y[:, i])), i] = abs(F[int(np.argmax(result.Y[:, i])), i])
+    assert np.max(scaled) < tolerance
+
+
 @pytest.mark.parametrize("name", ["burner", "counterflow"])
 def test_answer_satisfies_the_coupled_equations(gas, flames, model, coupled, name):
     """The coupled answer recomputed in NumPy: every row below the solve's tolerance
@@ -386,14 +399,7 @@ def test_answer_satisfies_the_coupled_equations(gas, flames, model, coupled, nam
     assert result.converged, result.message
     assert result.max_soot_mass_ratio > 0.0
     problem = C.flame_problem(gas, flames[name], model)
-    K = gas.n_species
-    F, big = numpy_rows(problem, gas, model, result.Y, result.soot)
-    floor = np.max(np.abs(problem.rho_u)) * 1e-20 / (result.grid[-1] - result.grid[0])
-    scale = np.maximum(big, np.r_[np.full(K, floor), np.zeros(4)])[:, None]
-    scaled = np.abs(F) / np.where(scale > 0, scale, 1.0)
-    for i in (0, -1):
-        scaled[int(np.argmax(result.Y[:, i])), i] = abs(F[int(np.argmax(result.Y[:, i])), i])
-    assert np.max(scaled) < RTOL
+    _assert_rows_below(problem, gas, model, result, RTOL)
     # far from the answer the two computations agree row by row
     start = (result.one_way_Y, result.one_way_soot)
     F0, big0 = numpy_rows(problem, gas, model, *start)
@@ -401,6 +407,21 @@ def test_answer_satisfies_the_coupled_equations(gas, flames, model, coupled, nam
     w = ours["weight"]
     assert np.max(np.abs(F0 - ours["F"]) * w) < 1e-8
     assert np.max(np.abs(F0) * w) > 1e-3
+
+
+def test_refined_answer_satisfies_the_coupled_equations(gas, flames, model, coupled):
+    """refine=True on the burner flame (coarse criteria, to keep it short): the grid gains
+    points (Cantera's among them) and the answer satisfies the NumPy rows on the uneven
+    grid to the tolerance."""
+    result = C.solve_coupled(gas, flames["burner"], model, rtol=RTOL, refine=True,
+                             slope=0.3, curve=0.5, ratio=3.0)
+    assert result.converged, result.message
+    base = coupled["burner"]
+    assert len(result.grid) > len(base.grid)
+    assert np.all(np.isin(base.grid, result.grid))
+    problem = C.flame_problem(gas, flames["burner"], model)
+    fine = C._interpolated(problem, result.grid, base.Y, base.soot)[0]
+    _assert_rows_below(fine, gas, model, result, RTOL)
 
 
 def test_coupling_takes_the_soot_growth_species(coupled, gas):
