@@ -425,6 +425,19 @@ def test_refined_answer_satisfies_the_coupled_equations(gas, flames, model, coup
     _assert_rows_below(fine, gas, model, result, RTOL)
 
 
+def test_second_solve_on_the_same_objects_repeats_the_first(gas, flames, model, coupled):
+    """The phase, the flame and the soot model come out of a solve as they went in (the
+    phase's state and derivative settings restored): solving again gives the same answer
+    to the last bit, with the same counts."""
+    settings, state = dict(gas.derivative_settings), gas.TPY
+    again = C.solve_coupled(gas, flames["burner"], model, rtol=RTOL)
+    assert dict(gas.derivative_settings) == settings
+    assert gas.T == state[0] and gas.P == state[1] and np.array_equal(gas.Y, state[2])
+    first = coupled["burner"]
+    assert again.converged and again.iterations == first.iterations
+    assert np.array_equal(again.Y, first.Y) and np.array_equal(again.soot, first.soot)
+
+
 def test_coupling_takes_the_soot_growth_species(coupled, gas):
     """The soot's uptake of pyrene shows in the gas: where the coupled soot peaks, the gas
     holds less pyrene than without the exchange, and the soot is less than one way."""

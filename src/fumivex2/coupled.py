@@ -336,9 +336,27 @@ def solve_coupled(gas, flame, model, *, rtol: float = 1e-8, gas_sources: bool = 
     fraction within 2 % of that on finer grids for the burner flame (75 against 93
     points), 5 % at 5 kPa (62 against 75), 1 % and 8 % for the counterflow flame (91
     against 119 and 187), where Cantera's own criteria (0.3, 0.5, 3) applied to the soot
-    left the counterflow flame's peak 18 % low. start: (Y, soot) to start from instead of Cantera's species with
-    the one-way soot. Returns a CoupledResult; raises ValueError for flames and models the
-    solve does not take."""
+    left the counterflow flame's peak 18 % low. start: (Y, soot) to start from instead
+    of Cantera's species with the one-way soot. Returns a CoupledResult (the phase left
+    in the state it came in); raises ValueError for flames and models the solve does not
+    take."""
+    # Cantera's flame sets the phase to each point's state when its profiles are read:
+    # the caller's phase state is restored at the end
+    state = gas.TPY
+    try:
+        return _solve_coupled(gas, flame, model, rtol=rtol, gas_sources=gas_sources,
+                              hydrogen_closure=hydrogen_closure, refine=refine, slope=slope,
+                              curve=curve, ratio=ratio, max_points=max_points,
+                              max_iterations=max_iterations, max_time_steps=max_time_steps,
+                              dt=dt, viscosity=viscosity, start=start)
+    finally:
+        gas.set_unnormalized_mass_fractions(state[2])   # as it was, to the last bit
+        gas.TP = state[:2]
+
+
+def _solve_coupled(gas, flame, model, *, rtol, gas_sources, hydrogen_closure, refine, slope,
+                   curve, ratio, max_points, max_iterations, max_time_steps, dt, viscosity,
+                   start) -> CoupledResult:
     import numpy as np
 
     from ._fumivex2 import _solve_coupled_flame, _solve_soot_on_gas
