@@ -474,16 +474,32 @@ def _flame_soot_flows(result) -> Optional[dict]:
     W, atoms = _atoms(species)
     uptake_rate = {e: -(atoms[e][idx] @ W_rates) * 1000.0 for e in ELEMENTS}  # mol/(m3 s)
     uptake_rate["mass"] = -(W[idx] @ W_rates)                                 # kg/(m3 s)
+    two_way = _two_way(result)
+    if two_way:
+        # the coupled rows are upwind: each interior point's sources act over the interval
+        # on its upwind side, which is what they conserve (the trapezoidal rule differs by
+        # a first-order grid error: 6 % on an 81-point burner flame where this closes to
+        # 5e-4)
+        u = p[R.VELOCITY].to_numpy(dtype=float)
+        dz = np.diff(z)
+        cells = np.zeros(len(z))
+        cells[1:-1] = np.where(u[1:-1] > 0, dz[:-1], dz[1:])
     out = {}
     for key in ELEMENTS + ("mass",):
         s = soot[key]
         if result.case.kind == "counterflow":
-            # leaves sideways with the gas: 2 rho V = -d(rho u)/dz
-            net = _trapezoid(-np.gradient(rho_u, z) * s, z)
+            if two_way:
+                from .coupled_stage import _sideways
+                net = _sideways(rho_u, s)
+            else:
+                # leaves sideways with the gas: 2 rho V = -d(rho u)/dz
+                net = _trapezoid(-np.gradient(rho_u, z) * s, z)
         else:
             # carried out through the last point (the soot enters at its floors)
             net = float(rho_u[-1] * s[-1])
-        out[key] = {"out": net, "uptake": _trapezoid(uptake_rate[key], z)}
+        uptake = float(np.sum(uptake_rate[key] * cells)) if two_way else \
+            _trapezoid(uptake_rate[key], z)
+        out[key] = {"out": net, "uptake": uptake}
     return out
 
 

@@ -159,6 +159,9 @@ def coupled_stage(case: Case, gas, flame, *, position: str = R.HEIGHT,
              "coupled solve": r.message, "coupled solve time [s]": float(r.seconds),
              "max soot mass ratio [kg/kg]": float(r.max_soot_mass_ratio),
              "gas flows": coupled_gas_flows(gas, flame, z, Y, rho_u),
+             # every species of the coupled gas (the checks' positivity reads them)
+             "mass_fractions": pd.DataFrame({position: z, **{
+                 f"Y_{name} [-]": Y[k] for k, name in enumerate(gas.species_names)}}),
              "soot path": "coupled" if r.converged else "none (not converged)"}
     if failure is not None:
         status, message = R.FAILED, failure
@@ -204,11 +207,11 @@ def coupled_gas_flows(gas, flame, z, Y, rho_u) -> dict:
     """The gas flows of elements (mol/(m2 s)) and mass (kg/(m2 s)) of the coupled gas,
     as checks.flame_gas_flows gives Cantera's: "in" through the flame's inlets, "out"
     convected through the last point of a burner flame, "radial" leaving a counterflow
-    flame sideways (the integral of -d(rho u)/dz, the held flow's 2 rho V, times the
-    content)."""
+    flame sideways (_sideways: the held flow's 2 rho V times the content, as the upwind
+    species rows write it, which the gas's own species conserve exactly)."""
     import numpy as np
 
-    from .checks import ELEMENTS, _trapezoid, element_content, species_table
+    from .checks import ELEMENTS, element_content, species_table
 
     table = species_table(gas)
     content = element_content(table, np.asarray(Y, dtype=float).T)
@@ -221,10 +224,28 @@ def coupled_gas_flows(gas, flame, z, Y, rho_u) -> dict:
         if hasattr(flame, "burner"):
             outflow, radial = float(rho_u[-1] * content[key][-1]), 0.0
         else:
-            outflow = 0.0
-            radial = _trapezoid(-np.gradient(rho_u, z) * content[key], z)
+            outflow, radial = 0.0, _sideways(np.asarray(rho_u, dtype=float), content[key])
         out[key] = {"in": inflow, "out": outflow, "radial": radial}
     return out
+
+
+def _sideways(G, values) -> float:
+    """What leaves a counterflow flame sideways of a quantity convected with the mass flux
+    G (kg/(m2 s)) at `values` per kg, as the upwind rows of the species write it: each
+    interior point's cell loses -(G_i - G_upwind) times the upwind value, and the interval
+    holding the stagnation plane (G > 0 on its left, G <= 0 on its right) what flows into
+    it from both sides."""
+    out = 0.0
+    n = len(G)
+    for i in range(1, n - 1):
+        if G[i] > 0:
+            out -= (G[i] - G[i - 1]) * values[i - 1]
+        else:
+            out -= (G[i + 1] - G[i]) * values[i + 1]
+    for i in range(n - 1):
+        if G[i] > 0 >= G[i + 1]:
+            out += G[i] * values[i] - G[i + 1] * values[i + 1]
+    return float(out)
 
 
 def _fallback(case, gas, flame, model, position, where, progress, why: str,
