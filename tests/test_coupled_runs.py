@@ -94,7 +94,7 @@ def test_burner_carbon_balance_by_hand(burner_runs, burner_flame):
     gas.TPY = last[R.T], flame.P, [Y[f"Y_{s} [-]"] for s in gas.species_names]
     carbon_out = gas.elemental_mass_fraction("C") / gas.atomic_weight("C") * 1000.0
     rho_u = last[R.DENSITY] * last[R.VELOCITY]
-    assert rho_u == pytest.approx(mdot, rel=1e-9)                 # the flow is held
+    assert rho_u == pytest.approx(mdot, rel=1e-6)    # Cantera's flow, held (to its tolerance)
     out = rho_u * (carbon_out + last[R.C_TOT])
     assert out == pytest.approx(inflow, rel=0.02)
     check = _checks(result)["C balance, gas + soot"]["value"]
@@ -134,8 +134,10 @@ def test_soot_takes_pyrene_from_the_coupled_gas(burner_runs, burner_flame):
     pos = R.HEIGHT
     z = p[pos].to_numpy()
     a4 = gas.species_index("A4")
-    cantera = np.interp(z, flame.grid, flame.X[a4])
-    assert np.allclose(p["one-way X_A4 [-]"], cantera, rtol=1e-9, atol=1e-20)
+    # at Cantera's own points (the refinement adds others between them)
+    at = np.isin(z, flame.grid)
+    assert at.sum() == len(flame.grid)
+    assert np.allclose(p["one-way X_A4 [-]"][at], flame.X[a4], rtol=1e-9, atol=1e-20)
     growing = p[R.C_TOT].to_numpy() > 1e-3 * np.nanmax(p[R.C_TOT])
     coupled = p[R.species_column("A4")].to_numpy()[growing]
     one_way = np.interp(z[growing], q[pos], q[R.species_column("A4")])
