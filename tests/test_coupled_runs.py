@@ -178,17 +178,23 @@ def test_counterflow_summary_and_plot_mark_what_the_soot_changed(counterflow_run
     assert {"coupled", "one-way"} <= soot
 
 
-@pytest.mark.parametrize("values, words", [
-    ({"soot_solver.coupling": "bogus"}, "'two-way', 'one-way'"),
-    ({"soot_solver.coupling": "two-way", "flame.transport": "multicomponent"},
-     "mixture-averaged"),
-    ({"soot_solver.coupled_tolerance": 2.0}, "below 1"),
-    ({"soot_solver.coupled_slope": -0.1}, "positive"),
+@pytest.mark.parametrize("kinds, values, words", [
+    (("flame", "counterflow"), {"soot_solver.coupling": "bogus"}, "'two-way', 'one-way'"),
+    (("flame", "counterflow"), {"soot_solver.coupling": "two-way",
+                                "flame.transport": "multicomponent"}, "mixture-averaged"),
+    (("flame", "counterflow"), {"soot_solver.coupled_tolerance": 2.0}, "below 1"),
+    (("flame", "counterflow"), {"soot_solver.coupled_slope": -0.1}, "positive"),
+    (("flame",), {"soot_solver.outlet": "inlet"}, "applies to one-way runs"),
 ])
-def test_bad_coupling_values_are_case_errors(values, words):
-    for kind in ("flame", "counterflow"):
-        with pytest.raises(CaseError, match=words):
+def test_bad_coupling_values_are_case_errors(kinds, values, words):
+    for kind in kinds:
+        with pytest.raises(CaseError, match=words) as err:
             with_overrides(default_case(kind), values)
+        assert type(err.value) is CaseError
+    # the same values one-way, or without soot, are not refused for the coupling
+    if "coupling" not in str(values) and "coupled" not in str(values):
+        for kind in kinds:
+            with_overrides(default_case(kind), {**values, "soot_solver.coupling": "one-way"})
 
 
 def test_coupling_is_part_of_the_case_id_and_printed():

@@ -820,6 +820,11 @@ def _validate(case: Case) -> None:
                     ("psr.max_residence_times", case.psr.max_residence_times)):
         if v < (2 if name.endswith("points") or name.endswith("stations") else 1):
             raise CaseError(f"{name} is {v}: too small")
+    if (case.kind == "flame" and case.soot.enabled and case.soot_solver.outlet != "outflow"
+            and case.soot_solver.coupling == "two-way"):
+        raise CaseError(f"soot_solver.outlet {case.soot_solver.outlet!r} applies to one-way "
+                        f"runs: a two-way run's right end is the outflow of Cantera's flame; "
+                        f"set soot_solver.coupling = \"one-way\" for the flux condition")
     if not case.soot_solver.coupled_tolerance < 1.0:
         raise CaseError(f"soot_solver.coupled_tolerance is {case.soot_solver.coupled_tolerance!r}: "
                         f"it must be below 1 (the scaled residual of the coupled equations is "
