@@ -192,6 +192,12 @@ def _ratios(profiles, growth, position: str) -> dict:
     if fv is None or fv1 is None or not np.any(np.isfinite(fv)):
         return out
     i = int(np.nanargmax(fv))
+    from .output import C_TOT_FLOOR, FLOOR_FACTOR
+    if not profiles[R.C_TOT].iloc[i] >= FLOOR_FACTOR * C_TOT_FLOOR:
+        # no soot anywhere: its "peak" is round-off at the floors, where the ratios of
+        # traces of pyrene would mean nothing
+        out["coupled / one-way"] = "not given: the soot stays at its floors"
+        return out
     peak1 = float(np.nanmax(fv1)) if np.any(np.isfinite(fv1)) else math.nan
     out["one-way peak soot volume fraction [-]"] = peak1
     out["coupled / one-way, peak soot volume fraction [-]"] = \
