@@ -172,8 +172,11 @@ def coupled_stage(case: Case, gas, flame, *, position: str = R.HEIGHT,
     else:
         status = R.NOT_CONVERGED_WORD
         message = (f"not converged: {r.message}; the coupled state reached is written. Raise "
-                   f"soot_solver.max_iterations or max_steps, or run soot_solver.coupling = "
-                   f"\"one-way\" to see the soot without its effect on the gas")
+                   f"soot_solver.max_iterations or max_steps; a residual that no longer falls "
+                   f"can mean a grid point where the soot model switches between two formulas "
+                   f"(other flame.slope or flame.curve move Cantera's grid); "
+                   f"soot_solver.coupling = \"one-way\" gives the soot without its effect on "
+                   f"the gas")
     extra["soot time [s]"] = time.perf_counter() - started
     return RunResult(case=case, profiles=profiles, status=status, message=message,
                      run_time=time.perf_counter() - started, rates=rates, extra=extra)
