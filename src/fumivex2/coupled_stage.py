@@ -13,7 +13,6 @@ Cantera, pandas and NumPy are imported inside the functions that need them.
 """
 from __future__ import annotations
 
-import math
 import time
 
 from . import results as R
@@ -201,14 +200,14 @@ def _ratios(profiles, growth, position: str) -> dict:
         # traces of pyrene would mean nothing
         out["coupled / one-way"] = "not given: the soot stays at its floors"
         return out
-    peak1 = float(np.nanmax(fv1)) if np.any(np.isfinite(fv1)) else math.nan
+    peak1 = float(np.nanmax(fv1)) if np.any(np.isfinite(fv1)) else None
     out["one-way peak soot volume fraction [-]"] = peak1
     out["coupled / one-way, peak soot volume fraction [-]"] = \
-        float(fv[i]) / peak1 if peak1 > 0 else math.nan
+        float(fv[i]) / peak1 if peak1 else None
     for name, _ in growth:
         col = R.species_column(name)
         x, x1 = float(profiles[col].iloc[i]), float(profiles[one_way_column(col)].iloc[i])
-        out[f"coupled / one-way, {name} at the soot peak [-]"] = x / x1 if x1 > 0 else math.nan
+        out[f"coupled / one-way, {name} at the soot peak [-]"] = x / x1 if x1 > 0 else None
     return out
 
 
