@@ -391,6 +391,20 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The counts both solves report (a CoupledReport or a SteadyReport), and the
+// wall-clock seconds since `start`.
+template <class Report>
+void put_counts(PyObject* d, const Report& r, std::chrono::steady_clock::time_point start) {
+  put(d, "converged", PyBool_FromLong(r.converged));
+  put(d, "residual", PyFloat_FromDouble(r.residual));
+  put(d, "iterations", PyLong_FromLong(r.iterations));
+  put(d, "time_steps", PyLong_FromLong(r.time_steps));
+  put(d, "jacobians", PyLong_FromLong(r.jacobians));
+  put(d, "rejected", PyLong_FromLong(r.rejected));
+  put(d, "stop", PyUnicode_FromString(r.converged ? "" : r.stop.c_str()));
+  put(d, "seconds", PyFloat_FromDouble(seconds_since(start)));
+}
+
 PyObject* py_solve_coupled(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   static const char* const fn = "_solve_coupled_flame";
   if (!check_positional(fn, nargs)) return nullptr;
@@ -412,12 +426,7 @@ PyObject* py_solve_coupled(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     const long n = p.points(), K = p.species(), b = p.block();
     Ref report(check(PyDict_New()));
     PyObject* d = report.get();
-    put(d, "converged", PyBool_FromLong(r.converged));
-    put(d, "residual", PyFloat_FromDouble(r.residual));
-    put(d, "iterations", PyLong_FromLong(r.iterations));
-    put(d, "time_steps", PyLong_FromLong(r.time_steps));
-    put(d, "jacobians", PyLong_FromLong(r.jacobians));
-    put(d, "rejected", PyLong_FromLong(r.rejected));
+    put_counts(d, r, start);
     put(d, "linear_steps", PyLong_FromLong(r.linear_steps));
     put(d, "evaluations", PyLong_FromLong(r.evaluations));
     put(d, "transport_updates", PyLong_FromLong(r.transport_updates));
@@ -425,13 +434,11 @@ PyObject* py_solve_coupled(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     put(d, "worst_point", PyLong_FromLong(r.worst_point));
     put(d, "worst_component", PyLong_FromLong(r.worst_component));
     put(d, "dt", PyFloat_FromDouble(r.dt));
-    put(d, "stop", PyUnicode_FromString(r.converged ? "" : r.stop.c_str()));
     put(d, "seconds_rates", PyFloat_FromDouble(r.seconds_rates));
     put(d, "seconds_rate_jacobians", PyFloat_FromDouble(r.seconds_rate_jacobians));
     put(d, "seconds_transport", PyFloat_FromDouble(r.seconds_transport));
     put(d, "seconds_viscosity", PyFloat_FromDouble(r.seconds_viscosity));
     put(d, "seconds_soot", PyFloat_FromDouble(r.seconds_soot));
-    put(d, "seconds", PyFloat_FromDouble(seconds_since(start)));
     Ref Yout = new_columns(s.x, K, n, b, 0);
     Ref Nout = new_columns(s.x, kSteadyVars, n, b, K);
     return check(PyTuple_Pack(3, Yout.get(), Nout.get(), report.get()));
@@ -545,14 +552,7 @@ PyObject* py_solve_soot_on_gas(PyObject*, PyObject* const* args, Py_ssize_t narg
     const long n = p.points(), K = p.species(), b = p.block();
     Ref report(check(PyDict_New()));
     PyObject* d = report.get();
-    put(d, "converged", PyBool_FromLong(r.converged));
-    put(d, "residual", PyFloat_FromDouble(r.residual));
-    put(d, "iterations", PyLong_FromLong(r.iterations));
-    put(d, "time_steps", PyLong_FromLong(r.time_steps));
-    put(d, "jacobians", PyLong_FromLong(r.jacobians));
-    put(d, "rejected", PyLong_FromLong(r.rejected));
-    put(d, "stop", PyUnicode_FromString(r.converged ? "" : r.stop.c_str()));
-    put(d, "seconds", PyFloat_FromDouble(seconds_since(start)));
+    put_counts(d, r, start);
     Ref Nout = new_columns(s.x, kSteadyVars, n, b, K);
     return check(PyTuple_Pack(2, Nout.get(), report.get()));
   });
