@@ -218,10 +218,10 @@ class SootSolverSpec:
                        "soot_solver.points)", COUPLINGS)
     coupled_tolerance: float = _f(1e-8, "", "two-way: converged when the scaled residual of "
                                   "the coupled species and soot equations is below this")
-    coupled_slope: float = _f(0.05, "", "two-way: Cantera's grid refined until no soot "
+    coupled_slope: float = _f(0.025, "", "two-way: Cantera's grid refined until no soot "
                               "variable jumps by more than this fraction of its range between "
                               "neighbouring points")
-    coupled_curve: float = _f(0.1, "", "two-way: ... and no soot variable's slope changes by "
+    coupled_curve: float = _f(0.05, "", "two-way: ... and no soot variable's slope changes by "
                               "more than this fraction of its range between neighbouring "
                               "intervals")
 
