@@ -392,7 +392,7 @@ def test_real_flame_end_to_end(tmp_path):
     pytest.importorskip("fumivex2.flame")
     path = case_file(tmp_path, 'kind = "flame"\n[flame]\nratio = 6.0\nslope = 0.8\ncurve = 0.95\n'
                                '[soot_solver]\npoints = 40\nchunk = 100\nmax_steps = 300\n'
-                               'method = "pseudo-time"\n')
+                               'method = "pseudo-time"\ncoupling = "one-way"\n')
     done = console(tmp_path, "flame", path, "--out", "run")
     # 300 steps are too few: results written, exit status 3
     assert done.returncode == 3, done.stderr

@@ -48,7 +48,7 @@ def low_pressure():
         **COARSE, "inlet.pressure": 5000.0, "flame.width": 0.05, "flame.mass_flux": 0.0,
         "flame.velocity": 0.5, "flame.temperature_profile": [list(r) for r in PROFILE],
         "soot_solver.points": 40, "soot_solver.method": "pseudo-time",
-        "soot_solver.chunk": 20, "soot_solver.max_steps": 20})
+        "soot_solver.chunk": 20, "soot_solver.max_steps": 20, "soot_solver.coupling": "one-way"})
     gas = open_mechanism("abf.yaml")
     set_inlet(gas, case.inlet)
     rho_in = 5000.0 * gas.mean_molecular_weight / 1000.0 / (8.31446261815324 * 300.0)
@@ -133,7 +133,8 @@ def counterflow():
     pytest.importorskip("cantera")
     from fumivex2 import counterflow as cf
 
-    case = with_overrides(default_case("counterflow"), {**COARSE, "soot_solver.points": 80})
+    case = with_overrides(default_case("counterflow"), {**COARSE, "soot_solver.points": 80,
+                                                        "soot_solver.coupling": "one-way"})
     solve = cf.counterflow_flame
 
     def keep(gas, *args, **kwargs):

@@ -146,10 +146,18 @@ TABLE_NOTES = {
              "grid refinement criteria apply to counterflow flames too.",
     "counterflow": "The counterflow diffusion flame: fuel stream at position 0, oxidiser "
                    "stream at `width`; see [flames](flames.md#counterflow-diffusion-flames).",
-    "soot_solver": "The soot stage that carries soot through the converged flame: the steady "
+    "soot_solver": "The soot stage of a flame. `coupling = \"two-way\"` (the default) solves "
+                   "the gas species and the soot together on the converged flame's temperature "
+                   "and flow, on Cantera's grid refined for the soot (`coupled_slope`, "
+                   "`coupled_curve`), converged when the scaled residual of the coupled "
+                   "equations is below `coupled_tolerance`; `max_iterations` and `max_steps` "
+                   "bound its Newton iterations and pseudo-time steps; see "
+                   "[coupling](coupling.md). `coupling = \"one-way\"` carries the soot "
+                   "through the converged gas, which does not feel it: the steady "
                    "solve (Newton, with implicit pseudo-time steps where it stalls) or pseudo-time steps in "
-                   "chunks; converged only when the scaled residual of the steady soot "
-                   "equations is below `tolerance`. See [flames](flames.md#the-soot-stage).",
+                   "chunks on `points` uniform points; converged only when the scaled residual "
+                   "of the steady soot equations is below `tolerance`. See "
+                   "[flames](flames.md#the-soot-stage).",
     "batch": "A closed batch reactor from the `[inlet]` state, in time; see "
              "[reactors](reactors.md#batch-reactors).",
     "psr": "A well-stirred reactor fed at the `[inlet]` state, to its steady state, then "

@@ -44,6 +44,7 @@ GROWTH_MODELS = ("reactive_dimerization", "self_collision", "self_collision_lump
 ALPHA_MODELS = ("constant", "empirical", "composition")
 COALESCENCE_TYPES = ("titania", "silica", "md-derived", "CtoH-based", "disabled")
 VALIDATION_CASES = ("coagulation", "no_validation")
+COUPLINGS = ("two-way", "one-way")
 SWITCHES = ("inception_enabled", "growth_enabled", "growth_HACA_enabled",
             "growth_PAH_adsorption_enabled", "carbonization_enabled", "oxidation_enabled",
             "coagulation_enabled", "coalescence_enabled", "scrubbing_enabled")
@@ -210,6 +211,19 @@ class SootSolverSpec:
     outlet: str = _f("outflow", "", "right boundary of a burner flame: 'outflow' or 'inlet' "
                      "(flux condition); a counterflow flame's oxidiser inlet is always a flux "
                      "condition", ("outflow", "inlet"))
+    coupling: str = _f("two-way", "", "'two-way': the gas species and the soot solved "
+                       "together on Cantera's temperature and flow (the gas feels what the soot "
+                       "takes; profiles on Cantera's grid refined for the soot); 'one-way': the "
+                       "soot carried through Cantera's gas, which does not feel it (profiles on "
+                       "soot_solver.points)", COUPLINGS)
+    coupled_tolerance: float = _f(1e-8, "", "two-way: converged when the scaled residual of "
+                                  "the coupled species and soot equations is below this")
+    coupled_slope: float = _f(0.025, "", "two-way: Cantera's grid refined until no soot "
+                              "variable jumps by more than this fraction of its range between "
+                              "neighbouring points")
+    coupled_curve: float = _f(0.05, "", "two-way: ... and no soot variable's slope changes by "
+                              "more than this fraction of its range between neighbouring "
+                              "intervals")
 
 
 @dataclass(frozen=True)
@@ -749,6 +763,9 @@ def _validate(case: Case) -> None:
         "integrator.rtol": case.integrator.rtol, "flame.width": case.flame.width,
         "soot_solver.dt": case.soot_solver.dt,
         "soot_solver.tolerance": case.soot_solver.tolerance,
+        "soot_solver.coupled_tolerance": case.soot_solver.coupled_tolerance,
+        "soot_solver.coupled_slope": case.soot_solver.coupled_slope,
+        "soot_solver.coupled_curve": case.soot_solver.coupled_curve,
         "counterflow.width": case.counterflow.width,
         "counterflow.pressure": case.counterflow.pressure,
         "counterflow.fuel_temperature": case.counterflow.fuel_temperature,
@@ -803,6 +820,22 @@ def _validate(case: Case) -> None:
                     ("psr.max_residence_times", case.psr.max_residence_times)):
         if v < (2 if name.endswith("points") or name.endswith("stations") else 1):
             raise CaseError(f"{name} is {v}: too small")
+    if (case.kind == "flame" and case.soot.enabled and case.soot_solver.outlet != "outflow"
+            and case.soot_solver.coupling == "two-way"):
+        raise CaseError(f"soot_solver.outlet {case.soot_solver.outlet!r} applies to one-way "
+                        f"runs: a two-way run's right end is the outflow of Cantera's flame; "
+                        f"set soot_solver.coupling = \"one-way\" for the flux condition")
+    if not case.soot_solver.coupled_tolerance < 1.0:
+        raise CaseError(f"soot_solver.coupled_tolerance is {case.soot_solver.coupled_tolerance!r}: "
+                        f"it must be below 1 (the scaled residual of the coupled equations is "
+                        f"a few units at most, so 1 or more would pass any state)")
+    if (case.kind in FLAME_KINDS and case.soot.enabled
+            and case.soot_solver.coupling == "two-way"
+            and case.flame.transport != "mixture-averaged"):
+        raise CaseError(f"soot_solver.coupling \"two-way\" solves the species with "
+                        f"mixture-averaged diffusion; flame.transport is "
+                        f"{case.flame.transport!r}: set flame.transport = "
+                        f"\"mixture-averaged\", or soot_solver.coupling = \"one-way\"")
     if case.batch.spacing == "log" and case.batch.first_time >= case.batch.end_time:
         raise CaseError(f"batch.first_time ({case.batch.first_time!r} s) must be below "
                         f"batch.end_time ({case.batch.end_time!r} s) with log spacing")

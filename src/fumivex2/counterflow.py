@@ -188,14 +188,22 @@ def run_counterflow(case: Case, *, progress: Progress = None, restart: bool = Fa
                            message=f"flame solved on {len(flame.grid)} points; soot off",
                            extra={"flame points": len(flame.grid)})
     else:
-        boundaries = Boundaries(float(flame.fuel_inlet.mdot), float(flame.oxidizer_inlet.mdot))
-        result = soot_stage(case, gas, flame, boundaries, position=R.POSITION,
-                            where="from the fuel inlet", model=model, progress=progress)
+        if case.soot_solver.coupling == "two-way":
+            from .coupled_stage import coupled_stage
+            result = coupled_stage(case, gas, flame, position=R.POSITION,
+                                   where="from the fuel inlet", model=model, progress=progress)
+        else:
+            boundaries = Boundaries(float(flame.fuel_inlet.mdot),
+                                    float(flame.oxidizer_inlet.mdot))
+            result = soot_stage(case, gas, flame, boundaries, position=R.POSITION,
+                                where="from the fuel inlet", model=model, progress=progress)
+            result.extra["coupling"] = "one-way"
     result.extra.update(where)
     result.extra["summary"] = {**streams, **structure,
                                "gas viscosity": flame_viscosity_note(gas, model)}
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
-    result.extra["gas flows"] = flame_gas_flows(flame, gas)
+    if "gas flows" not in result.extra:  # a two-way run's are those of the coupled gas
+        result.extra["gas flows"] = flame_gas_flows(flame, gas)
     result.run_time = time.perf_counter() - started
     return check_run(result, gas)

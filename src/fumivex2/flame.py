@@ -268,12 +268,20 @@ def _empty_profiles(gas, case: Case, model=None, position: str = R.HEIGHT):
 # ---- soot -----------------------------------------------------------------------------------
 
 def soot_in_flame(case: Case, gas, flame, *, model=None, progress: Progress = None) -> RunResult:
-    """Soot through a converged burner flame (soot_stage.soot_stage): gas enters at the
-    burner with the burner mass flux, and leaves at the right end (soot_solver.outlet
-    'outflow') or enters there with the same mass flux ('inlet')."""
+    """Soot through a converged burner flame: with soot_solver.coupling "two-way" the
+    species and soot solved together (coupled_stage.coupled_stage), with "one-way" the
+    soot carried through Cantera's gas (soot_stage.soot_stage): gas enters at the burner
+    with the burner mass flux, and leaves at the right end (soot_solver.outlet 'outflow')
+    or enters there with the same mass flux ('inlet')."""
+    if case.soot_solver.coupling == "two-way":
+        from .coupled_stage import coupled_stage
+        return coupled_stage(case, gas, flame, model=model, progress=progress)
     mdot = float(flame.burner.mdot)  # kg/(m2 s), the same at every height of a burner flame
     right = None if case.soot_solver.outlet == "outflow" else mdot
-    return soot_stage(case, gas, flame, Boundaries(mdot, right), model=model, progress=progress)
+    result = soot_stage(case, gas, flame, Boundaries(mdot, right), model=model,
+                        progress=progress)
+    result.extra["coupling"] = "one-way"
+    return result
 
 
 # ---- the run --------------------------------------------------------------------------------
@@ -316,7 +324,8 @@ def run_flame(case: Case, *, progress: Progress = None, restart: bool = False) -
     result.extra["summary"] = {**inputs, "gas viscosity": flame_viscosity_note(gas, model)}
     result.extra["flame time [s]"] = flame_time
     result.extra["flame start"] = start
-    result.extra["gas flows"] = flame_gas_flows(flame, gas)
+    if "gas flows" not in result.extra:  # a two-way run's are those of the coupled gas
+        result.extra["gas flows"] = flame_gas_flows(flame, gas)
     result.run_time = time.perf_counter() - started
     return check_run(result, gas)
 

@@ -32,7 +32,8 @@ from typing import Any, Callable, Iterable, Mapping, Sequence
 
 from . import checks
 from .cases import Case, CaseError, case_to_toml
-from .results import C_TOT, D_M, D_P, FV, HC, N_P, NUMBER, RESIDENCE_TIME, T, Z, RunResult
+from .results import (C_TOT, D_M, D_P, FV, HC, HELD, N_P, NUMBER, ONE_WAY_PREFIX,
+                      RESIDENCE_TIME, T, Z, RunResult)
 
 __all__ = ["write_run", "write_sweep", "default_folder", "summary_text", "summary_lines",
            "PLOT_FILES", "run_figures", "soot_floor_mask"]
@@ -157,7 +158,7 @@ def write_run(result: RunResult, folder: str | pathlib.Path, *, label: str | Non
     data, data_notes = case_data(result.case)
     metrics, metric_notes = agreement_rows(result, data)
     notes += data_notes + metric_notes
-    check_rows = checks.metrics_rows(result)
+    check_rows = checks.metrics_rows(result) + coupling_rows(result)
     if data or check_rows:
         import pandas as pd
 
@@ -171,6 +172,24 @@ def write_run(result: RunResult, folder: str | pathlib.Path, *, label: str | Non
         notes += plot_run(result, folder, label=label, data=data)
     write_text(folder / "summary.txt", summary_text(result, notes, metrics=metrics))
     return folder
+
+
+COUPLING_ROW = "(coupling)"   # the "data" column of a coupling figure's row in metrics.csv
+
+
+def coupling_rows(result: RunResult) -> list:
+    """The coupling figures of a two-way flame as rows of metrics.csv: "data" is
+    COUPLING_ROW, "quantity" the figure, "value" its value (the coupled residual is a
+    check's row)."""
+    figures = result.extra.get("coupling summary") or {}
+    if not figures:
+        return []
+    peak = result.summary().get(f"peak {FV}")
+    rows = [{"data": COUPLING_ROW, "quantity": f"peak {FV}", "value": peak,
+             "what": "the coupled result"}]
+    rows += [{"data": COUPLING_ROW, "quantity": k, "value": v} for k, v in figures.items()
+             if isinstance(v, (int, float))]
+    return rows
 
 
 def case_data(case: Case) -> tuple:
@@ -225,8 +244,17 @@ def run_figures(result: RunResult, data: Sequence = (), *, label: str | None = N
         if not columns:
             continue
         try:
-            names = [_legend_name(c) for c in columns] if len(columns) > 1 else [view.single]
+            two_way = [c for c in columns if ONE_WAY_PREFIX + c in p]
+            single = "coupled" if two_way else view.single
+            names = [_legend_name(c) for c in columns] if len(columns) > 1 else [single]
             series = [(n, x, masked[c] * _y_axis(c)[0]) for n, c in zip(names, columns)]
+            # a two-way run: the one-way curve of what the soot changed, dashed in the
+            # colour of its coupled curve
+            for c in two_way:
+                i = columns.index(c)
+                name = f"{names[i]}, one-way" if len(columns) > 1 else "one-way"
+                series.append((name, x, masked[ONE_WAY_PREFIX + c] * _y_axis(c)[0],
+                               {"linestyle": "--", "like": i}))
             markers = _markers(data, columns, xf, several=len(columns) > 1)
             if stem == "temperature" and view.imposed is not None:
                 markers.append(("imposed profile", *view.imposed, None, "x"))
@@ -472,7 +500,7 @@ def _figure(series, xlabel, ylabel, title, *, legend, log=None, markers=(), top_
                         bottom=0.12, top=0.84 if top_axis else 0.92)
     ax = fig.subplots()
     if view.xlog:  # log-spaced rows: t = 0 has no place on the axis
-        series = [(n, x[x > 0], y[x > 0]) for n, x, y in series]
+        series = [(n, x[x > 0], y[x > 0], *rest) for n, x, y, *rest in series]
         markers = [(n, x[x > 0], y[x > 0], *rest) for n, x, y, *rest in markers]
         ax.set_xscale("log")
     if top_axis:
@@ -481,9 +509,13 @@ def _figure(series, xlabel, ylabel, title, *, legend, log=None, markers=(), top_
                                                    lambda v: _interp_linear(v, vs, xs)))
         top.set_xlabel(label)
     lines = []
-    for name, x, y in series:
-        # a one-point series (a stirred reactor alone) is drawn as a marker
-        line = ax.plot(x, y, label=name, marker="o" if len(x) == 1 else None)[0]
+    for name, x, y, *style in series:
+        # a one-point series (a stirred reactor alone) is drawn as a marker; a style
+        # {"linestyle", "like": index of the curve whose colour it takes} draws it apart
+        extra = dict(style[0]) if style else {}
+        if "like" in extra:
+            extra["color"] = lines[extra.pop("like")].get_color()
+        line = ax.plot(x, y, label=name, marker="o" if len(x) == 1 else None, **extra)[0]
         lines.append(line)
         alone = _isolated(y) if len(x) > 1 else ()
         if len(alone):  # a value between two gaps draws no line: a dot shows it
@@ -501,7 +533,7 @@ def _figure(series, xlabel, ylabel, title, *, legend, log=None, markers=(), top_
     for at, name, style in view.marks:
         ax.axvline(at, color="0.35", linestyle=style, linewidth=1.0, label=name)
     limits = None if log is False else _log_scale(
-        [y for _, _, y in series] + [y for _, _, y, *_ in markers], always=bool(log))
+        [y for _, _, y, *_ in series] + [y for _, _, y, *_ in markers], always=bool(log))
     if limits:
         ax.set_yscale("log")
         ax.set_ylim(*limits)
@@ -561,6 +593,12 @@ def summary_text(result: RunResult, notes: Sequence[str] = (), *,
     for k, v in s.items():
         lines.append(f"{k:<{width}}  {_fmt(v)}")
     lines.append(f"{'rows in profiles.csv':<{width}}  {rows}")
+    if result.extra.get("coupling") == "two-way":
+        ratio = result.extra.get("max soot mass ratio [kg/kg]")
+        lines += ["", f"coupling: {HELD}" + (f" (the soot reaches {ratio:.3g} kg per kg of gas "
+                                              f"at most)" if ratio is not None else ""),
+                  "  the one-way values (the soot carried through Cantera's gas on the same "
+                  "grid) are the 'one-way' columns of profiles.csv and the dashed curves"]
     checked = checks.summary_lines(result)
     if checked:
         lines += [""] + checked + ["  (the checks are also in metrics.csv)"]

@@ -41,6 +41,8 @@ D_M = "mobility diameter [nm]"
 N_P = "primaries per aggregate [-]"
 HC = "H/C [-]"
 INCEPTION = "inception rate [1/(m3 s)]"
+# a two-way flame's one-way values beside the coupled ones: "one-way " + the column
+ONE_WAY_PREFIX = "one-way "
 
 # the position column of each run kind (a time for the reactor-network kinds: batch
 # reactors in time, stirred reactors and their plug-flow section in residence time)
@@ -174,6 +176,8 @@ class RunResult:
         p = self.profiles
         out = {"case": self.case.name, "kind": self.case.kind, "status": self.status,
                "message": self.message, "run time [s]": self.run_time}
+        if self.extra.get("coupling"):
+            out["coupling"] = COUPLING_WORDS.get(self.extra["coupling"], self.extra["coupling"])
         out.update(self.extra.get("summary") or {})
         if p is None or len(p) == 0:
             return _finite(out)
@@ -194,8 +198,20 @@ class RunResult:
             out[f"peak {INCEPTION}"] = max(float(rate[i]), 0.0)
         if FV in p and f"peak {FV}" not in out:
             out[f"peak {FV}"] = float(p[FV].max())
+        # a two-way flame: its one-way counterpart and what the coupling changed
+        out.update(self.extra.get("coupling summary") or {})
         return _finite(out)
 
+
+# how a flame's summary names its coupling (extra["coupling"])
+COUPLING_WORDS = {
+    "two-way": "two-way: gas species and soot solved together (the values are the coupled ones)",
+    "one-way": "one-way: the soot carried through Cantera's gas, which does not feel it",
+    "one-way (fallback)": "ONE-WAY (fallback: the coupled solve stopped): the soot carried "
+                          "through Cantera's gas, which does not feel it",
+}
+HELD = ("temperature and flow are held at Cantera's flame (no energy equation, no soot "
+        "radiation); the soot's mass is left out of continuity")
 
 # run kinds whose last row is an inlet, not the end of a development: their summary gives
 # the peaks and where they are instead of the values in the last row
