@@ -342,7 +342,7 @@ def solve_coupled(gas, flame, model, *, rtol: float = 1e-8, gas_sources: bool = 
     take."""
     # Cantera's flame sets the phase to each point's state when its profiles are read:
     # the caller's phase state is restored at the end
-    state = gas.TPY
+    state = gas.TDY   # (the density as it is: TP would restore P to within round-off only)
     try:
         return _solve_coupled(gas, flame, model, rtol=rtol, gas_sources=gas_sources,
                               hydrogen_closure=hydrogen_closure, refine=refine, slope=slope,
@@ -351,7 +351,7 @@ def solve_coupled(gas, flame, model, *, rtol: float = 1e-8, gas_sources: bool = 
                               dt=dt, viscosity=viscosity, start=start)
     finally:
         gas.set_unnormalized_mass_fractions(state[2])   # as it was, to the last bit
-        gas.TP = state[:2]
+        gas.TD = state[:2]
 
 
 def _solve_coupled(gas, flame, model, *, rtol, gas_sources, hydrogen_closure, refine, slope,
