@@ -1,7 +1,8 @@
 // The coupled species-and-soot solve of a flame (coupled.hpp): its rows, their
 // Jacobian blocks and steps, as a problem of the block-tridiagonal Newton
-// machinery (block_newton.hpp); the soot rows are those of the steady soot
-// solve (soot_rows.hpp).
+// machinery (block_newton.hpp). The soot rows are in flux form (coupled.hpp
+// states them), unlike the steady soot solve's, so that gas and soot conserve
+// the elements together.
 #include "coupled.hpp"
 
 #include <algorithm>
@@ -113,17 +114,9 @@ class CoupledRows final : public BlockProblem {
       : p_(p), gas_(gas), soot_(soot), perturbation_(perturbation), n_(p.points()),
         K_(p.species()), b_(p.block()) {
     const auto n = static_cast<std::size_t>(n_), K = static_cast<std::size_t>(K_);
-    sp_.dz.assign(n, 0.0);
-    for (std::size_t i = 1; i < n; ++i) sp_.dz[i] = p.z[i] - p.z[i - 1];
-    sp_.dz[0] = sp_.dz[1];
-    sp_.rho.assign(n, 0.0);
-    sp_.u.assign(n, 0.0);
-    sp_.mdot_left = p.mdot_left;
-    sp_.mdot_right = p.mdot_right;
-    sp_.boundary_type_right = p.right_inlet ? 0 : 1;
-    sp_.in_left = p.N_left;
-    sp_.in_right = p.N_right;
-    sp_.floor = p.floor;
+    dz_.assign(n, 0.0);
+    for (std::size_t i = 1; i < n; ++i) dz_[i] = p.z[i] - p.z[i - 1];
+    dz_[0] = dz_[1];
     c_.assign((n - 1) * K, 0.0);
     X_.assign(n * K, 0.0);
     wdot_.assign(n * K, 0.0);
@@ -177,8 +170,6 @@ class CoupledRows final : public BlockProblem {
       a[kRho] = g.rho;
       a[kMu] = g.mu;
       a[kUsoot] = g.u_soot;
-      sp_.rho[i] = g.rho;
-      sp_.u[i] = g.u_soot;
       const bool inner = interior(i);
       if (inner) {
         Timed t(counts.seconds_rates);
@@ -226,8 +217,6 @@ class CoupledRows final : public BlockProblem {
     // the profiles of x (later evaluations have overwritten the stored ones)
     for (std::size_t i = 0; i < n; ++i) {
       const double* a = &e.aux[i * PA];
-      sp_.rho[i] = a[kRho];
-      sp_.u[i] = a[kUsoot];
       const double* Y = &x[i * b];
       for (std::size_t k = 0; k < K; ++k) X_[i * K + k] = Y[k] * a[kWbar] / p_.W[k];
     }
@@ -238,13 +227,13 @@ class CoupledRows final : public BlockProblem {
       const double ru = p_.rho_u[i];
       double* D = J.diag(i);
       if (ru > 0.0) {
-        const double c = ru / sp_.dz[i];
+        const double c = ru / dz_[i];
         for (std::size_t k = 0; k < K; ++k) {
           D[k * b + k] += c;
           J.lower(i)[k * b + k] -= c;
         }
       } else {
-        const double c = ru / sp_.dz[i + 1];
+        const double c = ru / dz_[i + 1];
         for (std::size_t k = 0; k < K; ++k) {
           D[k * b + k] -= c;
           J.upper(i)[k * b + k] += c;
@@ -301,7 +290,7 @@ class CoupledRows final : public BlockProblem {
     for (long i = 1; i + 1 < n_; ++i) {
       const double ru = p_.rho_u[i];
       const bool left = ru > 0.0;
-      const double c = left ? ru / sp_.dz[i] : ru / sp_.dz[i + 1];
+      const double c = left ? ru / dz_[i] : ru / dz_[i + 1];
       for (std::size_t k = K; k < b; ++k) {
         const std::size_t r = k * b + k;
         if (left) {
@@ -496,7 +485,7 @@ class CoupledRows final : public BlockProblem {
     // the thermophoretic drift from the backward temperature difference; the
     // first point's soot velocity enters no row
     const double u_th =
-        i > 0 ? thermophoretic_velocity<CheckedDiv>(g.mu, g.rho, T, p_.T[i - 1], sp_.dz[i]) : 0.0;
+        i > 0 ? thermophoretic_velocity<CheckedDiv>(g.mu, g.rho, T, p_.T[i - 1], dz_[i]) : 0.0;
     g.u_soot = CheckedDiv::div(p_.rho_u[i], g.rho) + u_th;
   }
 
@@ -534,8 +523,8 @@ class CoupledRows final : public BlockProblem {
   // Weight of the outflow rows (Y_m - Y_m-1) w: |rho_u|/dz, or rho/dz times
   // 1 m/s where rho_u = 0, kg/(m^3 s).
   double outflow_weight(long m) const {
-    const double w = std::fabs(p_.rho_u[m]) / sp_.dz[m];
-    return w > 0.0 ? w : p_.rho_time[m] / sp_.dz[m];
+    const double w = std::fabs(p_.rho_u[m]) / dz_[m];
+    return w > 0.0 ? w : p_.rho_time[m] / dz_[m];
   }
 
   // The residual rows and their weights at x, from the point values and
@@ -552,7 +541,7 @@ class CoupledRows final : public BlockProblem {
       const double* Y = &x[j];
       const double ru = p_.rho_u[i];
       const bool left = ru > 0.0;
-      const double dz = left ? sp_.dz[i] : sp_.dz[i + 1];
+      const double dz = left ? dz_[i] : dz_[i + 1];
       const double* Yup = left ? &x[j - b] : &x[j + b];
       const double span = 2.0 / (p_.z[i + 1] - p_.z[i - 1]);
       const double* fR = &flux_[static_cast<std::size_t>(i) * K];
@@ -634,7 +623,7 @@ class CoupledRows final : public BlockProblem {
       const double* a = &e.aux[static_cast<std::size_t>(i) * PA];
       const double ru = p_.rho_u[i];
       const bool left = ru > 0.0;
-      const double dz = left ? sp_.dz[i] : sp_.dz[i + 1];
+      const double dz = left ? dz_[i] : dz_[i + 1];
       const double* Nup = left ? &x[j - b] : &x[j + b];
       const double span = 2.0 / (p_.z[i + 1] - p_.z[i - 1]);
       const std::size_t fR = static_cast<std::size_t>(i) * NS, fL = fR - NS;
@@ -868,7 +857,7 @@ class CoupledRows final : public BlockProblem {
   double perturbation_;
   long n_, K_;
   int b_;
-  SteadyProblem sp_;             // the soot rows' view of the flame at the current state
+  std::vector<double> dz_;       // dz_[i] = z[i] - z[i-1], dz_[0] = dz_[1], m
   std::vector<double> c_;        // (n-1) K: rho D_km W_k / Wbar of each midpoint, kg/(m s)
   std::vector<double> transport_at_;  // the state of the last update of c_
   std::vector<double> X_;        // n K mole fractions of the last evaluation
