@@ -94,38 +94,50 @@ def test_species_rows_are_cantera_residual(gas, flames, model, name):
     assert np.max(np.abs(F) * w) < 1e-6  # Cantera's solution is a root, to its tolerances
 
 
-@pytest.mark.parametrize("name", ["burner", "counterflow"])
+@pytest.mark.parametrize("name", ["isothermal", "counterflow"])
 def test_without_exchange_the_solve_returns_cantera_species(gas, flames, model, coupled, name):
     """From species 1 % off Cantera's solution (each value scaled at random; the soot
-    solved one way on Cantera's species), the solve without the soot's exchange returns
-    Cantera's species: relative 1e-6 on every species above 1e-10."""
+    solved one way on Cantera's species, or at its floors), the solve without the soot's
+    exchange returns Cantera's species: relative 1e-6 on every species above 1e-10. The
+    burner here is the one held at 1800 K: with its measured profile, the soot without the
+    exchange has no root on the 31 points (one point's soot sits on the soot model's switch
+    at 1.5 primaries per aggregate, where its rates jump), the solve splits the intervals
+    beside that point, and Cantera's grid no longer applies."""
     flame = flames[name]
     Y = np.array(flame.Y)
     rng = np.random.default_rng(7)
     start = Y * (1.0 + 0.01 * rng.standard_normal(Y.shape))
+    soot = coupled[name].one_way_soot if name in coupled else _floors(model, Y.shape[1])
     result = C.solve_coupled(gas, flame, model, gas_sources=False, rtol=RTOL,
-                             start=(start, coupled[name].one_way_soot))
+                             start=(start, soot))
     assert result.converged, result.message
+    assert result.grids == [Y.shape[1]]
     big = Y > 1e-10
     assert np.max(np.abs(result.Y[big] - Y[big]) / Y[big]) < 1e-6
     assert np.max(np.abs(start[big] - Y[big]) / Y[big]) > 1e-2  # it did have to move
 
 
-def test_jacobian_is_the_derivative_of_the_rows(gas, flames, coupled, model):
+@pytest.mark.parametrize("name", ["burner", "counterflow"])
+def test_jacobian_is_the_derivative_of_the_rows(gas, flames, coupled, model, name):
     """The Jacobian the solve forms (Cantera's rate derivatives turned into dwdot/dY, the
-    diffusive fluxes' derivatives, the soot model differenced) against central differences
-    of the rows with the diffusion coefficients held, at the coupled burner solution:
-    columns of species and soot variables at an interior point of the sooting zone."""
-    result = coupled["burner"]
-    problem = C.flame_problem(gas, flames["burner"], model)
+    diffusive fluxes' derivatives, the soot's face fluxes through the neighbours' rho D and
+    viscosity, the soot model differenced) against central differences of the rows with
+    the diffusion coefficients held, at the coupled solution: columns of species present
+    there and of the soot variables at an interior point, where the burner's soot is well
+    above its floors and at the counterflow's soot peak (the soot's thermophoretic flux
+    large there). Each row against its own largest derivative in these columns: 1e-6 for
+    the soot rows, 1e-5 for the species rows (Cantera's rate derivatives against the
+    differences, near the stagnation plane)."""
+    result = coupled[name]
+    problem = C.flame_problem(gas, flames[name], model)
     K = gas.n_species
     Y, N = result.Y.copy(), result.soot.copy()
-    i = int(np.argmax(N[2] > 0.1 * N[2].max()))  # soot well above its floors
+    i = int(np.argmax(N[2] > 0.1 * N[2].max())) if name == "burner" else int(np.argmax(N[2]))
     with C._exact_rate_derivatives(gas):
         J = _coupled_flame_jacobian(problem, Y, N)
     names = gas.species_names
-    columns = [names.index(s) for s in ("H", "OH", "C2H2", "A4", "H2O", "AR")] + \
-        [K, K + 1, K + 2, K + 3]
+    columns = [names.index(s) for s in ("H", "OH", "C2H2", "A4", "H2O", "AR", "N2")
+               if Y[names.index(s), i] > 1e-6] + [K, K + 1, K + 2, K + 3]
     held = Y.copy()
     fd = np.zeros((3, K + 4, len(columns)))    # rows of points i-1, i, i+1 x columns
     ours = np.zeros_like(fd)
@@ -140,23 +152,17 @@ def test_jacobian_is_the_derivative_of_the_rows(gas, flames, coupled, model):
         for p, (j, block) in enumerate(((i - 1, 2), (i, 1), (i + 1, 0))):
             fd[p, :, q] = (rows[0][:, j] - rows[1][:, j]) / (2.0 * h)
             ours[p, :, q] = J[block, j, :, c]
-    # each row against its own largest derivative in these columns
     size = np.max(np.abs(fd), axis=2, keepdims=True)
     significant = size > 1e-12 * size.max()
-    error = np.abs(ours - fd) / np.where(significant, size, 1.0)
-    assert np.max(np.where(significant, error, 0.0)) < 1e-6
+    error = np.where(significant, np.abs(ours - fd) / np.where(significant, size, 1.0), 0.0)
+    assert np.max(error[:, K:]) < 1e-6
+    assert np.max(error[:, :K]) < 1e-5
+    # the soot rows of the neighbours do depend on point i's mass fractions (through its
+    # rho D and viscosity on the shared faces)
+    assert np.max(np.abs(fd[[0, 2], K:, :-4])) > 0.0
 
 
 # ---- conservation ---------------------------------------------------------------------------
-
-class UniformDiffusion(CSootModel):
-    """The shipped soot model with rho D the same at every point (2e-6 kg/(m s)): the soot
-    rows take each point's own rho D on both faces of its cell, which conserves the soot's
-    elements only when rho D does not vary; the rest of the model is unchanged."""
-
-    def diffus_coeff(self):
-        return 2e-6 / self.density
-
 
 def _atoms(gas, element):
     if element not in gas.element_names:
@@ -164,64 +170,75 @@ def _atoms(gas, element):
     return np.array([gas.n_atoms(k, element) for k in range(gas.n_species)], dtype=float)
 
 
-def test_burner_flame_balances_what_the_soot_does_not_carry(gas, flames, coupled):
-    """The burner flame as it is (temperature rising through the flame, soot diffusivity
-    varying): oxygen and argon, which the soot never takes, leave as they entered
-    to 1e-9 of the throughput; carbon, hydrogen and the mass, part of which leaves as soot,
-    to 1e-4 (the soot's own transport takes each point's rho D on both faces of its cell
-    and its thermophoretic velocity in upwind form, which conserves only to the size of
-    its diffusive flux: 7e-5 of the carbon here), about 1 % of the soot's share, so that
-    losing or doubling the soot's exchange with the gas would fail it."""
-    result = coupled["burner"]
-    flame = flames["burner"]
+def _leaving(problem, result):
+    """Where the gas and soot leave, kg/(m2 s) per point: the mass flux of each point that
+    takes that point's gas and soot out of the domain. A burner flame: the outlet's mass
+    flux, at the last point (zero gradients there: no diffusive flux; the temperature is
+    flat there: no thermophoretic flux). A counterflow flame: radially, the held mass flux
+    falling by G_i - G_i+1 between point i and the next point towards the stagnation plane
+    (G_i+1 - G_i on the other side), which leaves with point i's contents; the two points
+    beside the plane lose their whole flux there."""
+    G = np.asarray(result.rho_u, dtype=float)
+    out = np.zeros(len(G))
+    if not problem.right_inlet:
+        assert result.T[-1] == result.T[-2]
+        out[-1] = G[-1]
+        return out
+    s = int(np.max(np.nonzero(G > 0)[0]))            # the last point moving towards +z
+    assert np.all(G[:s + 1] > 0) and np.all(G[s + 1:] < 0)
+    out[:s] = G[:s] - G[1:s + 1]
+    out[s], out[s + 1] = G[s], -G[s + 1]
+    out[s + 2:] = G[s + 1:-1] - G[s + 2:]
+    return out
+
+
+@pytest.mark.parametrize("name", ["burner", "isothermal", "counterflow"])
+def test_flame_conserves_elements_and_mass(gas, flames, model, coupled, name):
+    """What enters through the inlets (gas and the soot's floors), plus the gas that
+    replaces the mass the soot takes (the mass flux being held, the gas taken is made up by
+    gas of the local composition, -m_s per volume), leaves as gas and soot (_leaving), per
+    element entering (C, H, O, and N or Ar where there is some) to 1e-6 of the element's throughput, and the gas loses the mass
+    the soot carries out to 1e-6 of that soot mass (the level the solve's tolerance
+    guarantees; measured 1e-14 and below). The burner flame as it is (temperature rising
+    through the flame: thermophoresis, the soot's rho D varying), the same burner held at
+    1800 K, and the counterflow flame, whose soot (5e-6 of the mass it takes in) is carried
+    through the stagnation plane by thermophoresis. The flames' grids are even: the
+    species rows' upwind convection and central diffusion conserve on such a grid."""
+    flame = flames[name]
+    result = coupled[name] if name in coupled else C.solve_coupled(gas, flame, model,
+                                                                    rtol=RTOL)
     assert result.converged, result.message
+    problem = C.flame_problem(gas, flame, model)
     dz = np.diff(result.grid)
     assert np.allclose(dz, dz[0], rtol=1e-12)
-    _burner_balance(gas, flame, result, dz[0], {"O": 1e-9, "Ar": 1e-9, "C": 1e-4,
-                                                 "H": 1e-4, "mass": 1e-4})
-
-
-def _burner_balance(gas, flame, result, dz, tolerances):
-    """Element and mass balances of a burner flame on an even grid of spacing dz (m): what
-    enters through the burner, plus the gas that replaces the mass the soot takes (the mass
-    flux being held, the gas taken is made up by gas of the local composition, -m_s per
-    volume), leaves as gas and soot through the outlet (zero gradients there: no diffusive
-    flux); each relative to the element's (the mass's) throughput."""
     W = np.asarray(gas.molecular_weights)
-    mdot = float(flame.burner.mdot)
-    Y_in = np.asarray(flame.burner.Y)
-    soot_out = {"C": result.soot[2, -1], "H": result.soot[3, -1]}   # mol/kg, entering ~0
     W_C, W_H = gas.atomic_weight("C") / 1000.0, gas.atomic_weight("H") / 1000.0
-    taken = -result.m_s[1:-1] * dz                                   # kg/(m2 s) per cell
-    for element, tolerance in tolerances.items():
-        if element == "mass":
-            continue
+    inlets = [(problem.mdot_left, problem.Y_left, problem.N_left)]
+    if problem.right_inlet:
+        inlets.append((problem.mdot_right, problem.Y_right, problem.N_right))
+    leaving = _leaving(problem, result)
+    assert np.sum(leaving) == pytest.approx(sum(m for m, _, _ in inlets), rel=1e-12)
+    taken = -result.m_s[1:-1] * dz[0]                                # kg/(m2 s) per cell
+    soot = {"C": 2, "H": 3}                                          # rows of mol/kg
+    checked = []
+    for element in ("C", "H", "O", "N", "Ar"):
         a = _atoms(gas, element) / W * 1000.0                        # mol per kg of species
-        inflow = mdot * (a @ Y_in)
         content = a @ result.Y                                       # mol/kg along the flame
-        made_up = np.sum(taken * content[1:-1])
-        outflow = mdot * content[-1] + mdot * soot_out.get(element, 0.0)
-        assert abs(inflow + made_up - outflow) < tolerance * inflow, element
-    soot_mass = mdot * (W_C * soot_out["C"] + W_H * soot_out["H"])
-    assert soot_mass > 1e-4 * mdot                                   # soot did form
-    assert abs(np.sum(taken) - soot_mass) < tolerances["mass"] * mdot
-
-
-def test_burner_conserves_elements_and_mass(gas, flames):
-    """An isothermal burner flame on an even grid (no thermophoresis) whose soot has a
-    uniform rho D: what enters through the burner, plus the gas that replaces the mass the
-    soot takes (the mass flux being held, the gas taken is made up by gas of the local
-    composition, -m_s per volume), leaves as gas and soot through the outlet, per element
-    (C, H, O, Ar) and in mass, to 1e-9 of the throughput; and the gas loses exactly the
-    mass the soot carries out."""
-    flame = flames["isothermal"]
-    model = configure_soot_model(gas, cls=UniformDiffusion)
-    result = C.solve_coupled(gas, flame, model, rtol=RTOL)
-    assert result.converged, result.message
-    dz = np.diff(result.grid)
-    assert np.allclose(dz, dz[0], rtol=1e-12)
-    _burner_balance(gas, flame, result, dz[0], {"C": 1e-9, "H": 1e-9, "O": 1e-9, "Ar": 1e-9,
-                                                 "mass": 1e-9})
+        inflow = sum(m * (a @ Y_in) for m, Y_in, _ in inlets)
+        if not inflow > 0.0:
+            continue
+        checked.append(element)
+        if element in soot:
+            content = content + result.soot[soot[element]]
+            inflow += sum(m * N_in[soot[element]] for m, _, N_in in inlets)
+        made_up = np.sum(taken * (a @ result.Y)[1:-1])
+        outflow = leaving @ content
+        assert abs(inflow + made_up - outflow) < 1e-6 * inflow, element
+    assert {"C", "H", "O"} <= set(checked)
+    soot_mass = W_C * result.soot[2] + W_H * result.soot[3]          # kg per kg of gas
+    formed = leaving @ soot_mass - sum(m * (W_C * N[2] + W_H * N[3]) for m, _, N in inlets)
+    assert formed > 1e-6 * np.sum(leaving)                           # soot did form
+    assert abs(np.sum(taken) - formed) < 1e-6 * formed
 
 
 # ---- against the coupled plug flow --------------------------------------------------------
@@ -345,32 +362,37 @@ def numpy_rows(problem, gas, model, Y, N):
         note(sp, w * Y[:, -1], w * Y[:, -2])
     for i in (0, n - 1):
         F[int(np.argmax(Y[:, i])), i] = Y[:, i].sum() - 1.0
-    # soot: upwind convection with the soot's velocity (gas plus thermophoretic drift),
-    # diffusion with each point's rho D, the model's sources
-    u_th = np.zeros(n)
-    u_th[1:] = -0.538 * mu[1:] / (rho[1:] * T[1:]) * (T[1:] - T[:-1]) / dz
-    Gs = G + rho * u_th
+    # soot: the conservation law d/dz (G N + rho u_th N - rho D dN/dz) = rho S with the
+    # convective part G dN/dz as the species' (G held: continuity), the other two fluxes at
+    # the faces between points: diffusion with the mean of the two points' rho D,
+    # thermophoresis rho u_th = -0.538 (mu / T) dT/dz with the mean of their mu / T,
+    # carrying the soot of the point it comes from; differences of the face fluxes over
+    # the cell width (z_i+1 - z_i-1) / 2
+    rhoD = rho * D
+    q = -0.5 * (rhoD[:-1] + rhoD[1:]) * np.diff(N, axis=1) / dz
+    drift = -0.538 * 0.5 * (mu[:-1] / T[:-1] + mu[1:] / T[1:]) * np.diff(T) / dz
+    t = drift * np.where(drift > 0, N[:, :-1], N[:, 1:])
     for i in range(1, n - 1):
-        h = z[i] - z[i - 1] if Gs[i] > 0 else z[i + 1] - z[i]
-        up = i - 1 if Gs[i] > 0 else i + 1
-        conv = Gs[i] * (N[:, i] - N[:, up]) * (1 if Gs[i] > 0 else -1) / h
-        grad_r, grad_l = (N[:, i + 1] - N[:, i]) / dz[i], (N[:, i] - N[:, i - 1]) / dz[i - 1]
-        diff = -rho[i] * D[i] * (grad_r - grad_l) / (0.5 * (dz[i] + dz[i - 1]))
-        F[K:, i] = conv + diff - rho[i] * S[:, i]
-        note(slice(K, K + 4), Gs[i] * N[:, i] / h, Gs[i] * N[:, up] / h,
-             rho[i] * D[i] * grad_r / (0.5 * (dz[i] + dz[i - 1])),
-             rho[i] * D[i] * grad_l / (0.5 * (dz[i] + dz[i - 1])), rho[i] * S[:, i])
+        up = i - 1 if G[i] > 0 else i + 1
+        h = z[i] - z[i - 1] if G[i] > 0 else z[i + 1] - z[i]
+        conv = G[i] * (N[:, i] - N[:, up]) * (1 if G[i] > 0 else -1) / h
+        width = 0.5 * (z[i + 1] - z[i - 1])
+        F[K:, i] = conv + (q[:, i] + t[:, i] - q[:, i - 1] - t[:, i - 1]) / width \
+            - rho[i] * S[:, i]
+        note(slice(K, K + 4), G[i] * N[:, i] / h, G[i] * N[:, up] / h, q[:, i] / width,
+             q[:, i - 1] / width, t[:, i] / width, t[:, i - 1] / width, rho[i] * S[:, i])
+    # an inlet: what crosses the first (last) face, convected as the species' inlet rows,
+    # is what the entering gas carries
     N_in = np.asarray(problem.N_left)
-    flux = rho[0] * D[0] * (N[:, 1] - N[:, 0]) / dz[0]
-    F[K:, 0] = problem.mdot_left * (N[:, 0] - N_in) - flux
-    note(slice(K, K + 4), problem.mdot_left * N[:, 0], flux, problem.mdot_left * N_in)
+    F[K:, 0] = G[0] * N[:, 0] + q[:, 0] + t[:, 0] - problem.mdot_left * N_in
+    note(slice(K, K + 4), G[0] * N[:, 0], q[:, 0], t[:, 0], problem.mdot_left * N_in)
     if problem.right_inlet:
         N_in = np.asarray(problem.N_right)
-        flux = rho[-1] * D[-1] * (N[:, -1] - N[:, -2]) / dz[-1]
-        F[K:, -1] = problem.mdot_right * (N[:, -1] - N_in) + flux
-        note(slice(K, K + 4), problem.mdot_right * N[:, -1], flux, problem.mdot_right * N_in)
+        F[K:, -1] = G[-1] * N[:, -1] + q[:, -1] + t[:, -1] + problem.mdot_right * N_in
+        note(slice(K, K + 4), G[-1] * N[:, -1], q[:, -1], t[:, -1],
+             problem.mdot_right * N_in)
     else:
-        c = abs(Gs[-1]) / dz[-1]
+        c = abs(G[-1]) / dz[-1]
         F[K:, -1] = c * (N[:, -1] - N[:, -2])
         note(slice(K, K + 4), c * N[:, -1], c * N[:, -2])
     return F, big

@@ -11,9 +11,15 @@ temperature and mass flux (and a counterflow flame's spread rate) held at Canter
   the soot model as mass sources of each species, the hydrogen the soot model does not
   account for given to H2 so that the gas loses exactly the mass the soot gains, and the
   dilution term -Y_k m_s (the plug-flow reactor's form);
-- soot rows as the steady soot solve writes them (``solve_steady``), the soot model reading
-  the gas of the current state (density from the ideal gas at the local mean molar mass,
-  the mixture viscosity, the mole fractions).
+- soot rows in flux form: convection by the held mass flux as the species rows write it,
+  diffusion and thermophoresis as fluxes through the faces between points (the mean of the
+  two points' rho D and mu / T), the sources at the points, inlet rows that balance the
+  flux through the first face against what the entering gas carries; so the elements of
+  gas and soot together leave as they enter (to round-off on an even grid). The soot
+  model reads the gas of the current state (density from the ideal gas at the local mean
+  molar mass, the mixture viscosity, the mole fractions). The one-way soot, the start of
+  the solve, is the steady soot solve's (``solve_steady``), whose rows take each point's
+  own rho D and the thermophoretic drift in upwind form.
 
 The soot's mass (about 1e-3 of the gas's) is left out of continuity: the mass flux stays
 Cantera's. The temperature is held: no energy equation, no soot radiation.
@@ -342,7 +348,7 @@ def solve_coupled(gas, flame, model, *, rtol: float = 1e-8, gas_sources: bool = 
     take."""
     # Cantera's flame sets the phase to each point's state when its profiles are read:
     # the caller's phase state is restored at the end
-    state = gas.TPY
+    state = gas.TDY   # (the density as it is: TP would restore P to within round-off only)
     try:
         return _solve_coupled(gas, flame, model, rtol=rtol, gas_sources=gas_sources,
                               hydrogen_closure=hydrogen_closure, refine=refine, slope=slope,
@@ -351,7 +357,7 @@ def solve_coupled(gas, flame, model, *, rtol: float = 1e-8, gas_sources: bool = 
                               dt=dt, viscosity=viscosity, start=start)
     finally:
         gas.set_unnormalized_mass_fractions(state[2])   # as it was, to the last bit
-        gas.TP = state[:2]
+        gas.TD = state[:2]
 
 
 def _solve_coupled(gas, flame, model, *, rtol, gas_sources, hydrogen_closure, refine, slope,

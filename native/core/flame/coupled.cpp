@@ -1,7 +1,8 @@
 // The coupled species-and-soot solve of a flame (coupled.hpp): its rows, their
 // Jacobian blocks and steps, as a problem of the block-tridiagonal Newton
-// machinery (block_newton.hpp); the soot rows are those of the steady soot
-// solve (soot_rows.hpp).
+// machinery (block_newton.hpp). The soot rows are in flux form (coupled.hpp
+// states them), unlike the steady soot solve's, so that gas and soot conserve
+// the elements together.
 #include "coupled.hpp"
 
 #include <algorithm>
@@ -34,6 +35,9 @@ constexpr double kStepAtolSoot = 1e-9;
 constexpr double kSpeciesStepScale = 1e-18;
 // Finite-difference step of Y_j: perturbation (|Y_j| + this).
 constexpr double kStepFloorY = 1e-5;
+// The soot's thermophoretic drift u_th = -0.538 (mu / (rho T)) dT/dz, m/s (as in the
+// steady soot solve).
+constexpr double kThermophoresis = 0.538;
 
 // Per point in Evaluation::aux.
 enum PointAux : int { kWbar = 0, kRho, kMu, kUsoot, kD, kMs, kS0, kSigma0 = kS0 + NS };
@@ -110,23 +114,19 @@ class CoupledRows final : public BlockProblem {
       : p_(p), gas_(gas), soot_(soot), perturbation_(perturbation), n_(p.points()),
         K_(p.species()), b_(p.block()) {
     const auto n = static_cast<std::size_t>(n_), K = static_cast<std::size_t>(K_);
-    sp_.dz.assign(n, 0.0);
-    for (std::size_t i = 1; i < n; ++i) sp_.dz[i] = p.z[i] - p.z[i - 1];
-    sp_.dz[0] = sp_.dz[1];
-    sp_.rho.assign(n, 0.0);
-    sp_.u.assign(n, 0.0);
-    sp_.mdot_left = p.mdot_left;
-    sp_.mdot_right = p.mdot_right;
-    sp_.boundary_type_right = p.right_inlet ? 0 : 1;
-    sp_.in_left = p.N_left;
-    sp_.in_right = p.N_right;
-    sp_.floor = p.floor;
+    dz_.assign(n, 0.0);
+    for (std::size_t i = 1; i < n; ++i) dz_[i] = p.z[i] - p.z[i - 1];
+    dz_[0] = dz_[1];
     c_.assign((n - 1) * K, 0.0);
     X_.assign(n * K, 0.0);
     wdot_.assign(n * K, 0.0);
     scrub_.assign(n * K, 0.0);
     exchange_.assign(n * K, 0.0);
     flux_.assign((n - 1) * K, 0.0);
+    qdiff_.assign((n - 1) * NS, 0.0);
+    qth_.assign((n - 1) * NS, 0.0);
+    drhoD_.assign(n * static_cast<std::size_t>(b_), 0.0);
+    dmu_.assign(n * K, 0.0);
     work_.assign(K, 0.0);
     work2_.assign(K, 0.0);
     Yp_.assign(K, 0.0);
@@ -170,8 +170,6 @@ class CoupledRows final : public BlockProblem {
       a[kRho] = g.rho;
       a[kMu] = g.mu;
       a[kUsoot] = g.u_soot;
-      sp_.rho[i] = g.rho;
-      sp_.u[i] = g.u_soot;
       const bool inner = interior(i);
       if (inner) {
         Timed t(counts.seconds_rates);
@@ -219,8 +217,6 @@ class CoupledRows final : public BlockProblem {
     // the profiles of x (later evaluations have overwritten the stored ones)
     for (std::size_t i = 0; i < n; ++i) {
       const double* a = &e.aux[i * PA];
-      sp_.rho[i] = a[kRho];
-      sp_.u[i] = a[kUsoot];
       const double* Y = &x[i * b];
       for (std::size_t k = 0; k < K; ++k) X_[i * K + k] = Y[k] * a[kWbar] / p_.W[k];
     }
@@ -231,13 +227,13 @@ class CoupledRows final : public BlockProblem {
       const double ru = p_.rho_u[i];
       double* D = J.diag(i);
       if (ru > 0.0) {
-        const double c = ru / sp_.dz[i];
+        const double c = ru / dz_[i];
         for (std::size_t k = 0; k < K; ++k) {
           D[k * b + k] += c;
           J.lower(i)[k * b + k] -= c;
         }
       } else {
-        const double c = ru / sp_.dz[i + 1];
+        const double c = ru / dz_[i + 1];
         for (std::size_t k = 0; k < K; ++k) {
           D[k * b + k] -= c;
           J.upper(i)[k * b + k] += c;
@@ -290,24 +286,82 @@ class CoupledRows final : public BlockProblem {
         J.lower(m)[excess_right_ * b + l] = 0.0;
       }
     }
-    // soot: transport with the model's diffusivity held
-    for (long i = 0; i < n_; ++i) {
-      const std::size_t j = static_cast<std::size_t>(i) * b + K;
-      const double* a = &e.aux[static_cast<std::size_t>(i) * PA];
-      double lo, own, up, g[NS];
-      soot_rows::row_derivatives(sp_, i, i > 0 ? &x[j - b] : nullptr, &x[j],
-                                 i + 1 < n_ ? &x[j + b] : nullptr, a[kD], lo, own, up, g);
-      for (std::size_t k = 0; k < NS; ++k) {
-        const std::size_t r = (K + k) * b + K + k;
-        J.diag(i)[r] += own;
-        if (i > 0) J.lower(i)[r] += lo;
-        if (i + 1 < n_) J.upper(i)[r] += up;
+    // soot: convection as the species', and the boundary rows' own terms
+    for (long i = 1; i + 1 < n_; ++i) {
+      const double ru = p_.rho_u[i];
+      const bool left = ru > 0.0;
+      const double c = left ? ru / dz_[i] : ru / dz_[i + 1];
+      for (std::size_t k = K; k < b; ++k) {
+        const std::size_t r = k * b + k;
+        if (left) {
+          J.diag(i)[r] += c;
+          J.lower(i)[r] -= c;
+        } else {
+          J.diag(i)[r] -= c;
+          J.upper(i)[r] += c;
+        }
       }
     }
-    if (!full) return;
-    for (long i = 0; i < n_; ++i) {
-      if (interior(i)) rate_derivatives(i, x, e, J);
-      soot_derivatives(i, x, e, J);
+    {
+      const long m = n_ - 1;
+      const double w = outflow_weight(m);
+      for (std::size_t k = K; k < b; ++k) {
+        const std::size_t r = k * b + k;
+        J.diag(0)[r] += p_.rho_u[0];
+        if (p_.right_inlet) {
+          J.diag(m)[r] += p_.rho_u[m];
+        } else {
+          J.diag(m)[r] += w;
+          J.lower(m)[r] -= w;
+        }
+      }
+    }
+    // the point terms (the gas's rates and the soot model, differenced), which also
+    // give the derivatives of each point's rho D and viscosity for the face fluxes
+    std::fill(drhoD_.begin(), drhoD_.end(), 0.0);
+    std::fill(dmu_.begin(), dmu_.end(), 0.0);
+    if (full) {
+      for (long i = 0; i < n_; ++i) {
+        if (interior(i)) rate_derivatives(i, x, e, J);
+        soot_derivatives(i, x, e, J);
+      }
+    }
+    // soot: the face fluxes, linear in N for the coefficients held, and through
+    // (rho D) and V in the two points' unknowns
+    for (long m = 0; m + 1 < n_; ++m) {
+      const Face f = face(m, e.aux);
+      const double* NL = &x[static_cast<std::size_t>(m) * b + K];
+      const double* NR = NL + b;
+      const double lin_L = f.A / f.dz + (f.V > 0.0 ? f.V : 0.0);
+      const double lin_R = -f.A / f.dz + (f.V > 0.0 ? 0.0 : f.V);
+      // row factors: +1/h of the row on the left, -1/h of the row on the right;
+      // an inlet row takes its face flux with factor 1, an outflow row none
+      const double cL = interior(m) ? 2.0 / (p_.z[m + 1] - p_.z[m - 1]) : 1.0;
+      const long r = m + 1;
+      const double cR = interior(r) ? -2.0 / (p_.z[r + 1] - p_.z[r - 1])
+                                    : (p_.right_inlet ? 1.0 : 0.0);
+      for (int side = 0; side < 2; ++side) {
+        const long pt = m + side;  // the point whose unknowns are the columns
+        const double* dA = &drhoD_[static_cast<std::size_t>(pt) * b];  // d(rho D)/dx
+        const double* dmu = &dmu_[static_cast<std::size_t>(pt) * K];
+        const double dV_dmu = f.dV_dmu[side];
+        for (std::size_t k = 0; k < NS; ++k) {
+          const double dQ_dA = -0.5 * (NR[k] - NL[k]) / f.dz;  // per d(rho D) of a point
+          const double dQ_dV = f.V > 0.0 ? NL[k] : NR[k];
+          const double lin = side == 0 ? lin_L : lin_R;
+          for (int rs = 0; rs < 2; ++rs) {
+            const double fac = rs == 0 ? cL : cR;
+            if (fac == 0.0) continue;
+            const long row = m + rs;
+            double* B = row == pt ? J.diag(row) : (pt > row ? J.upper(row) : J.lower(row));
+            double* out = &B[(K + k) * b];
+            out[K + k] += fac * lin;
+            if (!full) continue;
+            for (std::size_t c = 0; c < b; ++c) out[c] += fac * dQ_dA * dA[c];
+            for (std::size_t c = 0; c < K; ++c) out[c] += fac * dQ_dV * dV_dmu * dmu[c];
+          }
+        }
+      }
     }
   }
 
@@ -431,7 +485,7 @@ class CoupledRows final : public BlockProblem {
     // the thermophoretic drift from the backward temperature difference; the
     // first point's soot velocity enters no row
     const double u_th =
-        i > 0 ? thermophoretic_velocity<CheckedDiv>(g.mu, g.rho, T, p_.T[i - 1], sp_.dz[i]) : 0.0;
+        i > 0 ? thermophoretic_velocity<CheckedDiv>(g.mu, g.rho, T, p_.T[i - 1], dz_[i]) : 0.0;
     g.u_soot = CheckedDiv::div(p_.rho_u[i], g.rho) + u_th;
   }
 
@@ -469,8 +523,8 @@ class CoupledRows final : public BlockProblem {
   // Weight of the outflow rows (Y_m - Y_m-1) w: |rho_u|/dz, or rho/dz times
   // 1 m/s where rho_u = 0, kg/(m^3 s).
   double outflow_weight(long m) const {
-    const double w = std::fabs(p_.rho_u[m]) / sp_.dz[m];
-    return w > 0.0 ? w : p_.rho_time[m] / sp_.dz[m];
+    const double w = std::fabs(p_.rho_u[m]) / dz_[m];
+    return w > 0.0 ? w : p_.rho_time[m] / dz_[m];
   }
 
   // The residual rows and their weights at x, from the point values and
@@ -487,7 +541,7 @@ class CoupledRows final : public BlockProblem {
       const double* Y = &x[j];
       const double ru = p_.rho_u[i];
       const bool left = ru > 0.0;
-      const double dz = left ? sp_.dz[i] : sp_.dz[i + 1];
+      const double dz = left ? dz_[i] : dz_[i + 1];
       const double* Yup = left ? &x[j - b] : &x[j + b];
       const double span = 2.0 / (p_.z[i + 1] - p_.z[i - 1]);
       const double* fR = &flux_[static_cast<std::size_t>(i) * K];
@@ -551,14 +605,69 @@ class CoupledRows final : public BlockProblem {
       }
       e.F[j + excess_right_] = sum - 1.0;
     }
-    // soot
-    for (long i = 0; i < n_; ++i) {
+    // soot: the face fluxes, then each point's row
+    for (long m = 0; m + 1 < n_; ++m) {
+      const Face f = face(m, e.aux);
+      const double* NL = &x[static_cast<std::size_t>(m) * b + K];
+      const double* NR = NL + b;
+      double* q = &qdiff_[static_cast<std::size_t>(m) * NS];
+      double* t = &qth_[static_cast<std::size_t>(m) * NS];
+      for (std::size_t k = 0; k < NS; ++k) {
+        q[k] = -f.A * (NR[k] - NL[k]) / f.dz;
+        t[k] = f.V * (f.V > 0.0 ? NL[k] : NR[k]);
+      }
+    }
+    for (long i = 1; i + 1 < n_; ++i) {
       const std::size_t j = static_cast<std::size_t>(i) * b + K;
+      const double* N = &x[j];
       const double* a = &e.aux[static_cast<std::size_t>(i) * PA];
-      double big[NS];
-      soot_rows::row_residual(sp_, i, i > 0 ? &x[j - b] : nullptr, &x[j],
-                              i + 1 < n_ ? &x[j + b] : nullptr, a[kD], a + kS0, &e.F[j], big);
-      for (std::size_t k = 0; k < NS; ++k) note(K + k, big[k]);
+      const double ru = p_.rho_u[i];
+      const bool left = ru > 0.0;
+      const double dz = left ? dz_[i] : dz_[i + 1];
+      const double* Nup = left ? &x[j - b] : &x[j + b];
+      const double span = 2.0 / (p_.z[i + 1] - p_.z[i - 1]);
+      const std::size_t fR = static_cast<std::size_t>(i) * NS, fL = fR - NS;
+      for (std::size_t k = 0; k < NS; ++k) {
+        const double own = ru * N[k] / dz, up = ru * Nup[k] / dz;
+        const double conv = left ? own - up : up - own;
+        const double qR = span * qdiff_[fR + k], qL = span * qdiff_[fL + k];
+        const double tR = span * qth_[fR + k], tL = span * qth_[fL + k];
+        const double src = a[kRho] * a[kS0 + k];
+        e.F[j + k] = conv + (qR + tR) - (qL + tL) - src;
+        for (double v : {own, up, qR, qL, tR, tL, src}) note(K + k, v);
+      }
+    }
+    {
+      // left inlet: the soot flux through the first face, convective (rho_u[0] N[0],
+      // as the species' inlet row) plus diffusive and thermophoretic, equals what the
+      // entering gas carries
+      const double* N = &x[K];
+      for (std::size_t k = 0; k < NS; ++k) {
+        const double conv = p_.rho_u[0] * N[k], in = p_.mdot_left * p_.N_left[k];
+        e.F[K + k] = conv + qdiff_[k] + qth_[k] - in;
+        for (double v : {conv, qdiff_[k], qth_[k], in}) note(K + k, v);
+      }
+      const long m = n_ - 1;
+      const std::size_t j = static_cast<std::size_t>(m) * b + K;
+      const double* Nm = &x[j];
+      if (p_.right_inlet) {
+        // the same for gas entering in -z (rho_u[m] < 0)
+        const std::size_t f = static_cast<std::size_t>(m - 1) * NS;
+        for (std::size_t k = 0; k < NS; ++k) {
+          const double conv = p_.rho_u[m] * Nm[k], in = p_.mdot_right * p_.N_right[k];
+          e.F[j + k] = conv + qdiff_[f + k] + qth_[f + k] + in;
+          for (double v : {conv, qdiff_[f + k], qth_[f + k], in}) note(K + k, v);
+        }
+      } else {
+        // outflow: the neighbour's soot, weighted as the species' outflow rows
+        const double w = outflow_weight(m);
+        const double* Nprev = &x[j - b];
+        for (std::size_t k = 0; k < NS; ++k) {
+          e.F[j + k] = w * (Nm[k] - Nprev[k]);
+          note(K + k, w * Nm[k]);
+          note(K + k, w * Nprev[k]);
+        }
+      }
     }
     e.weight.resize(n * b);
     for (std::size_t j = 0; j < n * b; ++j) {
@@ -648,9 +757,9 @@ class CoupledRows final : public BlockProblem {
   }
 
   // The soot model's part of the diagonal block of point i by finite
-  // differences in the point's own unknowns: the soot rows (their sources
-  // and diffusivity, and through the density and soot velocity the gas's
-  // share) and the species rows' exchange with the soot.
+  // differences in the point's own unknowns: the soot rows' sources, the
+  // species rows' exchange with the soot, and the derivatives of the point's
+  // rho D and viscosity (into drhoD_ and dmu_, for the face fluxes).
   void soot_derivatives(long i, const std::vector<double>& x, const Evaluation& e,
                         BlockTridiagonal& J) {
     const auto K = static_cast<std::size_t>(K_);
@@ -659,29 +768,25 @@ class CoupledRows final : public BlockProblem {
     const std::size_t j0 = static_cast<std::size_t>(i) * b;
     const double* a = &e.aux[static_cast<std::size_t>(i) * PA];
     const double* Y = &x[j0];
-    const double* Nprev = i > 0 ? &x[j0 - b + K] : nullptr;
-    const double* Nnext = i + 1 < n_ ? &x[j0 + b + K] : nullptr;
     const bool inner = interior(i);
     const bool exchange_rows = inner && p_.gas_sources;
     SootPoint N;
     std::copy_n(&x[j0 + K], NS, N.begin());
     const double* sigma = a + kSigma0;
-    double R0[NS], big[NS];
-    soot_rows::row_residual(sp_, i, Nprev, N.data(), Nnext, a[kD], a + kS0, R0, big);
-    double lo, own, up, g[NS];
-    soot_rows::row_derivatives(sp_, i, Nprev, N.data(), Nnext, a[kD], lo, own, up, g);
     double* D = J.diag(i);
+    double* dA = &drhoD_[j0];
+    double* dmu = &dmu_[static_cast<std::size_t>(i) * K];
     PointGas base;
     base.T = p_.T[i];
     base.Wbar = a[kWbar];
     base.rho = a[kRho];
     base.mu = a[kMu];
     base.u_soot = a[kUsoot];
+    const double rhoD = base.rho * a[kD];
     const double* X = &X_[static_cast<std::size_t>(i) * K];
     double* scrub = exchange_rows ? work_.data() : nullptr;
 
-    // the soot variables: the model differenced, its D and S entering the rows
-    // through their coefficients (as in the steady soot solve)
+    // the soot variables
     for (std::size_t c = 0; c < NS; ++c) {
       SootPoint Np = N;
       Np[c] += perturbation_ * std::max(std::fabs(Np[c]), p_.floor[c]);
@@ -689,12 +794,10 @@ class CoupledRows final : public BlockProblem {
       double Dp;
       SootPoint Sp{};
       point_soot(base, X, Np, inner, Dp, Sp, scrub);
-      const double dD = (Dp - a[kD]) / h;
-      for (std::size_t k = 0; k < NS; ++k) {
-        double v = g[k] * dD;
-        if (inner) v -= base.rho * ((Sp[k] - a[kS0 + k]) / h);
-        D[(K + k) * b + K + c] += v;
-      }
+      dA[K + c] = base.rho * (Dp - a[kD]) / h;
+      if (inner)
+        for (std::size_t k = 0; k < NS; ++k)
+          D[(K + k) * b + K + c] -= base.rho * ((Sp[k] - a[kS0 + k]) / h);
       if (exchange_rows) {
         const double m_s = exchange(scrub, Sp, base.rho, work2_.data());
         for (std::size_t k = 0; k < K; ++k)
@@ -702,7 +805,7 @@ class CoupledRows final : public BlockProblem {
       }
     }
     // the mass fractions: the gas the soot model reads, the density and the
-    // soot velocity change together; the soot rows are differenced whole
+    // viscosity change together
     std::copy_n(Y, K, Yp_.begin());
     for (std::size_t c = 0; c < K; ++c) {
       const double h0 = perturbation_ * (std::fabs(Y[c]) + kStepFloorY);
@@ -713,14 +816,11 @@ class CoupledRows final : public BlockProblem {
       double Dp;
       SootPoint Sp{};
       point_soot(gp, Xp_.data(), N, inner, Dp, Sp, scrub);
-      const double rho0 = sp_.rho[i], u0 = sp_.u[i];
-      sp_.rho[i] = gp.rho;
-      sp_.u[i] = gp.u_soot;
-      double R1[NS];
-      soot_rows::row_residual(sp_, i, Nprev, N.data(), Nnext, Dp, Sp.data(), R1, big);
-      sp_.rho[i] = rho0;
-      sp_.u[i] = u0;
-      for (std::size_t k = 0; k < NS; ++k) D[(K + k) * b + c] += (R1[k] - R0[k]) / h;
+      dA[c] = (gp.rho * Dp - rhoD) / h;
+      dmu[c] = (gp.mu - base.mu) / h;
+      if (inner)
+        for (std::size_t k = 0; k < NS; ++k)
+          D[(K + k) * b + c] -= (gp.rho * Sp[k] - base.rho * a[kS0 + k]) / h;
       if (exchange_rows) {
         const double m_s = exchange(scrub, Sp, gp.rho, work2_.data());
         for (std::size_t k = 0; k < K; ++k)
@@ -730,19 +830,44 @@ class CoupledRows final : public BlockProblem {
     }
   }
 
+  // The soot's transport coefficients at face m (between points m and m+1):
+  // spacing dz (m), A = (rho D) as the mean of the two points' (kg/(m s)) and the
+  // thermophoretic mass flux coefficient V = rho u_th = -0.538 (mu/T) dT/dz with
+  // mu/T the mean of the two points' (kg/(m^2 s)); dV_dmu[s] = dV/dmu of point m+s.
+  struct Face {
+    double dz, A, V, dV_dmu[2];
+  };
+  Face face(long m, const std::vector<double>& aux) const {
+    const std::size_t PA = kSigma0 + static_cast<std::size_t>(K_);
+    const double* aL = &aux[static_cast<std::size_t>(m) * PA];
+    const double* aR = aL + PA;
+    Face f;
+    f.dz = p_.z[m + 1] - p_.z[m];
+    f.A = 0.5 * (aL[kRho] * aL[kD] + aR[kRho] * aR[kD]);
+    const double g = -kThermophoresis * 0.5 * (p_.T[m + 1] - p_.T[m]) / f.dz;
+    f.dV_dmu[0] = g / p_.T[m];
+    f.dV_dmu[1] = g / p_.T[m + 1];
+    f.V = f.dV_dmu[0] * aL[kMu] + f.dV_dmu[1] * aR[kMu];
+    return f;
+  }
+
   const CoupledProblem& p_;
   FlameGas& gas_;
   FlameSootModel& soot_;
   double perturbation_;
   long n_, K_;
   int b_;
-  SteadyProblem sp_;             // the soot rows' view of the flame at the current state
+  std::vector<double> dz_;       // dz_[i] = z[i] - z[i-1], dz_[0] = dz_[1], m
   std::vector<double> c_;        // (n-1) K: rho D_km W_k / Wbar of each midpoint, kg/(m s)
   std::vector<double> transport_at_;  // the state of the last update of c_
   std::vector<double> X_;        // n K mole fractions of the last evaluation
   std::vector<double> wdot_, scrub_, exchange_;  // n K of the last evaluation
   std::vector<double> flux_;     // (n-1) K diffusive mass fluxes of the last evaluation
   std::vector<double> scale_;    // K + 4 row scales of the last evaluation
+  std::vector<double> qdiff_, qth_;  // (n-1) 4 soot diffusive and thermophoretic fluxes at
+                                     // the faces of the last evaluation, mol/(m^2 s)
+  std::vector<double> drhoD_;    // n (K + 4): d(rho D)/dx of each point's own unknowns
+  std::vector<double> dmu_;      // n K: d mu/dY of each point
   std::vector<double> work_, work2_, Yp_, Xp_, JX_, AL_, AR_;
   double species_scale_floor_ = 0.0;
   int excess_left_ = 0, excess_right_ = 0;

@@ -35,11 +35,39 @@
 // composition, (Y_k,m - Y_k,m-1) |rho_u_m| / dz_m = 0. At each end one species
 // (the most abundant of the starting state there) has instead the row
 // sum_k Y_k - 1 = 0.
-// Soot rows: those of the steady soot solve (steady.hpp, soot_rows.hpp), with
-// the gas of the current state: the soot model reads T, P, the density
-// rho = P Wbar / (R T), the mixture viscosity and X of the point; the soot
-// moves with rho u_soot = rho_u + rho u_th (thermophoretic drift u_th from the
-// point's viscosity, density and the backward temperature difference).
+// Soot rows: the conservation law of each soot variable N (mol/kg),
+//   d/dz (rho_u N + rho u_th N - rho D dN/dz) = rho S,
+// written, with the same held rho_u, so that each element's rows of the gas and
+// of the soot add up to what crosses the domain's ends: at an interior point i,
+// in mol/(m^3 s),
+//   rho_u_i dN/dz + (Q_i+1/2 - Q_i-1/2) / h_i - rho_i S_i = 0,  h_i = (z_i+1 - z_i-1)/2,
+// with
+//   - dN/dz upwind with the sign of rho_u_i, as the species rows: the convective
+//     form of the flux's divergence, which continuity makes it (rho_u constant
+//     through a burner flame; in a stagnation flow the difference of rho_u
+//     between neighbours is the gas leaving radially, which takes the upwind
+//     point's gas and soot alike);
+//   - Q the face flux of diffusion and thermophoresis between points j and j+1:
+//       Q = -(rho D)_f (N_j+1 - N_j) / (z_j+1 - z_j) + V_f N_up,
+//     (rho D)_f the mean of the two points' rho D (kg/(m s)), V_f = rho u_th =
+//     -0.538 (mu/T)_f (T_j+1 - T_j) / (z_j+1 - z_j) (kg/(m^2 s)) with (mu/T)_f the
+//     mean of the two points', and N_up the soot of the point the drift comes from;
+//   - rho_i and S_i (the soot model's sources, mol/(kg s)) at the point, as the
+//     species rows take their sources, so that the soot's gain and the gas's
+//     loss cancel point by point.
+// Summed over the points with the weights h_i (equal to the spacing on an even
+// grid, where the species rows' convection and diffusion telescope too), the
+// face fluxes cancel in pairs and the convective terms leave rho_u N at the
+// ends (the gas's rho_u Y alike), so that
+//   sum of the elements' rows = what the ends' rows say enters minus what leaves.
+// Boundary rows, written with the same face fluxes: an inlet on the left
+//   rho_u_0 N_0 + Q_1/2 - mdot N_in,left = 0,
+// on the right rho_u_m N_m + Q_m-1/2 + mdot_right N_in,right = 0 (rho_u_m < 0): the
+// soot crossing the first (last) face, convected, diffused and drifted, is what the
+// entering gas carries; an outflow end takes its neighbour's soot,
+// (N_m - N_m-1) w = 0 with the species' outflow weight w.
+// The soot model reads T, P, the density rho = P Wbar / (R T), the mixture
+// viscosity and X of the point of the current state.
 //
 // Scaling: each species' rows are measured against the largest term of that
 // species' equations anywhere on the grid (no less than a flux of the largest
@@ -52,7 +80,9 @@
 // Jacobian and before a state is accepted: BlockProblem::refresh); the gas's
 // rate derivatives from the caller (dwdot/dX at constant T, P and molar
 // concentration, turned into dwdot/dY here); the soot model's part by finite
-// differences of the model in the point's own K + 4 unknowns.
+// differences of the model in the point's own K + 4 unknowns: its sources, and
+// its rho D and the viscosity, which enter the face fluxes of the point's two
+// faces (and so the rows of its neighbours) linearly.
 #pragma once
 
 #include <limits>
@@ -175,7 +205,8 @@ struct CoupledEvaluation {
   std::vector<double> weight;  // 1 / the scale of each row
   std::vector<double> rho;     // density at each point, kg/m^3
   std::vector<double> mu;      // viscosity at each point, Pa s
-  std::vector<double> u_soot;  // soot velocity, m/s
+  std::vector<double> u_soot;  // soot velocity at each point (gas plus the thermophoretic
+                               // drift of the backward temperature difference), m/s
   std::vector<double> wdot;    // n K, kmol/(m^3 s) (interior points; 0 at the ends)
   std::vector<double> scrub;   // n K soot scrubbing rates, kmol/(m^3 s) (interior points)
   std::vector<double> exchange;  // n K: a_k, the mass the soot gives species k, kg/(m^3 s)

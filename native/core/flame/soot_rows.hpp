@@ -1,8 +1,8 @@
 // fv::flame::soot_rows — the four soot rows of one grid point of the steady
-// soot equations (steady.hpp states them), written once for every solve that
-// carries soot through a flame: the steady soot solve of a frozen flame
-// (steady.cpp) and the coupled species-and-soot solve (coupled.cpp), which
-// hands them the density and soot velocity of its current gas state.
+// soot equations (steady.hpp states them), for the steady soot solve of a
+// frozen flame (steady.cpp), and the step limiter of the soot variables, which
+// the coupled species-and-soot solve (coupled.cpp, with soot rows of its own in
+// flux form) shares.
 //
 // Units: N mol/kg, D m^2/s, S mol/(kg s), rows mol/(m^3 s).
 #pragma once
