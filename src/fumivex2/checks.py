@@ -60,7 +60,7 @@ import numpy as np
 from . import results as R
 
 __all__ = ["Check", "check_run", "run_checks", "meaningful", "mask_derived",
-           "species_table", "element_content", "flame_gas_flows", "recomputed_residual",
+           "species_table", "element_content", "flame_gas_flows", "inlet_flows", "recomputed_residual",
            "one_way_ratios", "mask_unresolved", "BALANCE_TOLERANCE", "ONE_WAY_LIMIT", "FLOOR_MULTIPLE",
            "RESOLUTION", "ELEMENTS"]
 
@@ -171,6 +171,16 @@ def element_content(table: dict, Y) -> dict:
     return {k: (float(v) if np.ndim(v) == 0 else v) for k, v in out.items()}
 
 
+def inlet_flows(flame, table: dict) -> dict:
+    """What a flame's inlets (a burner, or a counterflow flame's two inlets) bring in, per
+    element (mol/(m2 s)) and of mass (kg/(m2 s)): each inlet's mass flux times its
+    content, which is what Cantera's inlet condition imposes on convection plus diffusion."""
+    inlets = [getattr(flame, n) for n in ("burner", "fuel_inlet", "oxidizer_inlet")
+              if hasattr(flame, n)]
+    return {key: sum(float(b.mdot) * element_content(table, np.asarray(b.Y))[key]
+                     for b in inlets) for key in ELEMENTS + ("mass",)}
+
+
 def flame_gas_flows(flame, gas) -> dict:
     """Cantera's gas flows of elements (mol/(m2 s)) and mass (kg/(m2 s)) through a
     flame's domain: "in" through its inlets (the inlet mass flux times the inlet's
@@ -182,13 +192,11 @@ def flame_gas_flows(flame, gas) -> dict:
     z = np.asarray(flame.grid, dtype=float)
     Y = np.asarray(flame.Y, dtype=float).T                      # points x species
     content = element_content(table, Y)
-    inlets = [getattr(flame, n) for n in ("burner", "fuel_inlet", "oxidizer_inlet")
-              if hasattr(flame, n)]
     rho_u = np.asarray(flame.density, dtype=float) * np.asarray(flame.velocity, dtype=float)
+    inflows = inlet_flows(flame, table)
     out = {}
     for key in ELEMENTS + ("mass",):
-        inflow = sum(float(b.mdot) * element_content(table, np.asarray(b.Y))[key]
-                     for b in inlets)
+        inflow = inflows[key]
         if hasattr(flame, "burner"):
             outflow, radial = float(rho_u[-1] * content[key][-1]), 0.0
         else:

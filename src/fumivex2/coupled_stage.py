@@ -220,16 +220,14 @@ def coupled_gas_flows(gas, flame, z, Y, rho_u) -> dict:
     species rows write it, which the gas's own species conserve exactly)."""
     import numpy as np
 
-    from .checks import ELEMENTS, element_content, species_table
+    from .checks import ELEMENTS, element_content, inlet_flows, species_table
 
     table = species_table(gas)
     content = element_content(table, np.asarray(Y, dtype=float).T)
-    inlets = [getattr(flame, n) for n in ("burner", "fuel_inlet", "oxidizer_inlet")
-              if hasattr(flame, n)]
+    inflows = inlet_flows(flame, table)
     out = {}
     for key in ELEMENTS + ("mass",):
-        inflow = sum(float(b.mdot) * element_content(table, np.asarray(b.Y))[key]
-                     for b in inlets)
+        inflow = inflows[key]
         if hasattr(flame, "burner"):
             outflow, radial = float(rho_u[-1] * content[key][-1]), 0.0
         else:
