@@ -200,7 +200,7 @@ def test_hook_functions_refuse_what_they_cannot_use():
     for box in ((None,), [None, None], None):
         with pytest.raises(TypeError, match="a list of one item"):
             _fumivex2._network_eval(box, 0.0, np.zeros(3), np.zeros(3))
-    with pytest.raises(TypeError, match="context must be a tuple of 12 items"):
+    with pytest.raises(TypeError, match="context must be a tuple of 13 items"):
         _fumivex2._network_eval([(1, 2)], 0.0, np.zeros(3), np.zeros(3))
     with pytest.raises(TypeError, match="takes exactly 4 positional arguments"):
         _fumivex2._network_eval([None], np.zeros(3), np.zeros(3))
