@@ -260,8 +260,16 @@ double give_gas(PyObject* phase, PyObject* viscosity, SootCalls& sm) {
 // without making the phase's copy of X. T, P and the density are the phase's.
 double give_gas_from_state(PyObject* phase, PyObject* viscosity, SootCalls& sm, const double* Y,
                            const double* rW, long K) {
-  const npy_intp n = K;
-  Ref X_obj(check(PyArray_SimpleNew(1, &n, NPY_DOUBLE)));
+  // the array the model was given last, overwritten when nothing else holds it
+  // (as the model reuses its scrub_wdot), else a new one
+  Ref X_obj;
+  PyObject* last = sm.direct() ? soot_gas_X(sm.model()) : nullptr;
+  if (last && reusable_vector(last, K)) {
+    X_obj = Ref::borrow(last);
+  } else {
+    const npy_intp n = K;
+    X_obj = Ref(check(PyArray_SimpleNew(1, &n, NPY_DOUBLE)));
+  }
   double* X = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(X_obj.get())));
   double sum = 0.0;
   for (long k = 0; k < K; ++k) {
