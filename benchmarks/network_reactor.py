@@ -16,15 +16,17 @@ spread. Then, per evaluation of the right-hand side, where the extra time goes:
   eval) are Python methods that do nothing, against the gas-only reactor, per evaluation
   (the soot reactor's hooks are the extension's functions, without a Python frame);
 - the phase's calls: reading T, P, density, mean molar mass and mole fractions from the
-  phase (what the soot model is given with the viscosity), at states that alternate
-  between two points of the trajectory so that Cantera's caches do not answer;
+  phase (the reactor itself reads T, P and density and makes the mole fractions and mean
+  molar mass from its state), at states that cycle through STATES points of the
+  trajectory so that neither Cantera's caches nor the viscosity's last states answer;
 - the gas viscosity per call, the reactor's (``fumivex2.viscosity``, from T and X) against
-  Cantera's ``phase.viscosity``, at those alternating states and at an unchanged one (as
-  in the columns of the integrator's finite-difference Jacobian, where only one species
-  changes; Cantera then redoes only its mixing sum);
+  Cantera's ``phase.viscosity``, at those states, at an unchanged one, and at the columns
+  of the integrator's finite-difference Jacobian (one mass fraction moved at the last
+  state's temperature: ours answers from that state's sums, Cantera redoes its mixing
+  sum);
 - ours: the extension's work per evaluation (the soot model in C++, the rows added in
-  place, the state copied), the same alternating states, less the phase's calls and the
-  viscosity.
+  place, the state copied), at the same cycled states, less the phase's calls and the
+  viscosity at a new state.
 
 Run after `pip install '.[run]'`:  python benchmarks/network_reactor.py
 """
@@ -41,6 +43,7 @@ REPEATS = 9
 END = 0.01          # s
 TARGET = 1.5        # the soot reactor should take at most this many times Cantera's
 CALLS = 4000        # calls per micro-timing
+STATES = 8          # trajectory points cycled through in the micro-timings
 
 
 def main():
@@ -98,27 +101,27 @@ def main():
     n_eval = Counted.evaluations
     n_jac = int(cnet.solver_stats["lin_rhs_evals"])
 
-    # two states of the sooting trajectory, alternated in the micro-timings
+    # states of the sooting trajectory, cycled through in the micro-timings
     r = last["fumivex2, with soot"]
     phase = r.phase
     states = []
     start()
     probe = fv.SootConstPressureReactor(gas, soot_model=model, clone=True)
     pnet = ct.ReactorNet([probe])
-    for t in (0.5 * END, END):
+    for t in np.linspace(END / STATES, END, STATES):
         pnet.advance(t)
         states.append((probe.phase.T, probe.phase.P, probe.phase.Y.copy()))
 
     def timed(body):
         t0 = time.perf_counter()
         for i in range(CALLS):
-            T, P, Y = states[i & 1]
+            T, P, Y = states[i % STATES]
             phase.TPY = T, P, Y
             body()
         return (time.perf_counter() - t0) / CALLS
 
     def phase_calls():
-        phase.T, phase.P, phase.density, phase.mean_molecular_weight, phase.X
+        phase.T, phase.P, phase.density
 
     mu = r._viscosity                       # the reactor's viscosity object
     cantera_viscosity = ct.Transport.viscosity.__get__
@@ -127,11 +130,40 @@ def main():
         phase.TPY = T, P, Y
         TX.append((phase.T, phase.X))
 
+    # a Jacobian's columns at the last state: the state, then each mass fraction moved
+    T_last, P_last, Y_last = states[-1]
+    column_states = [(T_last, P_last, Y_last)]
+    for j in range(gas.n_species):
+        Y = Y_last.copy()
+        Y[j] += 1.49e-8 * max(abs(Y[j]), 1e-12)
+        column_states.append((T_last, P_last, Y))
+    columns = []
+    for T, P, Y in column_states:
+        phase.TP = T, P
+        phase.set_unnormalized_mass_fractions(Y)
+        columns.append((phase.T, phase.X))
+
     def ours_viscosity(same):
         t0 = time.perf_counter()
         for i in range(CALLS):
-            T, X = TX[0 if same else i & 1]
+            T, X = TX[0 if same else i % STATES]
             mu(T, X)
+        return (time.perf_counter() - t0) / CALLS
+
+    def ours_columns():
+        t0 = time.perf_counter()
+        for i in range(CALLS):
+            T, X = columns[i % len(columns)]
+            mu(T, X)
+        return (time.perf_counter() - t0) / CALLS
+
+    def set_columns(body):
+        t0 = time.perf_counter()
+        for i in range(CALLS):
+            T, P, Y = column_states[i % len(columns)]
+            phase.TP = T, P
+            phase.set_unnormalized_mass_fractions(Y)
+            body()
         return (time.perf_counter() - t0) / CALLS
 
     def unchanged(body):
@@ -143,7 +175,7 @@ def main():
     def in_hand_loop():
         t0 = time.perf_counter()
         for i in range(CALLS):
-            T, X = TX[i & 1]
+            T, X = TX[i % STATES]
         return (time.perf_counter() - t0) / CALLS
 
     LHS, RHS = np.ones(r.n_vars), np.zeros(r.n_vars)
@@ -158,6 +190,9 @@ def main():
              "mu new": lambda: ours_viscosity(False), "mu same": lambda: ours_viscosity(True),
              "Cantera mu new": lambda: timed(lambda: cantera_viscosity(phase)),
              "Cantera mu same": lambda: unchanged(lambda: cantera_viscosity(phase)),
+             "mu columns": ours_columns,
+             "setting columns": lambda: set_columns(lambda: None),
+             "Cantera mu columns": lambda: set_columns(lambda: cantera_viscosity(phase)),
              "empty": lambda: unchanged(lambda: None)}
     m = {k: np.inf for k in micro}
     for _ in range(5):
@@ -167,6 +202,8 @@ def main():
     t_phase = m["phase"] - setting
     t_mu_new, t_mu_same = m["mu new"] - m["loop"], m["mu same"] - m["loop"]
     t_ct_new, t_ct_same = m["Cantera mu new"] - setting, m["Cantera mu same"] - m["empty"]
+    t_mu_columns = m["mu columns"] - m["loop"]
+    t_ct_columns = m["Cantera mu columns"] - m["setting columns"]
     t_ours = m["ours"] - setting - t_phase - t_mu_new
     t_hooks = (best["Cantera + empty hooks"] - best["Cantera, gas only"]) / n_eval
 
@@ -185,11 +222,13 @@ def main():
     print(f"per evaluation ({n_eval} evaluations of the soot reactor's equations, {n_jac} of "
           f"them for the integrator's finite-difference Jacobian):")
     print(f"  Cantera's call into Python (two hooks)  {t_hooks * 1e6:7.1f} us")
-    print(f"  the phase's calls (T, P, rho, W, X)      {t_phase * 1e6:7.1f} us")
+    print(f"  the phase's calls (T, P, rho)            {t_phase * 1e6:7.1f} us")
     print(f"  gas viscosity, ours from T and X         {t_mu_new * 1e6:7.1f} us   "
           f"(unchanged state {t_mu_same * 1e6:.2f} us)")
     print(f"  gas viscosity, Cantera's phase.viscosity {t_ct_new * 1e6:7.1f} us   "
           f"(unchanged state {t_ct_same * 1e6:.2f} us)")
+    print(f"  gas viscosity at a Jacobian's columns     ours {t_mu_columns * 1e6:.1f} us, "
+          f"Cantera's {t_ct_columns * 1e6:.1f} us   (one mass fraction moved)")
     print(f"  ours (soot model and rows, in C++)       {t_ours * 1e6:7.1f} us")
     print(f"  whole run, extra over gas only           {(soot - gas_only) / n_eval * 1e6:7.1f} us")
     print(f"  viscosity method: {r.viscosity_method}")

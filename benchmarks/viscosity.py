@@ -16,7 +16,11 @@ interruptions of a busy machine).
 - from Python, T and X in hand: ``mu(T, X)`` (what a driver that already read the phase's
   T and X pays);
 - ``ViscositySolution.viscosity``: the property, which reads the phase's T and X itself;
-- Cantera: ``gas.viscosity`` (mixture-averaged transport).
+- Cantera: ``gas.viscosity`` (mixture-averaged transport);
+- a finite-difference Jacobian's columns: the last state, then each of its mass fractions
+  moved by sqrt(eps) of itself in turn at its temperature, ``mu(T, X)`` with T and X in
+  hand (answered from the last state's sums), against Cantera's ``gas.viscosity`` at the
+  same states (its species viscosities and factors kept; the state setting subtracted).
 
 Run after `pip install '.[run]'`:  python benchmarks/viscosity.py
 """
@@ -82,6 +86,18 @@ def main():
         TX.append((gas.T, gas.X))
     mu = mixture_viscosity(gas)
     cantera_viscosity = ct.Transport.viscosity.__get__
+    # a Jacobian's columns at the last state: (T, P, Y) and (T, X) of each
+    T_last, P_last, Y_last = states[-1]
+    column_states = [(T_last, P_last, Y_last)]
+    for j in range(gas.n_species):
+        Y = Y_last.copy()
+        Y[j] += 1.49e-8 * max(abs(Y[j]), 1e-12)
+        column_states.append((T_last, P_last, Y))
+    columns = []
+    for T, P, Y in column_states:
+        gas.TP = T, P
+        gas.set_unnormalized_mass_fractions(Y)
+        columns.append((gas.T, gas.X))
 
     # equality over the states
     worst = 0.0
@@ -116,6 +132,20 @@ def main():
             mu(T, X)
         return (time.perf_counter() - t0) / STATES
 
+    def in_hand_columns():
+        t0 = time.perf_counter()
+        for T, X in columns:
+            mu(T, X)
+        return (time.perf_counter() - t0) / len(columns)
+
+    def set_columns(body):
+        t0 = time.perf_counter()
+        for T, P, Y in column_states:
+            gas.TP = T, P
+            gas.set_unnormalized_mass_fractions(Y)
+            body()
+        return (time.perf_counter() - t0) / len(column_states)
+
     def nothing():
         pass
 
@@ -133,6 +163,9 @@ def main():
         "ours, property, unchanged": lambda: unchanged(prop),
         "Cantera, new": lambda: set_states(cantera),
         "Cantera, unchanged": lambda: unchanged(cantera),
+        "setting a column": lambda: set_columns(nothing),
+        "ours, columns": in_hand_columns,
+        "Cantera, columns": lambda: set_columns(cantera),
     }
     best = {k: np.inf for k in timings}
     for _ in range(ROUNDS):
@@ -141,6 +174,8 @@ def main():
     setting = best["setting the state"]
     for name in ("ours, property, new", "Cantera, new"):
         best[name] -= setting
+    best["Cantera, columns"] -= best["setting a column"]
+    near, full = mu.calls
 
     core = {}
     with tempfile.TemporaryDirectory() as folder:
@@ -170,6 +205,9 @@ def main():
     ratio_same = best["Cantera, unchanged"] / best["ours, property, unchanged"]
     print(f"  ratio Cantera / ours (property)     {ratio_new:9.1f}   {ratio_same:9.1f}")
     print(f"  (setting the phase's state, subtracted above: {setting * us:.2f} us)")
+    print(f"  a Jacobian's columns (one mass fraction moved): ours, T and X in hand "
+          f"{best['ours, columns'] * us:.2f} us, Cantera {best['Cantera, columns'] * us:.2f} us "
+          f"per call ({near} of {near + full} calls of ours answered from a state's sums)")
     for model, c in core.items():
         print(f"  C++ core, {model + ' fits:':<26} {c['T']:.2f} us at a new temperature only, "
               f"{c['X']:.2f} us at a new composition only, {c['new']:.2f} us at both")

@@ -60,8 +60,9 @@ def test_mixtures_of_every_block_size_against_wilke_by_hand(K):
 
 
 def test_result_depends_on_the_state_alone():
-    """The same (T, X) gives the same bits whatever came before: met first, after other
-    compositions at its temperature, and after another temperature."""
+    """The same (T, X), not one variable away from a state just met, gives the same bits
+    whatever came before: met first, after other compositions at its temperature, and
+    after another temperature."""
     require_abf()
     from fumivex2.species import mechanism_source
     gas = ct.Solution(mechanism_source("abf.yaml"))
@@ -173,6 +174,33 @@ def test_hooks_overridden_by_a_subclass_run_and_change_nothing(sooting_gas):
     assert plain.soot_volume_fraction > 0 and plain.viscosity_method.startswith("fumivex2")
 
 
+@pytest.mark.parametrize("kind", ["SootReactor", "SootConstPressureReactor"])
+def test_network_gives_the_soot_model_the_phases_mole_fractions(kind, sooting_gas):
+    """The reactor makes the mole fractions and mean molar mass from its state, not
+    through the phase: at every evaluation they are the phase's to the bit. A phase
+    whose own values differ is read instead."""
+    import fumivex2 as fv
+    from fumivex2.network import _inverse_molar_masses
+    gas, model = sooting_gas
+    seen = []
+
+    class Watched(getattr(fv, kind)):
+        def after_eval(self, t, LHS, RHS):
+            super().after_eval(t, LHS, RHS)
+            m, phase = self._soot_model, self.phase
+            seen.append(np.array_equal(m.X, phase.X)
+                        and m.mean_MW == phase.mean_molecular_weight / 1000.0)
+
+    r, _ = network(Watched, gas, model, end=3e-4)
+    assert r._ctx[12] is not None and len(seen) > 100 and all(seen)
+
+    class Skewed:
+        Y = gas.Y
+        X = gas.X * (1.0 + 1e-15)
+        mean_molecular_weight = gas.mean_molecular_weight
+    assert _inverse_molar_masses(Skewed, gas.molecular_weights) is None
+
+
 def test_network_reactor_on_canteras_viscosity(sooting_gas, monkeypatch):
     """A transport model the extension does not compute (here: the factory refuses) is
     read from the phase at each evaluation, to the same results."""
@@ -200,7 +228,7 @@ def test_hook_functions_refuse_what_they_cannot_use():
     for box in ((None,), [None, None], None):
         with pytest.raises(TypeError, match="a list of one item"):
             _fumivex2._network_eval(box, 0.0, np.zeros(3), np.zeros(3))
-    with pytest.raises(TypeError, match="context must be a tuple of 12 items"):
+    with pytest.raises(TypeError, match="context must be a tuple of 13 items"):
         _fumivex2._network_eval([(1, 2)], 0.0, np.zeros(3), np.zeros(3))
     with pytest.raises(TypeError, match="takes exactly 4 positional arguments"):
         _fumivex2._network_eval([None], np.zeros(3), np.zeros(3))

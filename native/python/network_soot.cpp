@@ -16,13 +16,17 @@
 //
 // ctx is the tuple the reactor builds when its network initialises:
 //   (reactor, phase, soot_model, cell, species_offset, T_index, W,
-//    constant_volume, soot_reactor_class, H2_index, (W_C, W_H), viscosity)
+//    constant_volume, soot_reactor_class, H2_index, (W_C, W_H), viscosity,
+//    inverse_W)
 // with cell the list [state copy (float64 array), offset of the soot
 // variables, offset of the species, initialisation pass, phase], W the
 // molar masses (kg/kmol, float64 array) and W_C, W_H the phase's atomic
 // weights of carbon and hydrogen (kg/mol) and viscosity the phase's mixture
 // viscosity object from fumivex2.viscosity, or None to read the phase's own
-// viscosity attribute. The reactor's inlets and outlets are
+// viscosity attribute, inverse_W the numbers 1 / W_k (float64 array) to make
+// the mole fractions and mean molar mass from the state's mass fractions as
+// the phase does, or None to read them from the phase. The reactor's inlets
+// and outlets are
 // read at each call, so a flow device added after the network initialised
 // counts as soon as Cantera's own equations count it; an upstream soot
 // reactor's cell is read at each call too.
@@ -67,10 +71,20 @@ constexpr int kSoot = 4;
   throw Error(ErrorKind::Type, message);
 }
 
-// A one-dimensional C-contiguous buffer of doubles, held for the call.
+// A one-dimensional C-contiguous buffer of doubles, held for the call: an
+// exact float64 ndarray is read in place, anything else through the buffer
+// protocol.
 class Doubles {
  public:
   Doubles(PyObject* o, bool writable, const char* what) {
+    if (PyArrayObject* a = plain_vector(o)) {
+      if (PyArray_IS_C_CONTIGUOUS(a) && (!writable || PyArray_ISWRITEABLE(a))) {
+        array_ = Ref::borrow(o);
+        n = static_cast<long>(PyArray_DIM(a, 0));
+        data = static_cast<double*>(PyArray_DATA(a));
+        return;
+      }
+    }
     int flags = PyBUF_FORMAT | PyBUF_C_CONTIGUOUS;
     if (writable) flags |= PyBUF_WRITABLE;
     if (PyObject_GetBuffer(o, &view_, flags) < 0) {
@@ -96,6 +110,7 @@ class Doubles {
   long n = 0;
 
  private:
+  Ref array_;
   Py_buffer view_{};
   bool held_ = false;
 };
@@ -237,6 +252,35 @@ double give_gas(PyObject* phase, PyObject* viscosity, SootCalls& sm) {
   return sm.update_gas_from(phase, viscosity);
 }
 
+// The same from the state's mass fractions Y: the phase holds them as given
+// (Cantera's reactors set them unnormalised), and its mole fractions and mean
+// molar mass are X_k = (Y_k rW_k) / s and 1 / s, s = sum_k Y_k rW_k in the
+// order of k, rW_k = 1 / W_k: computed here exactly as the phase computes
+// them (the reactor checks that they agree when its network initialises),
+// without making the phase's copy of X. T, P and the density are the phase's.
+double give_gas_from_state(PyObject* phase, PyObject* viscosity, SootCalls& sm, const double* Y,
+                           const double* rW, long K) {
+  // the array the model was given last, overwritten when nothing else holds it
+  // (as the model reuses its scrub_wdot), else a new one
+  Ref X_obj;
+  PyObject* last = sm.direct() ? soot_gas_X(sm.model()) : nullptr;
+  if (last && reusable_vector(last, K)) {
+    X_obj = Ref::borrow(last);
+  } else {
+    const npy_intp n = K;
+    X_obj = Ref(check(PyArray_SimpleNew(1, &n, NPY_DOUBLE)));
+  }
+  double* X = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(X_obj.get())));
+  double sum = 0.0;
+  for (long k = 0; k < K; ++k) {
+    X[k] = Y[k] * rW[k];
+    sum += X[k];
+  }
+  const double mean_MW = 1.0 / sum;
+  for (long k = 0; k < K; ++k) X[k] *= mean_MW;
+  return sm.update_gas_with(phase, viscosity, X_obj.get(), mean_MW);
+}
+
 // The items of a list or tuple attribute (reactor.inlets, reactor.outlets).
 Ref sequence_attr(PyObject* o, PyObject* name) {
   Ref v = get(o, name);
@@ -253,8 +297,8 @@ struct SootInflow {
 
 // The rows of _network_soot_rows(ctx, LHS, RHS); throws on failure.
 void soot_rows(PyObject* ctx, PyObject* lhs_obj, PyObject* rhs_obj) {
-  if (!PyTuple_Check(ctx) || PyTuple_GET_SIZE(ctx) != 12)
-    type_error("_network_soot_rows(): the context must be a tuple of 12 items");
+  if (!PyTuple_Check(ctx) || PyTuple_GET_SIZE(ctx) != 13)
+    type_error("_network_soot_rows(): the context must be a tuple of 13 items");
   PyObject* reactor = PyTuple_GET_ITEM(ctx, 0);
   PyObject* phase = PyTuple_GET_ITEM(ctx, 1);
   Ref model = Ref::borrow(PyTuple_GET_ITEM(ctx, 2));
@@ -290,7 +334,15 @@ void soot_rows(PyObject* ctx, PyObject* lhs_obj, PyObject* rhs_obj) {
   // relax to the inflow's like any other).
   SootCalls sm(model.get());
   const Names& nm = names();
-  const double rho = give_gas(phase, viscosity, sm);
+  PyObject* inverse_W = PyTuple_GET_ITEM(ctx, 12);
+  double rho;
+  if (inverse_W == Py_None) {
+    rho = give_gas(phase, viscosity, sm);
+  } else {
+    Doubles rW(inverse_W, false, "inverse molar masses");
+    if (rW.n != K) value_error("the soot reactor's inverse molar masses do not fit its phase");
+    rho = give_gas_from_state(phase, viscosity, sm, state.data + sp, rW.data, K);
+  }
   double X[kSoot];
   std::memcpy(X, state.data + so, sizeof X);
   sm.update_solution(X);

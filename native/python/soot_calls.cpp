@@ -81,6 +81,23 @@ double SootCalls::update_gas_from(PyObject* phase, PyObject* viscosity) {
   return float_value(a[2].get());
 }
 
+double SootCalls::update_gas_with(PyObject* phase, PyObject* viscosity, PyObject* X,
+                                  double mean_MW) {
+  static PyObject* const attrs[3] = {interned("T"), interned("P"), interned("density")};
+  static PyObject* const own_viscosity = interned("viscosity");
+  Ref a[3];
+  double v[3];  // T, P, density
+  for (int i = 0; i < 3; ++i) {
+    a[i] = get(phase, attrs[i]);
+    if (!to_double(a[i].get(), &v[i])) throw_pending();
+  }
+  const double mu = viscosity && viscosity != Py_None
+                        ? call_mixture_viscosity(viscosity, a[0].get(), X)
+                        : get_float(phase, own_viscosity);
+  update_gas(v[0], v[1], v[2], mu, mean_MW, X);
+  return v[2];
+}
+
 void SootCalls::update_gas(PyObject* const args[6]) {
   if (core_) {
     double v[5];

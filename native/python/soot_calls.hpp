@@ -35,6 +35,10 @@ class SootCalls {
   double update_gas_from(PyObject* phase, PyObject* viscosity = nullptr);
   void update_gas(double T, double P, double density, double viscosity, double mean_MW,
                   PyObject* X);
+  // update_gas with the phase's T, P and density (read in that order) and the
+  // given mole fractions X (float64 array) and mean molar mass, the viscosity
+  // as in update_gas_from. Returns the density, kg/m^3.
+  double update_gas_with(PyObject* phase, PyObject* viscosity, PyObject* X, double mean_MW);
   // update_solution(solution) with an array object, or with a new 4-element
   // float array [N_agg, N_pri, C_tot, H_tot].
   void update_solution(PyObject* solution);

@@ -206,6 +206,10 @@ void soot_store_gas(PyObject* self, const double v[5], PyObject* X) {
   reinterpret_cast<SootModelObject*>(self)->core.update_gas(v[0], v[1], v[2], v[3], v[4]);
 }
 
+PyObject* soot_gas_X(PyObject* self) {
+  return reinterpret_cast<SootModelObject*>(self)->host.arrays[static_cast<int>(ArrayId::X)];
+}
+
 void soot_load_solution(PyObject* self, PyObject* solution) {
   Ref held = Ref::borrow(solution);
   SootModel& m = reinterpret_cast<SootModelObject*>(self)->core;

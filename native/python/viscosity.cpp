@@ -110,6 +110,13 @@ PyObject* get_n_species(PyObject* self, void*) {
   return PyLong_FromSize_t(core(self).n_species());
 }
 
+// (calls answered from a base state's sums, calls evaluated in full)
+PyObject* get_calls(PyObject* self, void*) {
+  const MixtureViscosity& mu = core(self);
+  return check(Py_BuildValue("(nn)", static_cast<Py_ssize_t>(mu.near_calls()),
+                             static_cast<Py_ssize_t>(mu.full_calls())));
+}
+
 // (type(self), (molar_masses, coefficients, log_fits)): the object is rebuilt
 // from its inputs.
 PyObject* mixture_reduce(PyObject* self, PyObject*) {
@@ -136,6 +143,7 @@ PyMethodDef g_methods[] = {
 
 PyGetSetDef g_getset[] = {
     property<get_n_species>("n_species"),
+    property<get_calls>("calls"),
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

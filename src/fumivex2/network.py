@@ -128,6 +128,24 @@ def _check_model(model, gas) -> None:
                          f"with this phase (fumivex2.configure_soot_model(gas, ...))")
 
 
+def _inverse_molar_masses(phase, W):
+    """1 / W_k (kg/kmol), with which the extension makes the mole fractions and mean
+    molar mass from the reactor's mass fractions as the phase does (ym_k = Y_k / W_k
+    as Y_k (1 / W_k), s = sum of ym_k in order, X_k = ym_k (1 / s)), sparing Cantera a
+    new array per evaluation; None, so that they are read from the phase, where the
+    phase's own values at its present state differ from that in any bit."""
+    rW = 1.0 / W
+    Y = phase.Y
+    ym = Y * rW
+    s = 0.0
+    for v in ym.tolist():
+        s += v
+    if s > 0.0 and 1.0 / s == phase.mean_molecular_weight and \
+            np.array_equal(ym * (1.0 / s), phase.X):
+        return rW
+    return None
+
+
 class _SootReactorBase:
     """The soot part of a soot reactor (mixed into Cantera's extensible reactors)."""
 
@@ -187,11 +205,12 @@ class _SootReactorBase:
         species_offset = self.component_index(phase.species_name(0))
         self._cell[:] = [state, n0, species_offset, _PASS["epoch"], phase]
         self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(phase)
+        W = np.ascontiguousarray(phase.molecular_weights, dtype=float)
         self._ctx = (self, phase, self._soot_model, self._cell, species_offset,
-                     self.component_index("temperature"),
-                     np.ascontiguousarray(phase.molecular_weights, dtype=float),
+                     self.component_index("temperature"), W,
                      isinstance(self, ct.ExtensibleIdealGasReactor), _SootReactorBase,
-                     int(self._soot_model.H2_index), self._weights, self._viscosity)
+                     int(self._soot_model.H2_index), self._weights, self._viscosity,
+                     _inverse_molar_masses(phase, W))
         self._box[0] = self._ctx
 
     def after_get_state(self, y):

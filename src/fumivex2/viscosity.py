@@ -5,7 +5,10 @@ the mixture viscosity by Wilke's rule on pure-species fits in ln T. The extensio
 ``_MixtureViscosity`` does the same from the fits and molar masses read here once per
 mechanism through Cantera's public API, at a few microseconds per new state instead of
 Cantera's K^2 square roots and divisions, and agrees with ``gas.viscosity`` to round-off.
-Any other transport model (ionized-gas, high-pressure, a user-defined one) keeps Cantera's
+A state one variable away from one of the last four it evaluated in full (the columns of
+an integrator's finite-difference Jacobian: one mass fraction moved at the same
+temperature) costs O(K) from that state's sums, agreeing with a full evaluation to a few
+units in the last place; ``calls`` counts the two kinds. Any other transport model (ionized-gas, high-pressure, a user-defined one) keeps Cantera's
 own call.
 
 - ``fast_viscosity(gas)``: the viscosity object for a phase, or None, and the name of the

@@ -1,6 +1,7 @@
 #include "viscosity.hpp"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -188,9 +189,11 @@ MixtureViscosity::MixtureViscosity(const std::vector<double>& molar_masses,
   blocks_ = (K_ + kBlock - 1) / kBlock;
   const std::size_t Kp = blocks_ * kBlock;
   count_.resize(blocks_);
+  start_.resize(blocks_);
   std::size_t n = 0;
   for (std::size_t b = 0; b < blocks_; ++b) {
     count_[b] = std::min(K_, b * kBlock + kBlock - 1);  // rows j < m for some m of b
+    start_[b] = n;
     n += count_[b] * kBlock;
   }
   g_.assign(n + kBlock, 0.0);
@@ -210,6 +213,10 @@ MixtureViscosity::MixtureViscosity(const std::vector<double>& molar_masses,
   lower_.assign(Kp + kBlock, 0.0);
   partial_.assign(K_ * kBlock + kBlock, 0.0);
   upper_.assign(K_, 0.0);
+  for (Base& b : bases_) {
+    b.x.assign(K_, 0.0);
+    b.D.assign(K_, 0.0);
+  }
 }
 
 void MixtureViscosity::update_T(double T) {
@@ -245,6 +252,65 @@ void MixtureViscosity::species_viscosities(double T, double* mu) {
   std::copy(mu_.begin(), mu_.end(), mu);
 }
 
+double MixtureViscosity::g(std::size_t j, std::size_t m) const {
+  const std::size_t p = std::min(j, m), q = std::max(j, m);
+  const auto base = reinterpret_cast<std::uintptr_t>(g_.data());
+  const double* g = reinterpret_cast<const double*>((base + 63) & ~static_cast<std::uintptr_t>(63));
+  return g[start_[q / kBlock] + p * kBlock + q % kBlock];
+}
+
+// x_ (floored) against base b with the factor c taken from species a: every
+// other mole fraction must be c times the base's to a few units in the last
+// place (8 epsilon: Cantera's mole fractions of two states with the same
+// mass fractions but one differ by a rounding each, c by two) or both at the
+// floor; at most one, j, may differ by more.
+bool MixtureViscosity::near_one(const Base& b, std::size_t a, double& mix) {
+  constexpr double tol = 8.0 * DBL_EPSILON;
+  const double c = x_[a] / b.x[a];
+  if (!(c > 0.0) || !std::isfinite(c)) return false;
+  std::size_t j = K_;  // the one that differs, if any
+  for (std::size_t k = 0; k < K_; ++k) {
+    const double xk = x_[k], bk = b.x[k];
+    if (xk == tiny_mole_fraction && bk == tiny_mole_fraction) continue;
+    if (std::fabs(xk - c * bk) <= tol * xk) continue;
+    if (j != K_) return false;
+    j = k;
+  }
+  double sum = 0.0;
+  if (j == K_) {
+    for (std::size_t k = 0; k < K_; ++k) sum += x_[k] * mu_[k] / (c * b.D[k]);
+  } else {
+    const double delta = x_[j] - c * b.x[j];
+    const double dz = delta * r_[j];
+    const double* rho = aligned(rho_);
+    for (std::size_t k = 0; k < K_; ++k) {
+      const double scaled = c * b.D[k];
+      double D;
+      if (k == j) {
+        D = scaled + delta;
+      } else {
+        const double u = rho[k] + rho[j];
+        D = scaled + g(k, j) * (u * u) * dz;
+      }
+      // a decrease that removes most of the sum would lose digits: in full instead
+      if (!(D >= 0.5 * scaled)) return false;
+      sum += x_[k] * mu_[k] / D;
+    }
+  }
+  mix = sum;
+  return true;
+}
+
+bool MixtureViscosity::near_base(double T, double& mix) {
+  for (std::size_t i = 1; i <= kBases; ++i) {
+    const Base& b = bases_[(next_ + kBases - i) % kBases];
+    if (b.T != T) continue;
+    if (near_one(b, b.first, mix)) return true;
+    if (b.second != b.first && near_one(b, b.second, mix)) return true;
+  }
+  return false;
+}
+
 double MixtureViscosity::operator()(double T, const double* X) {
   if (!(T > 0.0) || !std::isfinite(T))
     value_error("mixture viscosity: the temperature must be a positive number of kelvin, got " +
@@ -252,17 +318,34 @@ double MixtureViscosity::operator()(double T, const double* X) {
   if (have_result_ && T == T_result_ && std::equal(X_.begin(), X_.end(), X)) return result_;
 
   update_T(T);  // nothing to do at the temperature of the last call
-  double* z = aligned(z_);
-  for (std::size_t k = 0; k < K_; ++k) {
-    x_[k] = std::max(tiny_mole_fraction, X[k]);
-    z[k] = x_[k] * r_[k];
-  }
-  const Triangle sums{count_.data(), K_,       blocks_,          aligned(rho_), z,
-                      aligned(lower_), aligned(partial_), upper_.data()};
-  triangle_sums(sums, aligned(g_));
+  for (std::size_t k = 0; k < K_; ++k) x_[k] = std::max(tiny_mole_fraction, X[k]);
   double mix = 0.0;
-  for (std::size_t k = 0; k < K_; ++k)
-    mix += x_[k] * mu_[k] / ((sums.lower[k] + x_[k]) + sums.upper[k]);
+  if (near_base(T, mix)) {
+    ++near_calls_;
+  } else {
+    double* z = aligned(z_);
+    for (std::size_t k = 0; k < K_; ++k) z[k] = x_[k] * r_[k];
+    const Triangle sums{count_.data(), K_,       blocks_,          aligned(rho_), z,
+                        aligned(lower_), aligned(partial_), upper_.data()};
+    triangle_sums(sums, aligned(g_));
+    Base& b = bases_[next_];
+    next_ = (next_ + 1) % kBases;
+    b.T = T;
+    b.first = b.second = 0;
+    for (std::size_t k = 0; k < K_; ++k) {
+      const double D = (sums.lower[k] + x_[k]) + sums.upper[k];
+      mix += x_[k] * mu_[k] / D;
+      b.x[k] = x_[k];
+      b.D[k] = D;
+      if (x_[k] > x_[b.first]) {
+        b.second = b.first;
+        b.first = k;
+      } else if (k != b.first && (b.second == b.first || x_[k] > x_[b.second])) {
+        b.second = k;
+      }
+    }
+    ++full_calls_;
+  }
   std::copy(X, X + K_, X_.begin());
   T_result_ = T;
   result_ = mix;

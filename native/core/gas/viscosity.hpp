@@ -22,10 +22,23 @@
 // two products with it; only the triangle of g is stored and read (K^2 / 2
 // numbers), each entry serving both sums. The species fits are evaluated
 // again only at a new temperature. Every term is positive: the sums lose nothing to
-// cancellation. The result depends on (T, X) alone, not on the calls before,
-// and is the same on every processor.
+// cancellation. The same on every processor.
 //
-// An object caches its last state; it is not for concurrent use.
+// A state near one of the last few evaluated in full costs O(K): an
+// integrator's finite-difference Jacobian changes one variable at a time, so
+// at the base state's temperature its columns' mole fractions are the base's
+// times one factor c (the mean molar mass changed) except one, x_j' = c x_j +
+// delta. Then, with D_k = sum_j Phi_kj x_j of the base,
+//
+//   D_k' = c D_k + S_kj (M_j / mu_j) delta   (k != j),   D_j' = c D_j + delta,
+//
+// from column j of S alone. A state is taken as such only when every other
+// mole fraction agrees with c x_k to a few units in the last place (or both
+// are below the floor of 1e-20); the result then agrees with the full sums to
+// a few units in the last place, so it can depend on the calls before at that
+// level, never more.
+//
+// An object caches its last states; it is not for concurrent use.
 #pragma once
 
 #include <cstddef>
@@ -67,8 +80,25 @@ class MixtureViscosity {
   // Pure-species viscosities mu_k, Pa s, at T (K) into mu[0 .. K).
   void species_viscosities(double T, double* mu);
 
+  // Calls answered from a base state's sums in O(K) (see above), and in full.
+  std::size_t near_calls() const { return near_calls_; }
+  std::size_t full_calls() const { return full_calls_; }
+
  private:
+  // A state evaluated in full: its temperature, floored mole fractions x,
+  // sums D and the index of its largest mole fraction (and the next largest).
+  struct Base {
+    double T = -1.0;
+    std::vector<double> x, D;
+    std::size_t first = 0, second = 0;
+  };
+  static constexpr std::size_t kBases = 4;
+
   void update_T(double T);
+  // Answers from a base state when x_ (floored) is one of its neighbours.
+  bool near_base(double T, double& mix);
+  bool near_one(const Base& b, std::size_t a, double& mix);
+  double g(std::size_t j, std::size_t m) const;  // g_jm, j != m
 
   std::size_t K_ = 0;
   std::size_t blocks_ = 0;  // blocks of columns (of 8), covering K
@@ -81,6 +111,7 @@ class MixtureViscosity {
   // row j < count_[b], the row's 8 entries of the block, zero where m <= j or
   // m >= K (storage aligned to 64 bytes, as the vectors below).
   std::vector<std::size_t> count_;
+  std::vector<std::size_t> start_;  // where block b starts in g
   std::vector<double> g_;      // g_jm = 1 / sqrt(8 (M_j + M_m)), built once
 
   // Built once from the molar masses.
@@ -97,6 +128,11 @@ class MixtureViscosity {
   double T_result_ = -1.0;
   double result_ = 0.0;
   bool have_result_ = false;
+
+  // The last states evaluated in full, the most recent at next_ - 1 (mod kBases).
+  Base bases_[kBases];
+  std::size_t next_ = 0;
+  std::size_t near_calls_ = 0, full_calls_ = 0;
 
   // Work arrays: the mole fractions, at least tiny_mole_fraction; z (zeros
   // after K); the sums over j < k; the partial sums over j > k, 8 per row;

@@ -89,13 +89,18 @@ PyObject* zeros_like(PyObject* a) {
 
 namespace fv::py {
 
+bool reusable_vector(PyObject* o, npy_intp n) {
+  PyArrayObject* x = o ? plain_vector(o) : nullptr;
+  return x && Py_REFCNT(o) == 1 &&
+         reinterpret_cast<PyArrayObject_fields*>(x)->weakreflist == nullptr &&
+         PyArray_CHKFLAGS(x, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_OWNDATA | NPY_ARRAY_WRITEABLE) &&
+         PyArray_DIM(x, 0) == n;
+}
+
 void assign_zeros_like(PyObject*& field, PyObject* a) {
   PyArrayObject* src = plain_vector(a);
-  PyArrayObject* old = field ? plain_vector(field) : nullptr;
-  if (src && old && Py_REFCNT(field) == 1 &&
-      reinterpret_cast<PyArrayObject_fields*>(old)->weakreflist == nullptr &&
-      PyArray_CHKFLAGS(old, NPY_ARRAY_C_CONTIGUOUS | NPY_ARRAY_OWNDATA | NPY_ARRAY_WRITEABLE) &&
-      PyArray_DIM(old, 0) == PyArray_DIM(src, 0)) {
+  if (src && reusable_vector(field, PyArray_DIM(src, 0))) {
+    PyArrayObject* old = reinterpret_cast<PyArrayObject*>(field);
     std::memset(PyArray_DATA(old), 0, static_cast<std::size_t>(PyArray_NBYTES(old)));
     return;
   }

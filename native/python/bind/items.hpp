@@ -120,4 +120,9 @@ PyObject* zeros_like(PyObject* a);  // numpy.zeros_like(a)
 // instead: no one can tell it from a new array, and the allocation is saved.
 void assign_zeros_like(PyObject*& field, PyObject* a);
 
+// `o` is an exact, writeable, C-contiguous float64 ndarray of n elements that
+// owns its data and that nothing but its one holder refers to (no other
+// reference, no weak reference): its holder may overwrite it in place.
+bool reusable_vector(PyObject* o, npy_intp n);
+
 }  // namespace fv::py
