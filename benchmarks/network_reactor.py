@@ -31,6 +31,8 @@ spread. Then, per evaluation of the right-hand side, where the extra time goes:
 Run after `pip install '.[run]'`:  python benchmarks/network_reactor.py
 """
 import os
+import pathlib
+import sys
 import time
 import warnings
 
@@ -38,6 +40,9 @@ os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
 warnings.simplefilter("ignore", DeprecationWarning)
 
 import numpy as np  # noqa: E402
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from jacobian_states import jacobian_columns  # noqa: E402
 
 REPEATS = 9
 END = 0.01          # s
@@ -131,17 +136,7 @@ def main():
         TX.append((phase.T, phase.X))
 
     # a Jacobian's columns at the last state: the state, then each mass fraction moved
-    T_last, P_last, Y_last = states[-1]
-    column_states = [(T_last, P_last, Y_last)]
-    for j in range(gas.n_species):
-        Y = Y_last.copy()
-        Y[j] += 1.49e-8 * max(abs(Y[j]), 1e-12)
-        column_states.append((T_last, P_last, Y))
-    columns = []
-    for T, P, Y in column_states:
-        phase.TP = T, P
-        phase.set_unnormalized_mass_fractions(Y)
-        columns.append((phase.T, phase.X))
+    column_states, columns = jacobian_columns(phase, *states[-1])
 
     def ours_viscosity(same):
         t0 = time.perf_counter()

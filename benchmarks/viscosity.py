@@ -38,6 +38,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import numpy as np  # noqa: E402
 
 from core_bench import run_core  # noqa: E402
+from jacobian_states import jacobian_columns  # noqa: E402
 
 ROUNDS = 1000         # timed passes over the states, per kind
 STATES = 64
@@ -87,17 +88,7 @@ def main():
     mu = mixture_viscosity(gas)
     cantera_viscosity = ct.Transport.viscosity.__get__
     # a Jacobian's columns at the last state: (T, P, Y) and (T, X) of each
-    T_last, P_last, Y_last = states[-1]
-    column_states = [(T_last, P_last, Y_last)]
-    for j in range(gas.n_species):
-        Y = Y_last.copy()
-        Y[j] += 1.49e-8 * max(abs(Y[j]), 1e-12)
-        column_states.append((T_last, P_last, Y))
-    columns = []
-    for T, P, Y in column_states:
-        gas.TP = T, P
-        gas.set_unnormalized_mass_fractions(Y)
-        columns.append((gas.T, gas.X))
+    column_states, columns = jacobian_columns(gas, *states[-1])
 
     # equality over the states
     worst = 0.0
