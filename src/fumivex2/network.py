@@ -51,7 +51,10 @@ soot model runs in C++ when it is a plain CSootModel). The gas viscosity the soo
 reads is computed by the extension from the phase's species fits (``fumivex2.viscosity``)
 when the transport model is one whose viscosity is Wilke's rule, equal to Cantera's to
 round-off at a tenth of its cost; otherwise it is the phase's own. ``viscosity_method``
-names the one in use.
+names the one in use. The soot model is given the phase's temperature, pressure and
+density, and mole fractions and mean molar mass made from the reactor's mass fractions
+exactly as the phase makes them (checked to the bit when the network initialises; read
+from the phase otherwise), which spares Cantera a new array per evaluation.
 """
 from __future__ import annotations
 
