@@ -187,27 +187,31 @@ const Names& names() {
 // added[k] += (rate - wdot_k) W_k V (kg/s) over the species range they occupy.
 void substitute_pseudo_species(PyObject* phase, SootCalls& sm, const double* W, long K, double V,
                                double* added) {
-  static const char* const pseudo[2][3] = {
-      {"steady_state_physical_dimerization", "phy_dimer_wdot", "phy_dimer_index_in_gas"},
-      {"steady_state_PAH_adsorption", "soot_PAH_wdot", "soot_PAH_index_in_gas"}};
+  static const char* const pseudo[2][2] = {{"phy_dimer_wdot", "phy_dimer_index_in_gas"},
+                                            {"soot_PAH_wdot", "soot_PAH_index_in_gas"}};
+  const bool steady[2] = {sm.steady_state_dimerization(), sm.steady_state_adsorption()};
   std::vector<double> wdot;
-  for (const auto& p : pseudo) {
-    if (sm.attr_bool(p[0])) continue;
-    Ref rates_obj(sm.attr(p[1]));
-    Ref indices(sm.attr(p[2]));
+  for (int i = 0; i < 2; ++i) {
+    if (steady[i]) continue;
+    const char* const rates_name = pseudo[i][0];
+    const char* const indices_name = pseudo[i][1];
+    Ref rates_obj(sm.attr(rates_name));
+    Ref indices(sm.attr(indices_name));
     const std::vector<double> rates = float64_vector(rates_obj.get());
     const Py_ssize_t n_idx = PyObject_Length(indices.get());
     if (n_idx < 0) throw_pending();
-    if (n_idx == 0) value_error(std::string("soot model: ") + p[2] + " is empty");
+    if (n_idx == 0) value_error(std::string("soot model: ") + indices_name + " is empty");
     Ref first_obj(check(PySequence_GetItem(indices.get(), 0)));
     Ref last_obj(check(PySequence_GetItem(indices.get(), -1)));
-    const long first = index_value(first_obj.get(), p[2]);
-    const long last = index_value(last_obj.get(), p[2]);
+    const long first = index_value(first_obj.get(), indices_name);
+    const long last = index_value(last_obj.get(), indices_name);
     if (last < first || last >= K)
-      value_error(std::string("soot model: ") + p[2] + " is out of the phase's species range");
+      value_error(std::string("soot model: ") + indices_name +
+                  " is out of the phase's species range");
     if (static_cast<long>(rates.size()) != last - first + 1)
-      value_error(std::string("soot model: ") + p[1] + " has " + std::to_string(rates.size()) +
-                  " values for species " + std::to_string(first) + " to " + std::to_string(last));
+      value_error(std::string("soot model: ") + rates_name + " has " +
+                  std::to_string(rates.size()) + " values for species " + std::to_string(first) +
+                  " to " + std::to_string(last));
     if (wdot.empty()) {
       Ref w = get(phase, names().wdot);
       wdot = float64_vector(w.get());
@@ -359,7 +363,7 @@ void soot_rows(PyObject* ctx, PyObject* lhs_obj, PyObject* rhs_obj) {
   const double V = fdiv(m, rho);
   std::vector<double> added(static_cast<std::size_t>(K));  // kg/s per species
   {
-    Ref scrub_obj(sm.attr("scrub_wdot"));
+    Ref scrub_obj(sm.scrub_wdot());
     const auto wrong_length = [K](std::size_t n) {
       value_error("soot model: scrub_wdot has " + std::to_string(n) + " values for a phase of " +
                   std::to_string(K) + " species");

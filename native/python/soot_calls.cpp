@@ -193,6 +193,23 @@ PyObject* SootCalls::attr(const char* name) {
 
 double SootCalls::attr_double(const char* name) { return owned_float(attr(name)); }
 
+PyObject* SootCalls::scrub_wdot() {
+  if (core_) {
+    PyObject* a = soot_scrub_wdot(model_);
+    return Py_NewRef(a ? a : Py_None);
+  }
+  return attr("scrub_wdot");
+}
+
+bool SootCalls::steady_state_dimerization() {
+  return core_ ? core_->steady_state_physical_dimerization
+               : attr_bool("steady_state_physical_dimerization");
+}
+
+bool SootCalls::steady_state_adsorption() {
+  return core_ ? core_->steady_state_PAH_adsorption : attr_bool("steady_state_PAH_adsorption");
+}
+
 bool SootCalls::attr_bool(const char* name) {
   Ref v(attr(name));
   const int t = PyObject_IsTrue(v.get());

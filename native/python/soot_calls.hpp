@@ -53,6 +53,12 @@ class SootCalls {
   bool sources(double out[4], int& done);
   double volume_fraction();      // float(model.volume_fraction())
   double d_m();                  // float(model.d_m())
+  // model.scrub_wdot (a new reference): the field itself for an exact
+  // CSootModel, else through getattr
+  PyObject* scrub_wdot();
+  // the steady-state switches of the physical dimer and of PAH adsorption
+  bool steady_state_dimerization();
+  bool steady_state_adsorption();
   // getattr(model, name) (a new reference); name is a string literal
   PyObject* attr(const char* name);
   double attr_double(const char* name);

@@ -210,6 +210,11 @@ PyObject* soot_gas_X(PyObject* self) {
   return reinterpret_cast<SootModelObject*>(self)->host.arrays[static_cast<int>(ArrayId::X)];
 }
 
+PyObject* soot_scrub_wdot(PyObject* self) {
+  return reinterpret_cast<SootModelObject*>(self)
+      ->host.arrays[static_cast<int>(ArrayId::scrub_wdot)];
+}
+
 void soot_load_solution(PyObject* self, PyObject* solution) {
   Ref held = Ref::borrow(solution);
   SootModel& m = reinterpret_cast<SootModelObject*>(self)->core;

@@ -62,8 +62,10 @@ fv::soot::SootModel* exact_soot_core(PyObject* o);
 // update_gas after argument conversion: X (an array or None) is stored, then
 // the gas state (T K, P Pa, density kg/m3, viscosity Pa s, mean_MW kg/kmol).
 void soot_store_gas(PyObject* self, const double v[5], PyObject* X);
-// The mole fractions the model holds (its X field, borrowed; may be null).
+// The mole fractions and scrubbing rates the model holds (its X and
+// scrub_wdot fields, borrowed; may be null).
 PyObject* soot_gas_X(PyObject* self);
+PyObject* soot_scrub_wdot(PyObject* self);
 // update_solution on an array object, or on the values of a 4-element array.
 void soot_load_solution(PyObject* self, PyObject* solution);
 void soot_load_solution(PyObject* self, const double values[4]);
