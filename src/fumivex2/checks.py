@@ -60,7 +60,8 @@ import numpy as np
 from . import results as R
 
 __all__ = ["Check", "check_run", "run_checks", "meaningful", "mask_derived",
-           "species_table", "element_content", "flame_gas_flows", "inlet_flows", "recomputed_residual",
+           "species_table", "element_content", "flame_gas_flows", "assemble_gas_flows",
+           "inlet_flows", "recomputed_residual",
            "one_way_ratios", "mask_unresolved", "BALANCE_TOLERANCE", "ONE_WAY_LIMIT", "FLOOR_MULTIPLE",
            "RESOLUTION", "ELEMENTS"]
 
@@ -192,20 +193,30 @@ def flame_gas_flows(flame, gas) -> dict:
     z = np.asarray(flame.grid, dtype=float)
     Y = np.asarray(flame.Y, dtype=float).T                      # points x species
     content = element_content(table, Y)
-    rho_u = np.asarray(flame.density, dtype=float) * np.asarray(flame.velocity, dtype=float)
+    rho = np.asarray(flame.density, dtype=float)
+    rho_u = rho * np.asarray(flame.velocity, dtype=float)
+
+    def sideways(values):
+        # gas enters a counterflow flame through both ends and leaves sideways only
+        return _trapezoid(2.0 * rho * np.asarray(flame.spread_rate, dtype=float) * values, z)
+
+    return assemble_gas_flows(flame, table, content, rho_u, sideways)
+
+
+def assemble_gas_flows(flame, table: dict, content: dict, rho_u, sideways) -> dict:
+    """{element or "mass": {"in", "out", "radial"}}: "in" through the flame's inlets,
+    "out" convected (mass flux rho_u at the last point times the content there) through
+    the end of a burner flame, "radial" = sideways(content along the grid) leaving a
+    counterflow flame."""
     inflows = inlet_flows(flame, table)
+    burner = hasattr(flame, "burner")
     out = {}
     for key in ELEMENTS + ("mass",):
-        inflow = inflows[key]
-        if hasattr(flame, "burner"):
+        if burner:
             outflow, radial = float(rho_u[-1] * content[key][-1]), 0.0
         else:
-            # gas enters through both ends and leaves sideways only
-            V = np.asarray(flame.spread_rate, dtype=float)
-            rho = np.asarray(flame.density, dtype=float)
-            outflow = 0.0
-            radial = _trapezoid(2.0 * rho * V * content[key], z)
-        out[key] = {"in": inflow, "out": outflow, "radial": radial}
+            outflow, radial = 0.0, sideways(content[key])
+        out[key] = {"in": inflows[key], "out": outflow, "radial": radial}
     return out
 
 

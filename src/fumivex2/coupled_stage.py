@@ -220,20 +220,12 @@ def coupled_gas_flows(gas, flame, z, Y, rho_u) -> dict:
     species rows write it, which the gas's own species conserve exactly)."""
     import numpy as np
 
-    from .checks import ELEMENTS, element_content, inlet_flows, species_table
+    from .checks import assemble_gas_flows, element_content, species_table
 
     table = species_table(gas)
     content = element_content(table, np.asarray(Y, dtype=float).T)
-    inflows = inlet_flows(flame, table)
-    out = {}
-    for key in ELEMENTS + ("mass",):
-        inflow = inflows[key]
-        if hasattr(flame, "burner"):
-            outflow, radial = float(rho_u[-1] * content[key][-1]), 0.0
-        else:
-            outflow, radial = 0.0, _sideways(np.asarray(rho_u, dtype=float), content[key])
-        out[key] = {"in": inflow, "out": outflow, "radial": radial}
-    return out
+    G = np.asarray(rho_u, dtype=float)
+    return assemble_gas_flows(flame, table, content, G, lambda values: _sideways(G, values))
 
 
 def _sideways(G, values) -> float:

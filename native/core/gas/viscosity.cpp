@@ -27,6 +27,9 @@ double* aligned(std::vector<double>& v) {
   const auto p = reinterpret_cast<std::uintptr_t>(v.data());
   return reinterpret_cast<double*>((p + 63) & ~static_cast<std::uintptr_t>(63));
 }
+const double* aligned(const std::vector<double>& v) {
+  return aligned(const_cast<std::vector<double>&>(v));
+}
 
 // ((l0 + l1) + (l2 + l3)) + ((l4 + l5) + (l6 + l7)): a row's partial sums,
 // in the same order on every path.
@@ -254,9 +257,7 @@ void MixtureViscosity::species_viscosities(double T, double* mu) {
 
 double MixtureViscosity::g(std::size_t j, std::size_t m) const {
   const std::size_t p = std::min(j, m), q = std::max(j, m);
-  const auto base = reinterpret_cast<std::uintptr_t>(g_.data());
-  const double* g = reinterpret_cast<const double*>((base + 63) & ~static_cast<std::uintptr_t>(63));
-  return g[start_[q / kBlock] + p * kBlock + q % kBlock];
+  return aligned(g_)[start_[q / kBlock] + p * kBlock + q % kBlock];
 }
 
 // x_ (floored) against base b with the factor c taken from species a: every
