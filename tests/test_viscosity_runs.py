@@ -215,6 +215,31 @@ def test_network_reactor_on_canteras_viscosity(sooting_gas, monkeypatch):
     np.testing.assert_allclose(ours.soot_state, theirs.soot_state, rtol=1e-6)
 
 
+def test_a_cloned_phase_gets_its_transport_when_read(sooting_gas):
+    """The soot reactor's copy of the phase is given Cantera's transport object (which
+    fits every species pair) only when the user reads it: the run needs none, and the
+    phase read then has the original's transport and viscosity; a network made after that
+    reads the viscosity from the copy's fits."""
+    import fumivex2 as fv
+    from fumivex2.network import reactor_phase
+    gas, model = sooting_gas
+    r, net = network(fv.SootConstPressureReactor, gas, model)
+    assert reactor_phase(r).transport_model == "none"
+    assert r.phase is reactor_phase(r) and r.phase.transport_model == gas.transport_model
+    assert r.gas_viscosity == pytest.approx(fvv._CANTERA_VISCOSITY.__get__(r.phase), rel=1e-13)
+    mu = r._viscosity
+    ct.ReactorNet([r]).initialize()
+    assert r._viscosity is not mu and r._ctx[11] is r._viscosity
+    assert r.viscosity_method == fvv.method_name(r.phase, r._viscosity)
+
+    def read_first(g, **kw):
+        early = fv.SootConstPressureReactor(g, **kw)
+        assert early.phase.transport_model == gas.transport_model
+        return early
+    early, _ = network(read_first, gas, model)
+    assert np.array_equal(early.soot_state, r.soot_state) and early.T == r.T
+
+
 def test_hook_functions_refuse_what_they_cannot_use():
     state = np.zeros(4)
     _fumivex2._network_load([state, 0, 0, 0, None], np.arange(4.0))

@@ -103,10 +103,15 @@ def _soot_model_from_options(gas, options: dict):
     return case_soot_model(gas, case)
 
 
+# Cantera 3.2 names a reactor's own Solution `phase`, earlier versions `thermo`
+_PHASE_NAMES = tuple(n for n in ("phase", "thermo") if hasattr(ct.ReactorBase, n))
+_CANTERA_PHASE = getattr(ct.ReactorBase, _PHASE_NAMES[0])
+
+
 def reactor_phase(reactor):
-    """A Cantera reactor's own Solution (Cantera 3.2 names it `phase`, earlier versions
-    `thermo`)."""
-    return reactor.phase if hasattr(type(reactor), "phase") else reactor.thermo
+    """A Cantera reactor's own Solution, as Cantera holds it (for a soot reactor, without
+    giving a clone its transport model: see _SootReactorBase._user_phase)."""
+    return _CANTERA_PHASE.__get__(reactor)
 
 
 def _label(reactor) -> str:
@@ -177,19 +182,36 @@ class _SootReactorBase:
             self.after_update_state = functools.partial(_fumivex2._network_load, self._cell)
         if cls.after_eval is _SootReactorBase.after_eval:
             self.after_eval = functools.partial(_fumivex2._network_eval, self._box)
+        self._transport_pending = None
         super().__init__(gas, **kwargs)
         contents = self._contents()
+        # the mixture viscosity object (None: the phase's own call) and its method's name,
+        # read again from the phase's fits each time the network initialises
+        self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(
+            gas if contents is not gas else contents)
         if contents is not gas and contents.transport_model != gas.transport_model:
-            # Cantera's copy of the phase comes without transport; the soot model needs
-            # the gas viscosity
-            contents.transport_model = gas.transport_model
+            # Cantera's copy of the phase comes without transport. Making Cantera's
+            # transport object fits every species pair (about 0.2 s for a hundred
+            # species), and the viscosity object made from the same species' fits above
+            # needs none: the copy is given the transport model only when the phase's
+            # own viscosity call is used, or when the user reads the reactor's phase.
+            if self._viscosity is None:
+                contents.transport_model = gas.transport_model
+            else:
+                self._transport_pending = gas.transport_model
         self._soot_model = model
         # kg/mol: the phase's own atomic weights, so that soot and gas count elements alike
         self._weights = tuple(contents.atomic_weight(e) / 1000.0 for e in ("C", "H"))
         self._soot = np.array([getattr(model, f) for f in SOOT_FLOORS], dtype=float)
-        # the mixture viscosity object (None: the phase's own call) and its method's name,
-        # read again from the phase's fits each time the network initialises
-        self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(contents)
+
+    def _user_phase(self, g):
+        """The reactor's phase `g` as users see it: a clone gets the transport model of the
+        phase it was made from the first time it is read."""
+        pending = self.__dict__.get("_transport_pending")
+        if pending is not None:
+            self._transport_pending = None
+            g.transport_model = pending
+        return g
 
     # ---- Cantera's hooks ---------------------------------------------------------------
 
@@ -207,7 +229,9 @@ class _SootReactorBase:
         state[n0:] = soot
         species_offset = self.component_index(phase.species_name(0))
         self._cell[:] = [state, n0, species_offset, _PASS["epoch"], phase]
-        self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(phase)
+        if self._transport_pending is None:
+            # the phase's transport as it is now (the user may have changed it)
+            self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(phase)
         W = np.ascontiguousarray(phase.molecular_weights, dtype=float)
         self._ctx = (self, phase, self._soot_model, self._cell, species_offset,
                      self.component_index("temperature"), W,
@@ -378,6 +402,17 @@ class _SootReactorBase:
         m.update_gas(g.T, g.P, g.density, self.gas_viscosity, g.mean_molecular_weight, g.X)
         m.update_solution(np.array(self._current(), dtype=float))
         return m
+
+
+def _phase_property(name):
+    def get(self):
+        return self._user_phase(getattr(super(_SootReactorBase, self), name))
+    get.__doc__ = getattr(ct.ReactorBase, name).__doc__
+    return property(get)
+
+
+for _name in _PHASE_NAMES:
+    setattr(_SootReactorBase, _name, _phase_property(_name))
 
 
 class SootReactor(_SootReactorBase, ct.ExtensibleIdealGasReactor):
