@@ -413,6 +413,7 @@ def _phase_property(name):
 
 for _name in _PHASE_NAMES:
     setattr(_SootReactorBase, _name, _phase_property(_name))
+del _name
 
 
 class SootReactor(_SootReactorBase, ct.ExtensibleIdealGasReactor):
