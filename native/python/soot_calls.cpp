@@ -49,26 +49,10 @@ double SootCalls::call0_double(PyObject* name) { return owned_float(call0(name))
 
 double SootCalls::update_gas_from(PyObject* phase, PyObject* viscosity) {
   if (viscosity && viscosity != Py_None) {
-    static PyObject* const attrs[5] = {interned("T"), interned("P"), interned("density"),
-                                       interned("mean_molecular_weight"), interned("X")};
-    Ref a[5];
-    for (int i = 0; i < 5; ++i) a[i] = get(phase, attrs[i]);
-    const double mu = call_mixture_viscosity(viscosity, a[0].get(), a[4].get());
-    if (core_) {
-      double v[5];  // T, P, density, viscosity, mean molar mass
-      if (!to_double(a[0].get(), &v[0]) || !to_double(a[1].get(), &v[1]) ||
-          !to_double(a[2].get(), &v[2]) || !to_double(a[3].get(), &v[4]))
-        throw_pending();
-      v[3] = mu;
-      if (!check_array_arg(a[4].get(), "X")) throw_pending();
-      soot_store_gas(model_, v, a[4].get());
-    } else {
-      Ref mu_obj(check(PyFloat_FromDouble(mu)));
-      PyObject* const args[6] = {a[0].get(), a[1].get(), a[2].get(), mu_obj.get(), a[3].get(),
-                                 a[4].get()};
-      update_gas(args);
-    }
-    return float_value(a[2].get());
+    static PyObject* const mean_MW = interned("mean_molecular_weight");
+    static PyObject* const X = interned("X");
+    Ref x = get(phase, X);
+    return update_gas_with(phase, viscosity, x.get(), get_float(phase, mean_MW));
   }
   static PyObject* const attrs[6] = {interned("T"),         interned("P"),
                                      interned("density"),   interned("viscosity"),

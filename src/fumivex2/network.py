@@ -186,9 +186,9 @@ class _SootReactorBase:
         super().__init__(gas, **kwargs)
         contents = self._contents()
         # the mixture viscosity object (None: the phase's own call) and its method's name,
-        # read again from the phase's fits each time the network initialises
-        self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(
-            gas if contents is not gas else contents)
+        # from the given phase's fits (a copy has the same species); read again from the
+        # reactor's phase when the network initialises once that phase has transport
+        self._viscosity, self._viscosity_method = _viscosity.fast_viscosity(gas)
         if contents is not gas and contents.transport_model != gas.transport_model:
             # Cantera's copy of the phase comes without transport. Making Cantera's
             # transport object fits every species pair (about 0.2 s for a hundred

@@ -8,8 +8,8 @@ Cantera's K^2 square roots and divisions, and agrees with ``gas.viscosity`` to r
 A state one variable away from one of the last four it evaluated in full (the columns of
 an integrator's finite-difference Jacobian: one mass fraction moved at the same
 temperature) costs O(K) from that state's sums, agreeing with a full evaluation to a few
-units in the last place; ``calls`` counts the two kinds. Any other transport model (ionized-gas, high-pressure, a user-defined one) keeps Cantera's
-own call.
+units in the last place; ``calls`` counts the two kinds. Any other transport model
+(ionized-gas, high-pressure, a user-defined one) keeps Cantera's own call.
 
 - ``fast_viscosity(gas)``: the viscosity object for a phase, or None, and the name of the
   method, for drivers that hold a plain Cantera phase and already read its T and X;
